@@ -1,0 +1,57 @@
+# Flags shared by every target, linked PRIVATE so they do not leak to users.
+#
+# Results must be byte-identical across optimisation levels and x86-64
+# machines: the minimiser turns a last-bit difference into a different
+# iteration count. So no fused multiply-add contraction and no fast-math in
+# any configuration, and Release stays at -O2.
+
+add_library(project_options INTERFACE)
+target_compile_options(project_options INTERFACE -ffp-contract=off -fno-fast-math)
+target_compile_features(project_options INTERFACE cxx_std_20)
+
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Release flags" FORCE)
+
+option(ENABLE_SANITIZERS "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(ENABLE_SANITIZERS)
+  target_compile_options(project_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+add_library(project_warnings INTERFACE)
+target_compile_options(project_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+  -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual
+  -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+if(WARNINGS_AS_ERRORS)
+  target_compile_options(project_warnings INTERFACE -Werror)
+endif()
+
+# add_unit_test(name SOURCES a.cpp b.cpp LIBS lib1 lib2)
+# builds a GoogleTest executable and registers its cases with CTest.
+function(add_unit_test name)
+  cmake_parse_arguments(UT "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
+  if(NOT UT_SOURCES)
+    set(UT_SOURCES ${name}.cpp)
+  endif()
+  add_executable(${name} ${UT_SOURCES})
+  target_link_libraries(${name} PRIVATE ${UT_LIBS} GTest::gtest_main project_options project_warnings)
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                       PROPERTIES ENVIRONMENT "VELORA_TESTDATA=${PROJECT_SOURCE_DIR}/tests/testdata")
+endfunction()
+
+# add_micro_benchmark(name SOURCES a.cpp LIBS lib1)
+function(add_micro_benchmark name)
+  cmake_parse_arguments(MB "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT BUILD_BENCHMARKS)
+    return()
+  endif()
+  if(NOT MB_SOURCES)
+    set(MB_SOURCES ${name}.cpp)
+  endif()
+  add_executable(${name} ${MB_SOURCES})
+  target_link_libraries(${name} PRIVATE ${MB_LIBS} benchmark::benchmark project_options)
+endfunction()

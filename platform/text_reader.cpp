@@ -1,0 +1,242 @@
+#include "platform/text_reader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "platform/failure.h"
+
+namespace platform {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+TextReader TextReader::open(const std::string& file_name) {
+  errno = 0;
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file_name.c_str(), "rb"));
+  if (!f) {
+    throw FileError("cannot open \"" + file_name + "\" for reading: " + std::strerror(errno));
+  }
+  std::string content;
+  char buf[1 << 16];
+  for (;;) {
+    const std::size_t got = std::fread(buf, 1, sizeof buf, f.get());
+    content.append(buf, got);
+    if (got < sizeof buf) break;
+  }
+  if (std::ferror(f.get())) {
+    throw FileError("cannot read \"" + file_name + "\": " + std::strerror(errno));
+  }
+  return TextReader(file_name, std::move(content));
+}
+
+TextReader::TextReader(std::string file_name, std::string content)
+    : file_name_(std::move(file_name)), text_(std::move(content)) {}
+
+std::string TextReader::where(const std::string& message) const {
+  return file_name_ + ":" + std::to_string(line_) + ": " + message;
+}
+
+bool TextReader::at_line_end() const {
+  if (pos_ >= text_.size()) return false;
+  const char c = text_[pos_];
+  if (c == '\n') return true;
+  return c == '\r' && (pos_ + 1 == text_.size() || text_[pos_ + 1] == '\n');
+}
+
+void TextReader::consume_line_end() {
+  if (text_[pos_] == '\r') ++pos_;
+  if (pos_ < text_.size()) ++pos_;  // the line feed
+  ++line_;
+}
+
+bool TextReader::at_separator() const {
+  if (pos_ >= text_.size()) return true;
+  const char c = text_[pos_];
+  return c == ' ' || c == '\t' || at_line_end();
+}
+
+void TextReader::skip_blanks_and_line_ends() {
+  while (pos_ < text_.size()) {
+    const char c = text_[pos_];
+    if (c == ' ' || c == '\t') {
+      ++pos_;
+    } else if (at_line_end()) {
+      consume_line_end();
+    } else {
+      break;
+    }
+  }
+}
+
+void TextReader::skip_line(const char* what) {
+  if (pos_ >= text_.size()) {
+    // Past the last character: fine when that character ended a line that
+    // had no line end (the reader stands in the middle of it), not when a
+    // whole further line was wanted.
+    if (pos_ == 0 || text_[pos_ - 1] == '\n' || last_line_skipped_) {
+      throw EndError(where("the file ends where " + std::string(what) + " was expected"));
+    }
+    return;
+  }
+  const void* nl = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_);
+  if (nl == nullptr) {
+    pos_ = text_.size();
+    last_line_skipped_ = true;
+    return;
+  }
+  pos_ = static_cast<std::size_t>(static_cast<const char*>(nl) - text_.data()) + 1;
+  ++line_;
+}
+
+void TextReader::scan(const char* section) {
+  for (;;) {
+    while (at_line_end()) consume_line_end();
+    if (pos_ >= text_.size()) {
+      throw EndError(where(std::string("the file ends before the marker line (a line beginning with ':') of the ") +
+                           section + " section"));
+    }
+    const char c = text_[pos_];
+    skip_line("a line");
+    if (c == ':') return;
+  }
+}
+
+std::string TextReader::field_context(const char* field) const {
+  std::string s = field;
+  if (record_[0] != '\0') {
+    s += " of ";
+    if (record_number_ == 0) {
+      s += "the ";
+      s += record_;
+    } else {
+      s += record_;
+      s += ' ';
+      s += std::to_string(record_number_);
+    }
+  }
+  return s;
+}
+
+std::string TextReader::excerpt() const {
+  std::string s = "\"";
+  std::size_t i = pos_;
+  for (int n = 0; i < text_.size() && n < 20; ++i, ++n) {
+    const char c = text_[i];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') break;
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      s += hex;
+    } else {
+      s += c;
+    }
+  }
+  if (i < text_.size() && i - pos_ == 20 && !(text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\n' || text_[i] == '\r')) {
+    s += "...";
+  }
+  s += '"';
+  return s;
+}
+
+void TextReader::fail_expected(const char* kind, const char* field) const {
+  if (pos_ >= text_.size()) {
+    throw EndError(where(std::string("the file ends where ") + kind + " (" + field_context(field) +
+                         ") was expected"));
+  }
+  throw DataError(where(std::string("expected ") + kind + " (" + field_context(field) + "), found " +
+                        excerpt()));
+}
+
+void TextReader::fail_data(const std::string& message) const { throw DataError(where(message)); }
+
+std::int32_t TextReader::read_int(const char* field) {
+  skip_blanks_and_line_ends();
+  const std::size_t start = pos_;
+  std::size_t i = pos_;
+  bool negative = false;
+  if (i < text_.size() && (text_[i] == '+' || text_[i] == '-')) {
+    negative = text_[i] == '-';
+    ++i;
+  }
+  if (i >= text_.size() || !is_digit(text_[i])) fail_expected("an integer", field);
+  // Accumulate the magnitude with a bound one past the 32-bit range, so
+  // that -2147483648 is accepted and anything longer is rejected early.
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t value = 0;
+  bool too_big = false;
+  for (; i < text_.size() && is_digit(text_[i]); ++i) {
+    if (!too_big) {
+      value = value * 10 + (text_[i] - '0');
+      if (value > kLimit) too_big = true;
+    }
+  }
+  if (too_big || (!negative && value == kLimit)) {
+    fail_data("the integer " + excerpt() + " (" + field_context(field) +
+              ") is outside the range -2147483648..2147483647");
+  }
+  pos_ = i;
+  if (!at_separator()) {
+    pos_ = start;
+    fail_data("expected an integer (" + field_context(field) + "), found " + excerpt() +
+              ": the number runs into other text");
+  }
+  return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+double TextReader::read_real(const char* field) {
+  skip_blanks_and_line_ends();
+  const std::size_t start = pos_;
+  std::size_t i = pos_;
+  if (i < text_.size() && (text_[i] == '+' || text_[i] == '-')) ++i;
+  std::size_t digits = 0;
+  for (; i < text_.size() && is_digit(text_[i]); ++i) ++digits;
+  if (i < text_.size() && text_[i] == '.') {
+    ++i;
+    for (; i < text_.size() && is_digit(text_[i]); ++i) ++digits;
+  }
+  if (digits == 0) fail_expected("a real number", field);
+  if (i < text_.size() && (text_[i] == 'E' || text_[i] == 'e')) {
+    ++i;
+    if (i < text_.size() && (text_[i] == '+' || text_[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    for (; i < text_.size() && is_digit(text_[i]); ++i) ++exp_digits;
+    if (exp_digits == 0) {
+      fail_data("expected a real number (" + field_context(field) + "), found " + excerpt() +
+                ": the exponent has no digits");
+    }
+  }
+  pos_ = i;
+  if (!at_separator()) {
+    pos_ = start;
+    fail_data("expected a real number (" + field_context(field) + "), found " + excerpt() +
+              ": the number runs into other text");
+  }
+  // strtod rounds correctly and does not depend on the locale here (the
+  // programs never change it from "C").
+  const std::string token = text_.substr(start, i - start);
+  errno = 0;
+  const double value = std::strtod(token.c_str(), nullptr);
+  if (errno == ERANGE && (std::isinf(value))) {
+    pos_ = start;
+    fail_data("the real number " + excerpt() + " (" + field_context(field) +
+              ") is too large for a double");
+  }
+  // An underflow gives the nearest double (zero or a subnormal), which is
+  // the correctly rounded value: accepted.
+  return value;
+}
+
+}  // namespace platform

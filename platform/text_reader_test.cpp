@@ -1,0 +1,182 @@
+#include "platform/text_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "platform/failure.h"
+
+namespace {
+
+using platform::TextReader;
+
+// Expects `f` to raise a failure of the given full name whose message
+// contains every one of the given parts.
+template <class F>
+void ExpectFailure(F f, const std::string& name, std::initializer_list<std::string> parts) {
+  try {
+    f();
+    ADD_FAILURE() << "no failure raised, expected " << name;
+  } catch (const platform::Failure& e) {
+    EXPECT_EQ(e.full_name(), name) << e.message();
+    for (const auto& p : parts) EXPECT_NE(e.message().find(p), std::string::npos) << e.message() << " lacks " << p;
+  }
+}
+
+TEST(TextReader, IntegersInEveryAcceptedForm) {
+  TextReader r("t.txt", "  42 -7\t+3\n\n   0 2147483647 -2147483648");
+  EXPECT_EQ(r.read_int("a"), 42);
+  EXPECT_EQ(r.read_int("b"), -7);
+  EXPECT_EQ(r.read_int("c"), 3);
+  EXPECT_EQ(r.read_int("d"), 0);
+  EXPECT_EQ(r.read_int("e"), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(r.read_int("f"), std::numeric_limits<std::int32_t>::min());
+}
+
+TEST(TextReader, RealsInEveryAcceptedForm) {
+  TextReader r("t.txt", "2.1E+05 210000 -0.5 1.0e-3 +7 3. .25 1E2 -0.000000E+00\r\n 1e-310 1e-400");
+  EXPECT_EQ(r.read_real("a"), 2.1e5);
+  EXPECT_EQ(r.read_real("b"), 210000.0);
+  EXPECT_EQ(r.read_real("c"), -0.5);
+  EXPECT_EQ(r.read_real("d"), 1.0e-3);
+  EXPECT_EQ(r.read_real("e"), 7.0);
+  EXPECT_EQ(r.read_real("f"), 3.0);
+  EXPECT_EQ(r.read_real("g"), 0.25);
+  EXPECT_EQ(r.read_real("h"), 100.0);
+  const double z = r.read_real("i");
+  EXPECT_EQ(z, 0.0);
+  EXPECT_TRUE(std::signbit(z));
+  EXPECT_EQ(r.read_real("subnormal"), 1e-310);  // underflow keeps the nearest double
+  EXPECT_EQ(r.read_real("tiny"), 0.0);
+  EXPECT_EQ(r.line(), 2);
+}
+
+TEST(TextReader, MalformedNumbersNameFileLineAndField) {
+  TextReader r("input.txt", "1\n2\nabc\n");
+  r.set_record("node record", 4);
+  r.read_int("x");
+  r.read_int("x");
+  ExpectFailure([&] { r.read_int("node number"); }, "DATA_ERROR",
+                {"input.txt:3: expected an integer (node number of node record 4), found \"abc\""});
+}
+
+TEST(TextReader, EveryKindOfMalformedInputFails) {
+  struct Case {
+    std::string text;
+    bool integer;
+    std::string name;
+    std::string part;
+  };
+  const Case cases[] = {
+      {"abc", true, "DATA_ERROR", "t.txt:1: expected an integer (k), found \"abc\""},
+      {"1.5", true, "DATA_ERROR", "runs into other text"},
+      {"12abc", true, "DATA_ERROR", "found \"12abc\": the number runs into other text"},
+      {"2147483648", true, "DATA_ERROR", "outside the range -2147483648..2147483647"},
+      {"-99999999999999999999", true, "DATA_ERROR", "outside the range"},
+      {"+", true, "DATA_ERROR", "expected an integer"},
+      {"", true, "END_ERROR", "t.txt:1: the file ends where an integer (k) was expected"},
+      {"\n\n  \n", true, "END_ERROR", "t.txt:4: the file ends"},
+      {"1,5", false, "DATA_ERROR", "found \"1,5\": the number runs into other text"},
+      {"1.0e", false, "DATA_ERROR", "the exponent has no digits"},
+      {"1.0E+x", false, "DATA_ERROR", "the exponent has no digits"},
+      {"nan", false, "DATA_ERROR", "expected a real number (k), found \"nan\""},
+      {"inf", false, "DATA_ERROR", "found \"inf\""},
+      {"-.", false, "DATA_ERROR", "expected a real number"},
+      {"1e400", false, "DATA_ERROR", "\"1e400\" (k) is too large for a double"},
+      {"-1e400", false, "DATA_ERROR", "too large"},
+      {std::string("1.0\0", 4), false, "DATA_ERROR", "found \"1.0\\x00\""},
+      {std::string("\0", 1), false, "DATA_ERROR", "found \"\\x00\""},
+      {"", false, "END_ERROR", "the file ends where a real number (k) was expected"},
+  };
+  for (const auto& c : cases) {
+    TextReader r("t.txt", c.text);
+    if (c.integer) {
+      ExpectFailure([&] { r.read_int("k"); }, c.name, {c.part});
+    } else {
+      ExpectFailure([&] { r.read_real("k"); }, c.name, {c.part});
+    }
+  }
+}
+
+TEST(TextReader, LongTokensAreQuotedShort) {
+  TextReader r("t.txt", std::string(100000, 'x'));
+  ExpectFailure([&] { r.read_real("k"); }, "DATA_ERROR", {"found \"xxxxxxxxxxxxxxxxxxxx...\""});
+  TextReader big("t.txt", std::string(100000, '9'));
+  ExpectFailure([&] { big.read_int("k"); }, "DATA_ERROR", {"outside the range"});
+}
+
+TEST(TextReader, ScanSkipsLabelsEmptyLinesAndIndentedColons) {
+  TextReader r("t.txt",
+               "title line\n"
+               "\n"
+               "  : not a marker (blank first)\n"
+               "\r\n"
+               ":  text after the colon is ignored 99\n"
+               "5\n"
+               "label\n"
+               ":\n"
+               "\n"
+               "\n"
+               "  6 rest of line\n");
+  r.scan("first");
+  EXPECT_EQ(r.line(), 6);
+  EXPECT_EQ(r.read_int("a"), 5);
+  r.skip_line("end");
+  r.scan("second");
+  EXPECT_EQ(r.read_int("b"), 6);
+  r.skip_line("end");
+  EXPECT_TRUE(r.at_end());
+  ExpectFailure([&] { r.scan("pressures"); }, "END_ERROR",
+                {"t.txt:12: the file ends before the marker line (a line beginning with ':') of the pressures section"});
+}
+
+TEST(TextReader, LabelBeginningWithColonIsAMarker) {
+  TextReader r("t.txt", ":label that starts with a colon\n7\n");
+  r.scan("s");
+  EXPECT_EQ(r.read_int("a"), 7);
+}
+
+TEST(TextReader, SkipLineAcceptsAMissingFinalLineEnd) {
+  TextReader r("t.txt", ":\n1 2 trailing text");
+  r.scan("s");
+  EXPECT_EQ(r.read_int("a"), 1);
+  EXPECT_EQ(r.read_int("b"), 2);
+  EXPECT_NO_THROW(r.skip_line("end of record"));
+  EXPECT_TRUE(r.at_end());
+  // No further line to skip.
+  ExpectFailure([&] { r.skip_line("the line after the count"); }, "END_ERROR",
+                {"the file ends where the line after the count was expected"});
+}
+
+TEST(TextReader, SkipLineAfterACompleteLastLineNeedsAnotherLine) {
+  TextReader r("t.txt", "3\n");
+  EXPECT_EQ(r.read_int("n"), 3);
+  r.skip_line("end");
+  ExpectFailure([&] { r.skip_line("the ignored line"); }, "END_ERROR", {"t.txt:2:"});
+}
+
+TEST(TextReader, CarriageReturnsBelongToLineEnds) {
+  TextReader r("t.txt", "x\r\n:\r\n 1.5\r\n\r\n 2\r\n");
+  r.scan("s");
+  EXPECT_EQ(r.read_real("a"), 1.5);
+  EXPECT_EQ(r.read_int("b"), 2);
+  EXPECT_EQ(r.line(), 5);
+  r.skip_line("end");
+  EXPECT_TRUE(r.at_end());
+}
+
+TEST(TextReader, RecordContextWithoutNumber) {
+  TextReader r("square.txt", "x");
+  r.set_record("parameters record", 0);
+  ExpectFailure([&] { r.read_real("young"); }, "DATA_ERROR",
+                {"expected a real number (young of the parameters record)"});
+}
+
+TEST(TextReader, MissingFileIsAFileError) {
+  ExpectFailure([] { TextReader::open("no-such-file-here.txt"); }, "FILE_ERROR",
+                {"cannot open \"no-such-file-here.txt\" for reading"});
+}
+
+}  // namespace

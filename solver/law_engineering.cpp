@@ -1,0 +1,1 @@
+// Material law of velora2: engineering strain of the element sides.

@@ -1,0 +1,1 @@
+// Material law of velora1: Green strain of the element sides.
