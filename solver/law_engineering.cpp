@@ -1,1 +1,34 @@
-// Material law of velora2: engineering strain of the element sides.
+// Material law of velora2: the engineering strain of each element side,
+// lambda - 1. It is computed as (s - 1) / (lambda + 1) with s = lambda^2,
+// which equals lambda - 1 but keeps its precision near lambda = 1, where a
+// direct subtraction would cancel; its derivative vector is
+// b = a / (lambda * length).
+
+#include <cmath>
+
+#include "solver/kernel.h"
+#include "solver/model.h"
+
+namespace solver {
+
+namespace {
+
+struct engineering_strain {
+  static double strain(double s, double length, double& q) {
+    const double lambda = std::sqrt(s);
+    q = lambda * length;
+    return (s - 1.0) / (lambda + 1.0);
+  }
+};
+
+}  // namespace
+
+element_state cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
+  return kernel::cstobj_with<engineering_strain>(a, e, x, grad);
+}
+
+double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g) {
+  return kernel::objective_with<engineering_strain>(a, n, x, g);
+}
+
+}  // namespace solver

@@ -1,1 +1,31 @@
-// Material law of velora1: Green strain of the element sides.
+// Material law of velora1: the Green strain of each element side,
+// (lambda^2 - 1) / 2, which makes the element a Saint Venant-Kirchhoff
+// membrane. The strain is a polynomial of the displacements, so no square
+// root is needed: with s = lambda^2 the strain is 0.5 * (s - 1) and its
+// derivative vector b = a / length.
+
+#include "solver/kernel.h"
+#include "solver/model.h"
+
+namespace solver {
+
+namespace {
+
+struct green_strain {
+  static double strain(double s, double length, double& q) {
+    q = length;
+    return 0.5 * (s - 1.0);
+  }
+};
+
+}  // namespace
+
+element_state cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
+  return kernel::cstobj_with<green_strain>(a, e, x, grad);
+}
+
+double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g) {
+  return kernel::objective_with<green_strain>(a, n, x, g);
+}
+
+}  // namespace solver

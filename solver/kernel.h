@@ -1,0 +1,169 @@
+#pragma once
+// The element energy kernel and the objective loop, written once for both
+// material laws. Each program's law source supplies a strain policy and
+// instantiates cstobj_with and objective_with with it, so the two programs
+// share every line of arithmetic except the side strain itself:
+//
+//   struct Law {
+//     // From s = lambda^2 (squared stretch of a side) and the side's
+//     // reference length: returns the side strain and sets q such that the
+//     // strain's derivative vector is b = a / q, a being the current side
+//     // vector divided by the reference length.
+//     static double strain(double s, double length, double& q);
+//   };
+//
+// Every sum below keeps one fixed order, the one the reference results were
+// computed with; the minimiser turns a last-bit difference into a different
+// iteration count, so no term may be regrouped.
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "platform/failure.h"
+#include "solver/analysis.h"
+#include "solver/model.h"
+#include "terms/terms.h"
+
+namespace solver::kernel {
+
+// The reference quantities of an element as the kernel reads them (the slots
+// are left zero; start fills them for the stream).
+inline element_stream reference_of(const element& el) {
+  element_stream r;
+  r.length = el.length;
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t j = 0; j < 3; ++j) r.dir[3 * k + j] = el.dir[k][j];
+  }
+  r.area = el.area;
+  r.stiff = {el.stiff[0][0], el.stiff[0][1], el.stiff[0][2], el.stiff[1][1], el.stiff[1][2], el.stiff[2][2]};
+  return r;
+}
+
+// Side stresses, strain energy and energy gradient of one element.
+struct element_result {
+  double n1, n2, n3;
+  double energy;
+  double grad[9];  // vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex 3 X, Y, Z
+};
+
+// One element at the displacements delta (vertex 1 X, Y, Z, vertex 2 ...,
+// vertex 3 ...). Side k lies opposite vertex k and runs from vertex 2 to 3
+// (side 1), 3 to 1 (side 2), 1 to 2 (side 3); its strain derivative row is
+// +b at the vertex where it ends, -b where it starts and 0 at the third,
+// whose zero term is left out of the gradient sums (it could only change the
+// sign of an exact zero).
+template <class Law>
+[[gnu::always_inline]] inline void evaluate(const element_stream& r, const double (&delta)[9], element_result& out) {
+  constexpr int from[3] = {1, 2, 0};  // 0-based vertex where side k starts
+  constexpr int to[3] = {2, 0, 1};    // and where it ends
+  double e[3];
+  double b[3][3];
+  for (int k = 0; k < 3; ++k) {
+    const std::size_t sk = static_cast<std::size_t>(k);
+    const double length = r.length[sk];
+    const int i = 3 * from[k];
+    const int j = 3 * to[k];
+    // a: the current side vector over the reference length.
+    const double ax = r.dir[3 * sk] + (delta[j] - delta[i]) / length;
+    const double ay = r.dir[3 * sk + 1] + (delta[j + 1] - delta[i + 1]) / length;
+    const double az = r.dir[3 * sk + 2] + (delta[j + 2] - delta[i + 2]) / length;
+    const double s = (ax * ax + ay * ay) + az * az;
+    double q;
+    e[k] = Law::strain(s, length, q);
+    b[k][0] = ax / q;
+    b[k][1] = ay / q;
+    b[k][2] = az / q;
+  }
+  const auto& k = r.stiff;  // (1,1), (1,2), (1,3), (2,2), (2,3), (3,3)
+  out.n1 = (k[0] * e[0] + k[1] * e[1]) + k[2] * e[2];
+  out.n2 = (k[1] * e[0] + k[3] * e[1]) + k[4] * e[2];
+  out.n3 = (k[2] * e[0] + k[4] * e[1]) + k[5] * e[2];
+  const double an1 = r.area * out.n1;
+  const double an2 = r.area * out.n2;
+  const double an3 = r.area * out.n3;
+  out.energy = 0.5 * ((an1 * e[0] + an2 * e[1]) + an3 * e[2]);
+  for (int c = 0; c < 3; ++c) {
+    out.grad[c] = an2 * b[1][c] - an3 * b[2][c];      // vertex 1: end of side 2, start of side 3
+    out.grad[3 + c] = an3 * b[2][c] - an1 * b[0][c];  // vertex 2: start of side 1, end of side 3
+    out.grad[6 + c] = an1 * b[0][c] - an2 * b[1][c];  // vertex 3: end of side 1, start of side 2
+  }
+}
+
+// cstobj: one element at unknowns x, its displacements gathered by the
+// degree-of-freedom rule (x for free components, displ for the others).
+// Not on the hot path (the report calls it once per element), so the
+// indices are checked.
+template <class Law>
+element_state cstobj_with(const analysis& a, const element& el, const terms::Vector& x, std::array<double, 9>& grad) {
+  double delta[9];
+  for (std::size_t v = 0; v < 3; ++v) {
+    const int node = el.node[v];
+    for (int j = 1; j <= 3; ++j) {
+      const int k = a.dof.at(node, j);
+      delta[3 * v + static_cast<std::size_t>(j - 1)] = k <= a.nfree ? x.at(k) : a.displ(node, j);
+    }
+  }
+  element_result res;
+  evaluate<Law>(reference_of(el), delta, res);
+  for (std::size_t q = 0; q < 9; ++q) grad[q] = res.grad[q];
+  return {res.n1, res.n2, res.n3, res.energy};
+}
+
+// objective: total potential energy at x (1..n) and its gradient into g.
+//
+// One pass over the node table puts x and the prescribed displacements into
+// the full-length workspace by dof number and starts the gradient at -force
+// (f takes the load potential in node and axis order); one pass over the
+// element stream then gathers each element's nine displacements, evaluates
+// the kernel and adds energy and gradient in element, vertex and axis
+// order. Constrained slots of the gradient workspace collect terms nobody
+// reads, which spares the kernel a branch per component.
+template <class Law>
+double objective_with(analysis& a, int n, const terms::Vector& x, terms::Vector& g) {
+  const std::size_t entries = 3 * static_cast<std::size_t>(a.nnode);
+  if (n != a.nfree || x.size() < n || g.size() < n || a.xfull.size() != entries ||
+      a.stream.size() != static_cast<std::size_t>(a.nelem)) {
+    throw platform::RangeError("objective called with " + std::to_string(n) + " unknowns (vectors of " +
+                               std::to_string(x.size()) + " and " + std::to_string(g.size()) +
+                               ") on a model set up for " + std::to_string(a.nfree));
+  }
+  const int* dof = a.dof.data();
+  const double* force = a.force.data();
+  const double* displ = a.displ.data();
+  const double* xp = x.data();
+  double* xf = a.xfull.data();
+  double* gf = a.gfull.data();
+
+  double f = 0.0;
+  for (std::size_t i = 0; i < entries; ++i) {  // node by node, axis by axis
+    const int k = dof[i];
+    const std::size_t slot = static_cast<std::size_t>(k - 1);
+    if (k <= n) {
+      f = f - force[i] * xp[slot];
+      gf[slot] = -force[i];
+      xf[slot] = xp[slot];
+    } else {
+      gf[slot] = 0.0;
+      xf[slot] = displ[i];
+    }
+  }
+
+  element_result res;
+  for (const element_stream& r : a.stream) {
+    double delta[9];
+    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(r.slot[q])];
+    evaluate<Law>(r, delta, res);
+    f = f + res.energy;
+    for (std::size_t q = 0; q < 9; ++q) {
+      double& gq = gf[static_cast<std::size_t>(r.slot[q])];
+      gq = gq + res.grad[q];
+    }
+  }
+
+  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+  return f;
+}
+
+}  // namespace solver::kernel
