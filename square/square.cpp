@@ -162,9 +162,11 @@ void gap(platform::OutputFile& f) { f.line_end().line_end(); }
 }  // namespace
 
 int32_t largest_ndiv() {
-  // counts_fit holds for 1 and fails for 2^31 - 1; bisect the boundary.
+  // counts_fit holds for 1 and fails for 2^16 (nelem alone would be 2^34);
+  // bisect the boundary. The bound also keeps the 64-bit counts of every
+  // trial (maxminor about 60 n^2) far from overflowing.
   int64_t lo = 1;
-  int64_t hi = std::numeric_limits<int32_t>::max();
+  int64_t hi = int64_t{1} << 16;
   while (hi - lo > 1) {
     const int64_t mid = lo + (hi - lo) / 2;
     (counts_fit(mid) ? lo : hi) = mid;
