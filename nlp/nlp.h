@@ -1,3 +1,67 @@
 #pragma once
 // Minimiser library: unconstrained minimisation of a smooth function of n
 // unknowns, given a routine that returns the value and fills the gradient.
+//
+// This header holds what every minimiser shares: the largest-component norm
+// used by all convergence tests, and the failure HALT that a line search
+// raises when it is handed a direction that does not descend. The
+// minimisers themselves are in nlp/qn.h, a class template instantiated with
+// the objective.
+
+#include <cmath>
+#include <cstdio>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+#include "platform/failure.h"
+#include "terms/terms.h"
+
+namespace nlp {
+
+// Largest |v(i)| over i = 1..n, starting from 0.0; 0.0 for n <= 0. A NaN
+// element never replaces the result (the comparison with it is false), so a
+// NaN is invisible to the convergence tests unless every element is NaN.
+inline double norm(int n, const terms::Vector& v) {
+  double result = 0.0;
+  const double* p = v.data();
+  for (int i = 0; i < n; ++i) {
+    const double a = std::fabs(p[i]);
+    if (a > result) result = a;
+  }
+  return result;
+}
+
+// Raised by the line search when the slope along the search direction is not
+// negative at the start point. Nothing handles it: the program ends with the
+// failure report "raised NLP.HALT : <file>:<line>".
+struct HALT : platform::Failure {
+  explicit HALT(std::string message) : Failure("NLP.HALT", std::move(message)) {}
+};
+
+namespace detail {
+
+// "nlp/qn.h:123": the last directory and the file name, so the message does
+// not depend on where the sources were checked out.
+inline std::string source_position(const std::source_location& where) {
+  std::string_view file = where.file_name();
+  const std::size_t slash = file.rfind('/');
+  if (slash != std::string_view::npos && slash > 0) {
+    const std::size_t before = file.rfind('/', slash - 1);
+    if (before != std::string_view::npos) file.remove_prefix(before + 1);
+  }
+  return std::string(file) + ":" + std::to_string(where.line());
+}
+
+}  // namespace detail
+
+// Writes "Line Search Failure" and a line end to standard output, flushes it
+// so the line precedes the failure report on standard error, and raises HALT
+// with the caller's source position as its message.
+[[noreturn]] inline void halt(std::source_location where = std::source_location::current()) {
+  std::fputs("Line Search Failure\n", stdout);
+  std::fflush(stdout);
+  throw HALT(detail::source_position(where));
+}
+
+}  // namespace nlp
