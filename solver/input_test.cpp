@@ -20,9 +20,11 @@ using solver::analysis;
 // layout; tests change one section at a time.
 struct ModelText {
   std::string parameters =
-      "        lstol     maxls             mntol             mnref  maxminor   maxlist  maxmajor\n"
+      "        lstol     maxls             mntol          "
+      "   mnref  maxminor   maxlist  maxmajor\n"
       ":\n"
-      " 1.000000E-01        20      1.000000E-03      0.000000E+00       120         3        20\n";
+      " 1.000000E-01        20      1.000000E-03      "
+      "0.000000E+00       120         3        20\n";
   std::string material =
       "        young           poisson           density\n"
       ":\n"
@@ -62,12 +64,12 @@ struct ModelText {
       "    1      5.000000E-01\n";
 
   std::string text() const {
-    return parameters + "\n\n" + material + "\n\n" + nodes + "\n\n" + elements + "\n\n" + constraints + "\n\n" +
-           loads + "\n\n" + pressures;
+    return parameters + "\n\n" + material + "\n\n" + nodes + "\n\n" + elements + "\n\n" + constraints + "\n\n" + loads +
+           "\n\n" + pressures;
   }
 };
 
-analysis read(const std::string& text) {
+analysis read(const std::string &text) {
   platform::TextReader reader("input.txt", text);
   analysis a;
   solver::input(a, reader);
@@ -76,10 +78,10 @@ analysis read(const std::string& text) {
 
 // The failure message of reading text that must fail with Failure.
 template <class Failure>
-std::string failure_of(const std::string& text) {
+std::string failure_of(const std::string &text) {
   try {
     read(text);
-  } catch (const Failure& f) {
+  } catch (const Failure &f) {
     return f.message();
   }
   ADD_FAILURE() << "no failure of the expected kind";
@@ -134,7 +136,7 @@ TEST(Input, StoresConstraintsLoadsAndPressures) {
 }
 
 TEST(Input, MntolOfZeroOrLessIsReadAsOneThousandth) {
-  for (const char* value : {"0.0", "-2.5E-01", "0"}) {
+  for (const char *value : {"0.0", "-2.5E-01", "0"}) {
     ModelText m;
     m.parameters = ":\n 0.1 20 " + std::string(value) + " 0.0 120 3 20\n";
     EXPECT_EQ(read(m.text()).mntol, 0.001) << value;
@@ -159,10 +161,11 @@ TEST(Input, NumbersAreFreeForm) {
   // Empty lines between marker and numbers, a record spread over lines,
   // tabs, exponents, and text after the last number of a record or count.
   m.material = "label\n\n\n:\n\n\n\t1.0e3\n  3E-1   \n 2 trailing words\n";
-  m.nodes = ":\n 3 nodes follow\nignored line 1 2 3\n"
-            "1 0 0 0 first\n"
-            "2\n1.0\n0\n0\n"
-            "3 0 1 +0.5\n";
+  m.nodes =
+      ":\n 3 nodes follow\nignored line 1 2 3\n"
+      "1 0 0 0 first\n"
+      "2\n1.0\n0\n0\n"
+      "3 0 1 +0.5\n";
   const analysis a = read(m.text());
   EXPECT_EQ(a.young, 1000.0);
   EXPECT_EQ(a.poisson, 0.3);
@@ -187,7 +190,8 @@ TEST(Input, RecordsAreStoredByTheirNumberAndLaterOnesOverwrite) {
   EXPECT_EQ(a.coordz(3), 0.5);
   EXPECT_EQ(a.elem(1).node, (std::array<int, 3>{1, 2, 3}));
   EXPECT_EQ(a.elem(2).node, (std::array<int, 3>{3, 2, 1}));
-  EXPECT_EQ(a.displ(2, 3), 0.75);  // the component counts once, with the later value
+  EXPECT_EQ(a.displ(2, 3),
+            0.75);  // the component counts once, with the later value
   EXPECT_EQ(a.dof(2, 3), 1);
   EXPECT_EQ(a.action(3, 3), -2.0);  // replaced, not added
   EXPECT_EQ(a.action(1, 2), 4.0);
@@ -231,10 +235,11 @@ TEST(Input, TheLineAfterACountIsSkippedUnread) {
   ModelText m;
   // The first record stands on the line that is skipped: the reader takes
   // the next records as the first ones and runs into the next label.
-  m.nodes = ":\n    3\n"
-            "    1      0.000000E+00      0.000000E+00      0.000000E+00\n"
-            "    2      1.000000E+00      0.000000E+00      0.000000E+00\n"
-            "    3      0.000000E+00      1.000000E+00      5.000000E-01\n";
+  m.nodes =
+      ":\n    3\n"
+      "    1      0.000000E+00      0.000000E+00      0.000000E+00\n"
+      "    2      1.000000E+00      0.000000E+00      0.000000E+00\n"
+      "    3      0.000000E+00      1.000000E+00      5.000000E-01\n";
   const std::string message = failure_of<DataError>(m.text());
   EXPECT_NE(message.find("node number of node record 3"), std::string::npos) << message;
   EXPECT_NE(message.find("\"elem\""), std::string::npos) << message;
@@ -310,8 +315,7 @@ TEST(InputDecisions, NumbersWithoutARecordAreDataFailures) {
   ModelText e;
   e.elements = ":\n 2\n\n 2 1 2 3\n 2 1 2 3\n";
   e.pressures = ":\n 0\n";
-  EXPECT_NE(failure_of<DataError>(e.text()).find("element 1 has no record in the elements section"),
-            std::string::npos);
+  EXPECT_NE(failure_of<DataError>(e.text()).find("element 1 has no record in the elements section"), std::string::npos);
 
   ModelText p;
   p.elements = ":\n 2\n\n 1 1 2 3\n 2 3 2 1\n";
@@ -351,16 +355,24 @@ TEST(InputDecisions, OutOfRangeNumbersNameTheRecordAndSection) {
     std::string expected;
   };
   const Case cases[] = {
-      {&ModelText::nodes, ":\n 3\n\n 1 0 0 0\n 4 0 0 0\n 3 0 1 0\n", "node record 2 of the nodes section names node 4, outside 1..3"},
+      {&ModelText::nodes,
+       ":\n 3\n\n 1 0 0 0\n 4 0 0 0\n 3 0 1 0\n",
+       "node record 2 of the nodes section names node 4, outside 1..3"},
       {&ModelText::nodes, ":\n 3\n\n 0 0 0 0\n", "node record 1 of the nodes section names node 0"},
-      {&ModelText::elements, ":\n 1\n\n 2 1 2 3\n", "element record 1 of the elements section names element 2, outside 1..1"},
-      {&ModelText::constraints, ":\n 2\n\n 1 1 0.0\n 2 4 0.0\n", "constraint record 2 of the constraints section names axis 4, outside 1..3"},
+      {&ModelText::elements,
+       ":\n 1\n\n 2 1 2 3\n",
+       "element record 1 of the elements section names element 2, outside "
+       "1..1"},
+      {&ModelText::constraints,
+       ":\n 2\n\n 1 1 0.0\n 2 4 0.0\n",
+       "constraint record 2 of the constraints section names axis 4, outside "
+       "1..3"},
       {&ModelText::constraints, ":\n 1\n\n 5 1 0.0\n", "constraint record 1 of the constraints section names node 5"},
       {&ModelText::loads, ":\n 1\n\n 3 0 -1.0\n", "load record 1 of the loads section names axis 0"},
       {&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
       {&ModelText::pressures, ":\n 1\n\n 7 1.0\n", "pressure record 1 of the pressures section names element 7"},
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     ModelText m;
     m.*(c.section) = c.content;
     const std::string message = failure_of<RangeError>(m.text());

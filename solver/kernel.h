@@ -8,8 +8,9 @@
 //     // From s = lambda^2 (squared stretch of a side) and the side's
 //     // reference length: returns the side strain and sets q such that the
 //     // strain's derivative vector is b = a / q, a being the current side
-//     // vector divided by the reference length.
-//     static double strain(double s, double length, double& q);
+//     // vector divided by the reference length. T is double or pair (two
+//     // elements at once, lane by lane); square roots through root().
+//     template <class T> static T strain(T s, T length, T& q);
 //   };
 //
 // Every sum below keeps one fixed order, the one the reference results were
@@ -17,6 +18,7 @@
 // iteration count, so no term may be regrouped.
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -30,7 +32,7 @@ namespace solver::kernel {
 
 // The reference quantities of an element as the kernel reads them (the slots
 // are left zero; start fills them for the stream).
-inline element_stream reference_of(const element& el) {
+inline element_stream reference_of(const element &el) {
   element_stream r;
   r.length = el.length;
   for (std::size_t k = 0; k < 3; ++k) {
@@ -41,50 +43,80 @@ inline element_stream reference_of(const element& el) {
   return r;
 }
 
-// Side stresses, strain energy and energy gradient of one element.
+// Two doubles side by side, one per element: the pair kernel below runs
+// the scalar arithmetic on two elements at once. Every operation acts on
+// each lane as the scalar operation would (IEEE, no contraction), so each
+// lane's result is bit for bit the scalar result; the pairing only halves
+// the number of division and square-root instructions, which bound the
+// kernel.
+using pair = double __attribute__((vector_size(16)));
+
+inline double root(double s) { return std::sqrt(s); }
+inline pair root(pair s) { return __builtin_ia32_sqrtpd(s); }
+
+// Side stresses, strain energy and energy gradient of one element (T =
+// double) or of two (T = pair).
+template <class T>
 struct element_result {
-  double n1, n2, n3;
-  double energy;
-  double grad[9];  // vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex 3 X, Y, Z
+  T n1, n2, n3;
+  T energy;
+  T grad[9];  // vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex 3 X, Y, Z
 };
 
-// One element at the displacements delta (vertex 1 X, Y, Z, vertex 2 ...,
-// vertex 3 ...). Side k lies opposite vertex k and runs from vertex 2 to 3
-// (side 1), 3 to 1 (side 2), 1 to 2 (side 3); its strain derivative row is
-// +b at the vertex where it ends, -b where it starts and 0 at the third,
-// whose zero term is left out of the gradient sums (it could only change the
-// sign of an exact zero).
-template <class Law>
-[[gnu::always_inline]] inline void evaluate(const element_stream& r, const double (&delta)[9], element_result& out) {
-  constexpr int from[3] = {1, 2, 0};  // 0-based vertex where side k starts
-  constexpr int to[3] = {2, 0, 1};    // and where it ends
-  double e[3];
-  double b[3][3];
-  for (int k = 0; k < 3; ++k) {
-    const std::size_t sk = static_cast<std::size_t>(k);
-    const double length = r.length[sk];
-    const int i = 3 * from[k];
-    const int j = 3 * to[k];
+// The reference quantities of two elements, lane by lane.
+struct pair_reference {
+  pair length[3];
+  pair dir[9];
+  pair area;
+  pair stiff[6];
+};
+
+inline pair_reference interleave(const element_stream &r0, const element_stream &r1) {
+  pair_reference p;
+  for (std::size_t i = 0; i < 3; ++i) p.length[i] = pair{r0.length[i], r1.length[i]};
+  for (std::size_t i = 0; i < 9; ++i) p.dir[i] = pair{r0.dir[i], r1.dir[i]};
+  p.area = pair{r0.area, r1.area};
+  for (std::size_t i = 0; i < 6; ++i) p.stiff[i] = pair{r0.stiff[i], r1.stiff[i]};
+  return p;
+}
+
+// The element at the displacements delta (vertex 1 X, Y, Z, vertex 2 ...,
+// vertex 3 ...); Ref is element_stream (T = double) or pair_reference.
+// Side k lies opposite vertex k and runs from vertex 2 to 3 (side 1), 3 to
+// 1 (side 2), 1 to 2 (side 3); its strain derivative row is +b at the
+// vertex where it ends, -b where it starts and 0 at the third, whose zero
+// term is left out of the gradient sums (it could only change the sign of
+// an exact zero).
+template <class Law, class T, class Ref>
+[[gnu::always_inline]] inline void evaluate(const Ref &r, const T (&delta)[9], element_result<T> &out) {
+  constexpr std::size_t from[3] = {1, 2, 0};  // 0-based vertex where side k starts
+  constexpr std::size_t to[3] = {2, 0, 1};    // and where it ends
+  T e[3];
+  T b[3][3];
+  for (std::size_t k = 0; k < 3; ++k) {
+    const T length = r.length[k];
+    const std::size_t i = 3 * from[k];
+    const std::size_t j = 3 * to[k];
     // a: the current side vector over the reference length.
-    const double ax = r.dir[3 * sk] + (delta[j] - delta[i]) / length;
-    const double ay = r.dir[3 * sk + 1] + (delta[j + 1] - delta[i + 1]) / length;
-    const double az = r.dir[3 * sk + 2] + (delta[j + 2] - delta[i + 2]) / length;
-    const double s = (ax * ax + ay * ay) + az * az;
-    double q;
+    const T ax = r.dir[3 * k] + (delta[j] - delta[i]) / length;
+    const T ay = r.dir[3 * k + 1] + (delta[j + 1] - delta[i + 1]) / length;
+    const T az = r.dir[3 * k + 2] + (delta[j + 2] - delta[i + 2]) / length;
+    const T s = (ax * ax + ay * ay) + az * az;
+    T q;
     e[k] = Law::strain(s, length, q);
     b[k][0] = ax / q;
     b[k][1] = ay / q;
     b[k][2] = az / q;
   }
-  const auto& k = r.stiff;  // (1,1), (1,2), (1,3), (2,2), (2,3), (3,3)
+  const auto &k = r.stiff;  // (1,1), (1,2), (1,3), (2,2), (2,3), (3,3)
   out.n1 = (k[0] * e[0] + k[1] * e[1]) + k[2] * e[2];
   out.n2 = (k[1] * e[0] + k[3] * e[1]) + k[4] * e[2];
   out.n3 = (k[2] * e[0] + k[4] * e[1]) + k[5] * e[2];
-  const double an1 = r.area * out.n1;
-  const double an2 = r.area * out.n2;
-  const double an3 = r.area * out.n3;
+  const T an1 = r.area * out.n1;
+  const T an2 = r.area * out.n2;
+  const T an3 = r.area * out.n3;
   out.energy = 0.5 * ((an1 * e[0] + an2 * e[1]) + an3 * e[2]);
-  for (int c = 0; c < 3; ++c) {
+  for (std::size_t c = 0; c < 3; ++c) {
     out.grad[c] = an2 * b[1][c] - an3 * b[2][c];      // vertex 1: end of side 2, start of side 3
     out.grad[3 + c] = an3 * b[2][c] - an1 * b[0][c];  // vertex 2: start of side 1, end of side 3
     out.grad[6 + c] = an1 * b[0][c] - an2 * b[1][c];  // vertex 3: end of side 1, start of side 2
@@ -96,7 +128,7 @@ template <class Law>
 // Not on the hot path (the report calls it once per element), so the
 // indices are checked.
 template <class Law>
-element_state cstobj_with(const analysis& a, const element& el, const terms::Vector& x, std::array<double, 9>& grad) {
+element_state cstobj_with(const analysis &a, const element &el, const terms::Vector &x, std::array<double, 9> &grad) {
   double delta[9];
   for (std::size_t v = 0; v < 3; ++v) {
     const int node = el.node[v];
@@ -105,7 +137,7 @@ element_state cstobj_with(const analysis& a, const element& el, const terms::Vec
       delta[3 * v + static_cast<std::size_t>(j - 1)] = k <= a.nfree ? x.at(k) : a.displ(node, j);
     }
   }
-  element_result res;
+  element_result<double> res;
   evaluate<Law>(reference_of(el), delta, res);
   for (std::size_t q = 0; q < 9; ++q) grad[q] = res.grad[q];
   return {res.n1, res.n2, res.n3, res.energy};
@@ -121,7 +153,7 @@ element_state cstobj_with(const analysis& a, const element& el, const terms::Vec
 // order. Constrained slots of the gradient workspace collect terms nobody
 // reads, which spares the kernel a branch per component.
 template <class Law>
-double objective_with(analysis& a, int n, const terms::Vector& x, terms::Vector& g) {
+double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
   const std::size_t entries = 3 * static_cast<std::size_t>(a.nnode);
   if (n != a.nfree || x.size() < n || g.size() < n || a.xfull.size() != entries ||
       a.stream.size() != static_cast<std::size_t>(a.nelem)) {
@@ -129,12 +161,12 @@ double objective_with(analysis& a, int n, const terms::Vector& x, terms::Vector&
                                std::to_string(x.size()) + " and " + std::to_string(g.size()) +
                                ") on a model set up for " + std::to_string(a.nfree));
   }
-  const int* dof = a.dof.data();
-  const double* force = a.force.data();
-  const double* displ = a.displ.data();
-  const double* xp = x.data();
-  double* xf = a.xfull.data();
-  double* gf = a.gfull.data();
+  const int *dof = a.dof.data();
+  const double *force = a.force.data();
+  const double *displ = a.displ.data();
+  const double *xp = x.data();
+  double *xf = a.xfull.data();
+  double *gf = a.gfull.data();
 
   double f = 0.0;
   for (std::size_t i = 0; i < entries; ++i) {  // node by node, axis by axis
@@ -150,14 +182,40 @@ double objective_with(analysis& a, int n, const terms::Vector& x, terms::Vector&
     }
   }
 
-  element_result res;
-  for (const element_stream& r : a.stream) {
+  // Elements two at a time; each pair's contributions are added element
+  // by element, so the sums keep element order.
+  const element_stream *stream = a.stream.data();
+  const std::size_t count = a.stream.size();
+  std::size_t e = 0;
+  for (; e + 1 < count; e += 2) {
+    const element_stream &r0 = stream[e];
+    const element_stream &r1 = stream[e + 1];
+    pair delta[9];
+    for (std::size_t q = 0; q < 9; ++q) {
+      delta[q] = pair{xf[static_cast<std::size_t>(r0.slot[q])], xf[static_cast<std::size_t>(r1.slot[q])]};
+    }
+    element_result<pair> res;
+    evaluate<Law>(interleave(r0, r1), delta, res);
+    f = f + res.energy[0];
+    for (std::size_t q = 0; q < 9; ++q) {
+      double &gq = gf[static_cast<std::size_t>(r0.slot[q])];
+      gq = gq + res.grad[q][0];
+    }
+    f = f + res.energy[1];
+    for (std::size_t q = 0; q < 9; ++q) {
+      double &gq = gf[static_cast<std::size_t>(r1.slot[q])];
+      gq = gq + res.grad[q][1];
+    }
+  }
+  if (e < count) {  // the last one of an odd number
+    const element_stream &r = stream[e];
     double delta[9];
     for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(r.slot[q])];
+    element_result<double> res;
     evaluate<Law>(r, delta, res);
     f = f + res.energy;
     for (std::size_t q = 0; q < 9; ++q) {
-      double& gq = gf[static_cast<std::size_t>(r.slot[q])];
+      double &gq = gf[static_cast<std::size_t>(r.slot[q])];
       gq = gq + res.grad[q];
     }
   }

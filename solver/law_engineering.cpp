@@ -14,8 +14,9 @@ namespace solver {
 namespace {
 
 struct engineering_strain {
-  static double strain(double s, double length, double& q) {
-    const double lambda = std::sqrt(s);
+  template <class T>
+  static T strain(T s, T length, T &q) {
+    const T lambda = kernel::root(s);
     q = lambda * length;
     return (s - 1.0) / (lambda + 1.0);
   }
@@ -23,11 +24,11 @@ struct engineering_strain {
 
 }  // namespace
 
-element_state cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
+element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
   return kernel::cstobj_with<engineering_strain>(a, e, x, grad);
 }
 
-double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g) {
+double objective(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
   return kernel::objective_with<engineering_strain>(a, n, x, g);
 }
 

@@ -12,7 +12,8 @@ namespace solver {
 namespace {
 
 struct green_strain {
-  static double strain(double s, double length, double& q) {
+  template <class T>
+  static T strain(T s, T length, T &q) {
     q = length;
     return 0.5 * (s - 1.0);
   }
@@ -20,11 +21,11 @@ struct green_strain {
 
 }  // namespace
 
-element_state cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
+element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
   return kernel::cstobj_with<green_strain>(a, e, x, grad);
 }
 
-double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g) {
+double objective(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
   return kernel::objective_with<green_strain>(a, n, x, g);
 }
 

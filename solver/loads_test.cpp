@@ -15,7 +15,7 @@ using solver::testing::make_model;
 
 constexpr double kTol = 1e-15;
 
-void expect_force(const analysis& a, int k, double fx, double fy, double fz) {
+void expect_force(const analysis &a, int k, double fx, double fy, double fz) {
   EXPECT_NEAR(a.force(k, 1), fx, kTol) << "node " << k;
   EXPECT_NEAR(a.force(k, 2), fy, kTol) << "node " << k;
   EXPECT_NEAR(a.force(k, 3), fz, kTol) << "node " << k;
@@ -87,7 +87,8 @@ TEST(Setforce, PressureFollowsTheCurrentShapeOnly) {
   for (int k = 1; k <= 3; ++k) {
     EXPECT_NEAR(a.force(k, 1), (k == 1 ? 0.25 : 0.0) - 1.0, kTol);
     EXPECT_NEAR(a.force(k, 2), 0.0, kTol);
-    EXPECT_NEAR(a.force(k, 3), -1.0 + 1.0, kTol);  // self-weight stays on the reference area
+    EXPECT_NEAR(a.force(k, 3), -1.0 + 1.0,
+                kTol);  // self-weight stays on the reference area
   }
 }
 

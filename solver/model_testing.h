@@ -10,8 +10,8 @@ namespace solver::testing {
 
 // A model with the given nodes and elements, every component free, no
 // loads; the parameters are those of a typical run.
-inline analysis make_model(const std::vector<std::array<double, 3>>& nodes,
-                           const std::vector<std::array<int, 3>>& elements,
+inline analysis make_model(const std::vector<std::array<double, 3>> &nodes,
+                           const std::vector<std::array<int, 3>> &elements,
                            double young = 1.0,
                            double poisson = 0.0,
                            double density = 0.0) {
@@ -30,7 +30,7 @@ inline analysis make_model(const std::vector<std::array<double, 3>>& nodes,
   a.coordy = terms::Vector(a.nnode);
   a.coordz = terms::Vector(a.nnode);
   for (int k = 1; k <= a.nnode; ++k) {
-    const auto& p = nodes[static_cast<std::size_t>(k - 1)];
+    const auto &p = nodes[static_cast<std::size_t>(k - 1)];
     a.coordx(k) = p[0];
     a.coordy(k) = p[1];
     a.coordz(k) = p[2];
@@ -45,7 +45,7 @@ inline analysis make_model(const std::vector<std::array<double, 3>>& nodes,
 }
 
 // Marks component (k, axis) constrained with the prescribed displacement d.
-inline void constrain(analysis& a, int k, int axis, double d) {
+inline void constrain(analysis &a, int k, int axis, double d) {
   a.dof(k, axis) = 1;
   a.displ(k, axis) = d;
 }

@@ -20,7 +20,7 @@ using solver::testing::make_model;
 
 constexpr double kTol = 1e-12;
 
-void expect_rows(const analysis& a, int e, const double (&rows)[3][3]) {
+void expect_rows(const analysis &a, int e, const double (&rows)[3][3]) {
   for (std::size_t r = 0; r < 3; ++r) {
     for (std::size_t c = 0; c < 3; ++c) {
       EXPECT_NEAR(a.elem(e).stiff[r][c], rows[r][c], kTol) << "stiff(" << r + 1 << "," << c + 1 << ")";
@@ -31,12 +31,13 @@ void expect_rows(const analysis& a, int e, const double (&rows)[3][3]) {
 TEST(Start, UnitRightTriangleWithoutPoisson) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}}, 1.0, 0.0);
   solver::start(a);
-  const solver::element& el = a.elem(1);
+  const solver::element &el = a.elem(1);
   EXPECT_NEAR(el.length[0], std::sqrt(2.0), kTol);
   EXPECT_EQ(el.length[1], 1.0);
   EXPECT_EQ(el.length[2], 1.0);
   EXPECT_NEAR(el.area, 0.5, kTol);
-  // Side 1 runs from vertex 2 to vertex 3, side 2 from 3 to 1, side 3 from 1 to 2.
+  // Side 1 runs from vertex 2 to vertex 3, side 2 from 3 to 1, side 3 from 1
+  // to 2.
   EXPECT_NEAR(el.dir[0][0], -std::sqrt(0.5), kTol);
   EXPECT_NEAR(el.dir[0][1], std::sqrt(0.5), kTol);
   EXPECT_EQ(el.dir[1], (std::array<double, 3>{0, -1, 0}));
@@ -47,12 +48,14 @@ TEST(Start, UnitRightTriangleWithoutPoisson) {
 TEST(Start, UnitRightTriangleWithPoisson) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}}, 1.0, 0.3);
   solver::start(a);
-  // 20/13 = 1.5384615..., 10/13 = 0.7692308..., 135/91 = 1.4835165..., 5/7 = 0.7142857...
-  expect_rows(a,
-              1,
-              {{20.0 / 13, -10.0 / 13, -10.0 / 13}, {-10.0 / 13, 135.0 / 91, 5.0 / 7}, {-10.0 / 13, 5.0 / 7, 135.0 / 91}});
+  // 20/13 = 1.5384615..., 10/13 = 0.7692308..., 135/91 = 1.4835165..., 5/7 =
+  // 0.7142857...
+  expect_rows(
+      a,
+      1,
+      {{20.0 / 13, -10.0 / 13, -10.0 / 13}, {-10.0 / 13, 135.0 / 91, 5.0 / 7}, {-10.0 / 13, 5.0 / 7, 135.0 / 91}});
   // The stiffness is symmetric entry for entry.
-  const auto& k = a.elem(1).stiff;
+  const auto &k = a.elem(1).stiff;
   EXPECT_EQ(k[1][0], k[0][1]);
   EXPECT_EQ(k[2][0], k[0][2]);
   EXPECT_EQ(k[2][1], k[1][2]);
@@ -66,7 +69,7 @@ TEST(Start, StiffnessGivesThePlaneStressEnergy) {
   const double young = 3.5;
   analysis a = make_model({{0.1, 0.2, 0}, {1.3, -0.1, 0}, {0.4, 0.9, 0}}, {{1, 2, 3}}, young, nu);
   solver::start(a);
-  const solver::element& el = a.elem(1);
+  const solver::element &el = a.elem(1);
   const double exx = 0.013;
   const double eyy = -0.004;
   const double gxy = 0.007;
@@ -98,7 +101,7 @@ TEST(Start, EquilateralTriangleDependsOnTheAnglesOnly) {
     }
     analysis a = make_model(nodes, {{1, 2, 3}}, 1.0, nu);
     solver::start(a);
-    const solver::element& el = a.elem(1);
+    const solver::element &el = a.elem(1);
     EXPECT_NEAR(el.area, std::sqrt(3.0) / 4 * h * h, kTol * h * h);
     const double diagonal = (1 + 0.25 - 3 * nu / 4) * m / (9.0 / 16);
     const double off = (nu * 3 / 4 - 0.25) * m / (9.0 / 16);
@@ -181,7 +184,7 @@ TEST(Vertex, AddsUnknownsOrPrescribedDisplacements) {
   solver::start(a);
   for (int d = 1; d <= a.nfree; ++d) a.u(d) = 10.0 * d;
   const auto p = solver::vertex(a, 2);
-  EXPECT_EQ(p[0], 1.25);             // constrained: displ, whatever u holds
+  EXPECT_EQ(p[0], 1.25);  // constrained: displ, whatever u holds
   EXPECT_EQ(p[1], 2.0 + a.u(a.dof(2, 2)));
   EXPECT_EQ(p[2], 3.0 + a.u(a.dof(2, 3)));
   EXPECT_THROW(solver::vertex(a, 3), platform::RangeError);
@@ -204,13 +207,13 @@ TEST(StartDecisions, DegenerateElementsAreDataFailures) {
       {{{0, 0, 0}, {1, 0, 0}, {inf, 1, 0}}, 0.0, "no finite length"},
       {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, 1.0, "side stiffness is not finite"},
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     analysis a = make_model(
         {{5, 5, 5}, {6, 5, 5}, {5, 6, 5}, c.nodes[0], c.nodes[1], c.nodes[2]}, {{1, 2, 3}, {4, 5, 6}}, 1.0, c.poisson);
     try {
       solver::start(a);
       ADD_FAILURE() << "accepted: " << c.expected;
-    } catch (const platform::DataError& f) {
+    } catch (const platform::DataError &f) {
       const std::string message = f.message();
       const std::string name = c.poisson == 1.0 ? "element 1 (nodes 1, 2, 3)" : "element 2 (nodes 4, 5, 6)";
       EXPECT_NE(message.find(name), std::string::npos) << message;
@@ -226,10 +229,10 @@ TEST(StartDecisions, NearlyStraightAngleIsRejected) {
     analysis a = make_model({{0, 0, 0}, {1, eps, 0}, {2, 0, 0}}, {{1, 2, 3}});
     try {
       solver::start(a);
-      for (const auto& row : a.elem(1).stiff) {
+      for (const auto &row : a.elem(1).stiff) {
         for (const double v : row) EXPECT_TRUE(std::isfinite(v)) << eps;
       }
-    } catch (const platform::DataError& f) {
+    } catch (const platform::DataError &f) {
       EXPECT_NE(std::string(f.message()).find("element 1 (nodes 1, 2, 3)"), std::string::npos);
     }
   }
@@ -240,8 +243,10 @@ TEST(StartDecisions, ElementNodeOutsideTheNodesIsARangeFailure) {
   try {
     solver::start(a);
     ADD_FAILURE() << "accepted";
-  } catch (const platform::RangeError& f) {
-    EXPECT_NE(std::string(f.message()).find("element 2 (nodes 1, 4, 2): vertex 2 names node 4, outside 1..3"),
+  } catch (const platform::RangeError &f) {
+    EXPECT_NE(std::string(f.message())
+                  .find("element 2 (nodes 1, 4, 2): vertex 2 names node 4, "
+                        "outside 1..3"),
               std::string::npos)
         << f.message();
   }
