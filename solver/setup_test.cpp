@@ -238,6 +238,23 @@ TEST(StartDecisions, NearlyStraightAngleIsRejected) {
   }
 }
 
+TEST(StartDecisions, CosineBelowMinusOneIsADataFailureNotASquareRootFailure) {
+  // Three points on a line (vertex 2 between 1 and 3) whose unit side
+  // vectors round to a cosine of -1.0000000000000002 at vertex 2.
+  analysis a = make_model({{0.08282494558699316, 0.8782983255570211, -0.23759152462357513},
+                           {-0.5668012057387732, -0.15576684883456537, -0.9419184248502641},
+                           {-0.9053955583610511, -0.6947362662107204, -1.3090235826860683}},
+                          {{1, 2, 3}});
+  try {
+    solver::start(a);
+    ADD_FAILURE() << "accepted";
+  } catch (const platform::DataError &f) {
+    EXPECT_NE(std::string(f.message()).find("element 1 (nodes 1, 2, 3) is degenerate: an angle cosine is below -1"),
+              std::string::npos)
+        << f.message();
+  }
+}
+
 TEST(StartDecisions, ElementNodeOutsideTheNodesIsARangeFailure) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}, {1, 4, 2}});
   try {
