@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Solves the shipped example in a scratch folder: `square` turns
-# examples/square.txt into a model, which velora1 then solves. Prints the
-# summary of the results report and says where the files are.
+# Solves the shipped example in a scratch folder, as a user would: `square`
+# turns examples/square.txt into a model ("input.txt"), velora1 solves it.
+# Prints the summary of the results report and where the files are.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$top/build/release
@@ -11,5 +11,8 @@ mkdir -p "$run"
 cp "$top/examples/square.txt" "$run/"
 cd "$run"
 "$bin/square/square"
-echo "square wrote: $(ls "$run" | tr '\n' ' ')"
-echo "files in $run"
+"$bin/solver/velora1"
+sed -n '1,6p' output.txt
+echo
+echo "Model, report and drawing script are in $run:"
+ls -l "$run"

@@ -1,9 +1,79 @@
 #include "solver/solver.h"
 
-#include "platform/text_reader.h"
+#include <cmath>
+#include <string>
+
+#include "nlp/nlp.h"
+#include "nlp/qn.h"
+#include "platform/failure.h"
+#include "solver/model.h"
+#include "solver/results.h"
 
 namespace solver {
 
-void run() { platform::TextReader::open("input.txt"); }
+namespace {
+
+// A model whose energy has no minimum (too few supports) lets the line
+// search expand the step until the numbers overflow; a tolerance below what
+// double precision can resolve leaves the minimiser with a zero curvature
+// and undefined directions. Either way the state is no solution and must
+// not be written as if it were one.
+void check_finite(const analysis& a) {
+  bool finite = std::isfinite(a.energy);
+  const double* u = a.u.data();
+  for (int i = 0; finite && i < a.nfree; ++i) finite = std::isfinite(u[i]);
+  if (finite) return;
+  if (a.major == 0) {
+    throw platform::DataError("the energy of the model at its starting state is not finite; no results written");
+  }
+  throw platform::DataError("the solution diverged in major iteration " + std::to_string(a.major) +
+                            ": the energy or a displacement is no longer finite (the energy may have no "
+                            "minimum because the model lacks supports, or the allowable residue is below "
+                            "what double precision resolves); no results written");
+}
+
+}  // namespace
+
+void run(analysis& a) {
+  input(a);
+  start(a);
+  setforce(a);
+  // The state at zero free displacement under the initial loads: g holds
+  // the initial residual forces.
+  a.energy = objective(a, a.nfree, a.u, a.g);
+  // The threshold is absolute when a reference residue is given, otherwise
+  // relative to the largest initial residual.
+  if (a.mnref > 0.0) {
+    a.residue = a.mnref * a.mntol;
+  } else {
+    a.residue = nlp::norm(a.nfree, a.g) * a.mntol;
+  }
+  a.major = 0;
+  a.minor = 0;  // reported as 0 when no major iteration runs
+
+  // Each major iteration minimises the energy under frozen loads, then lets
+  // the pressure follow the new shape. Convergence is judged only here,
+  // after the loads have been refreshed.
+  auto energy = [&a](int n, const terms::Vector& x, terms::Vector& g) { return objective(a, n, x, g); };
+  nlp::qn<decltype(energy)> minimiser(energy);
+  while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
+    a.major = a.major + 1;
+    const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
+    a.minor = result.iterations;
+    a.energy = result.value;
+    setforce(a);
+    a.energy = objective(a, a.nfree, a.u, a.g);
+    check_finite(a);
+  }
+  check_finite(a);
+
+  autocad(a);
+  output(a);
+}
+
+void run() {
+  analysis a;
+  run(a);
+}
 
 }  // namespace solver
