@@ -1,0 +1,4 @@
+#include "platform/failure.h"
+#include "viewer/view.h"
+
+int main() { return platform::run_program([] { viewer::run(); }); }

@@ -1,0 +1,12 @@
+#pragma once
+// The viewer program: reads the model "input.txt" and the results report
+// "output.txt" from the current directory and writes "result.vtu" and
+// "result.svg" beside them. Both inputs are read and checked against each
+// other before anything is written, and each output file appears whole or
+// not at all.
+
+namespace viewer {
+
+void run();
+
+}  // namespace viewer
