@@ -1,0 +1,363 @@
+#!/usr/bin/python3
+"""Whole-process timings of velora1 and velora2 on square models, side by
+side with what a Python user would write instead: the same membrane energy
+and follower pressure vectorised with numpy, minimised by scipy's L-BFGS-B
+(history 3 and 10) to the same stopping rule.
+
+Needs: python3-numpy and python3-scipy (Debian packages; run with
+/usr/bin/python3, the interpreter they install into), the programs square,
+velora1 and velora2 of a release build, and, for the per-evaluation ratio,
+the Google Benchmark program solver_green_benchmark of a build configured
+with -DBUILD_BENCHMARKS=ON. GNU time (/usr/bin/time) gives the peak
+memory when present; otherwise it is read from /proc while the program runs.
+Installs nothing.
+
+Usage: /usr/bin/python3 bench/compare.py --build build/bench [--sizes 10 20 40 80]
+       [--runs 5] [--large-runs 1] [--large-from 80] [--python-up-to 80]
+
+For every size n: square writes input.txt (half side 1, young 1000,
+poisson 0.3, pressure 1); each solver is timed as a whole process (median
+of --runs runs, --large-runs from n = --large-from on); the Python peer reads
+the same input.txt and runs major iterations like the solvers (loads frozen
+during one minimiser run, refreshed after it, stop when the largest residual
+is at most the allowable residue, which is mntol times the largest initial
+residual). The centre deflections must agree to 1e-3.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+try:
+    import numpy as np
+    from scipy.optimize import minimize
+except ImportError:  # pragma: no cover - environment message
+    sys.exit("compare.py needs numpy and scipy: apt-get install python3-numpy python3-scipy, "
+             "then run it with /usr/bin/python3")
+
+
+# ---------------------------------------------------------------- the model
+
+def read_model(path):
+    """Reads input.txt: seven sections, each after a line starting with ':'."""
+    with open(path) as f:
+        lines = f.read().split("\n")
+    markers = [k for k, line in enumerate(lines) if line.startswith(":")][:7] + [len(lines)]
+    # Each section's numbers follow its marker; the labels of the next
+    # section come after them and are never reached (the counts are known).
+    sections = [" ".join(lines[markers[k] + 1:markers[k + 1]]).split() for k in range(7)]
+    p, mat, nodes, elems, cons, loads, press = sections
+    m = {}
+    m["lstol"], m["maxls"], m["mntol"], m["mnref"] = float(p[0]), int(p[1]), float(p[2]), float(p[3])
+    m["maxminor"], m["maxlist"], m["maxmajor"] = int(p[4]), int(p[5]), int(p[6])
+    m["young"], m["poisson"], m["density"] = map(float, mat[:3])
+    nnode = int(nodes[0])
+    t = np.array(nodes[1:1 + 4 * nnode], dtype=float).reshape(nnode, 4)
+    m["coord"] = t[:, 1:4].copy()
+    nelem = int(elems[0])
+    t = np.array(elems[1:1 + 4 * nelem], dtype=np.int64).reshape(nelem, 4)
+    m["elem"] = t[:, 1:4] - 1
+    ncons = int(cons[0])
+    t = np.array(cons[1:1 + 3 * ncons], dtype=float).reshape(ncons, 3)
+    fixed = np.zeros((nnode, 3), dtype=bool)
+    displ = np.zeros((nnode, 3))
+    for node, axis, value in t:
+        fixed[int(node) - 1, int(axis) - 1] = True
+        displ[int(node) - 1, int(axis) - 1] = value
+    m["fixed"], m["displ"] = fixed, displ
+    nload = int(loads[0])
+    t = np.array(loads[1:1 + 4 * nload], dtype=float).reshape(nload, 4)
+    action = np.zeros((nnode, 3))
+    for row in t:
+        action[int(row[0]) - 1] += row[1:4]
+    m["action"] = action
+    npress = int(press[0])
+    t = np.array(press[1:1 + 2 * npress], dtype=float).reshape(npress, 2)
+    pressure = np.zeros(nelem)
+    pressure[t[:, 0].astype(np.int64) - 1] = t[:, 1]
+    m["pressure"] = pressure
+    return m
+
+
+class Membrane:
+    """Energy, gradient and loads of the membrane, all elements at once."""
+
+    FROM = (1, 2, 0)  # side k runs from vertex FROM[k] to vertex TO[k]
+    TO = (2, 0, 1)
+
+    def __init__(self, m, green):
+        self.m = m
+        self.green = green
+        elem = m["elem"]
+        p = m["coord"][elem]                                # (nelem, 3 vertices, 3 axes)
+        vec = p[:, self.TO, :] - p[:, self.FROM, :]         # (nelem, 3 sides, 3 axes)
+        length = np.sqrt((vec ** 2).sum(axis=2))
+        self.length = length
+        self.dir = vec / length[:, :, None]
+        d = self.dir
+        c1 = np.minimum(-(d[:, 1] * d[:, 2]).sum(axis=1), 1.0)
+        c2 = np.minimum(-(d[:, 2] * d[:, 0]).sum(axis=1), 1.0)
+        s1 = np.sqrt(1 - c1 * c1)
+        s2 = np.sqrt(1 - c2 * c2)
+        c3 = s1 * s2 - c1 * c2
+        s3 = s2 * c1 + s1 * c2
+        nu = m["poisson"]
+        f = m["young"] / (1 - nu * nu) * 0.5
+        k = np.empty((len(elem), 3, 3))
+        k[:, 0, 0] = ((1 + c1 * c1) - nu * s1 * s1) * f / (s2 * s2) / (s3 * s3)
+        k[:, 0, 1] = ((c1 * c2 - c3) + nu * s1 * s2) * f / s1 / s2 / (s3 * s3)
+        k[:, 0, 2] = ((c1 * c3 - c2) + nu * s1 * s3) * f / s1 / (s2 * s2) / s3
+        k[:, 1, 1] = ((1 + c2 * c2) - nu * s2 * s2) * f / (s1 * s1) / (s3 * s3)
+        k[:, 1, 2] = ((c2 * c3 - c1) + nu * s2 * s3) * f / (s1 * s1) / s2 / s3
+        k[:, 2, 2] = ((1 + c3 * c3) - nu * s3 * s3) * f / (s1 * s1) / (s2 * s2)
+        k[:, 1, 0], k[:, 2, 0], k[:, 2, 1] = k[:, 0, 1], k[:, 0, 2], k[:, 1, 2]
+        self.stiff = k
+        self.area = 0.5 * length[:, 0] * length[:, 1] * s3
+        # Unknowns: the free components in node and axis order.
+        free = ~m["fixed"].reshape(-1)
+        self.free = np.flatnonzero(free)
+        self.nfree = len(self.free)
+        self.full = m["displ"].reshape(-1).copy()           # displacement of every component
+        comp = (3 * elem[:, :, None] + np.arange(3)[None, None, :]).reshape(len(elem), 9)
+        self.comp = comp                                     # component of each element's 9 terms
+        self.comp_flat = comp.reshape(-1)
+        self.force = np.zeros(3 * len(m["coord"]))
+        self.evaluations = 0
+
+    def displacements(self, x):
+        self.full[self.free] = x
+        return self.full.reshape(-1, 3)
+
+    def energy(self, x):
+        """Total potential energy at the unknowns x and its gradient."""
+        self.evaluations += 1
+        u = self.displacements(x)[self.m["elem"]]             # (nelem, 3, 3)
+        d = (u[:, self.TO, :] - u[:, self.FROM, :]) / self.length[:, :, None]
+        a = self.dir + d
+        s = (a * a).sum(axis=2)
+        if self.green:
+            eps = 0.5 * (s - 1)
+            b = a / self.length[:, :, None]
+        else:
+            lam = np.sqrt(s)
+            eps = (s - 1) / (lam + 1)
+            b = a / (lam * self.length)[:, :, None]
+        n = np.einsum("eij,ej->ei", self.stiff, eps)
+        an = self.area[:, None] * n
+        strain_energy = 0.5 * (an * eps).sum()
+        t = an[:, :, None] * b                               # (nelem, side, axis)
+        grad = np.empty((len(an), 3, 3))
+        grad[:, 0] = t[:, 1] - t[:, 2]
+        grad[:, 1] = t[:, 2] - t[:, 0]
+        grad[:, 2] = t[:, 0] - t[:, 1]
+        gfull = np.bincount(self.comp_flat, weights=grad.reshape(-1), minlength=len(self.full))
+        ff = self.force[self.free]
+        return strain_energy - ff @ x, gfull[self.free] - ff
+
+    def setforce(self, x):
+        m = self.m
+        elem = m["elem"]
+        force = m["action"].copy()
+        w = self.area * m["density"] / 3
+        np.subtract.at(force[:, 2], elem.reshape(-1), np.repeat(w, 3))
+        pos = m["coord"] + self.displacements(x)
+        p = pos[elem]
+        a = p[:, 2] - p[:, 1]
+        b = p[:, 0] - p[:, 2]
+        nvec = np.cross(a, b) * (m["pressure"] / 6)[:, None]
+        for axis in range(3):
+            force[:, axis] += np.bincount(elem.reshape(-1), weights=np.repeat(nvec[:, axis], 3),
+                                          minlength=len(force))
+        self.force = force.reshape(-1)
+
+
+def python_solve(input_path, green, history):
+    """Major iterations with scipy's L-BFGS-B; returns (seconds, evaluations,
+    majors, centre deflection)."""
+    start = time.perf_counter()
+    m = read_model(input_path)
+    mem = Membrane(m, green)
+    x = np.zeros(mem.nfree)
+    mem.setforce(x)
+    _, g = mem.energy(x)
+    residue = m["mnref"] * m["mntol"] if m["mnref"] > 0 else np.abs(g).max() * m["mntol"]
+    major = 0
+    while residue < np.abs(g).max() and major < m["maxmajor"]:
+        major += 1
+        r = minimize(mem.energy, x, jac=True, method="L-BFGS-B",
+                     options={"maxcor": history, "gtol": residue, "ftol": 0.0,
+                              "maxiter": m["maxminor"], "maxfun": 10 ** 9})
+        x = r.x
+        mem.setforce(x)
+        _, g = mem.energy(x)
+    seconds = time.perf_counter() - start
+    return seconds, mem.evaluations, major, mem, x
+
+
+def numpy_evaluation_ns(input_path, green, repeats=15):
+    m = read_model(input_path)
+    mem = Membrane(m, green)
+    rng = np.random.default_rng(1)
+    x = 1e-3 * rng.standard_normal(mem.nfree)
+    mem.setforce(x)
+    times = []
+    for _ in range(repeats):
+        t = time.perf_counter()
+        mem.energy(x)
+        times.append(time.perf_counter() - t)
+    return statistics.median(times) * 1e9
+
+
+# ---------------------------------------------------------- the programs
+
+def centre_node(n):
+    """Number of the node at the centre of the square (lattice point 0, 0)."""
+    r = n
+    return (r // 2) * (2 * n + 1) + (r % 2) * (n + 1) + n // 2 + 1
+
+
+def deflection_from_report(path, node):
+    with open(path) as f:
+        lines = f.read().split("\n")
+    i = next(k for k, line in enumerate(lines) if line.startswith(" Node") and "Displ X" in line)
+    for line in lines[i + 1:]:
+        parts = line.split()
+        if len(parts) == 4 and parts[0] == str(node):
+            return float(parts[3])
+    raise RuntimeError("node %d not in %s" % (node, path))
+
+
+def run_timed(program, cwd):
+    """Wall time and peak resident memory (KiB) of one run."""
+    if os.path.exists("/usr/bin/time"):
+        t = time.perf_counter()
+        r = subprocess.run(["/usr/bin/time", "-v", program], cwd=cwd, capture_output=True, text=True)
+        seconds = time.perf_counter() - t
+        if r.returncode != 0:
+            raise RuntimeError("%s failed: %s" % (program, r.stderr))
+        peak = next(int(line.split(":")[1]) for line in r.stderr.splitlines()
+                    if "Maximum resident set size" in line)
+        return seconds, peak
+    peak = [0]
+    t = time.perf_counter()
+    p = subprocess.Popen([program], cwd=cwd, stdout=subprocess.DEVNULL)
+
+    def watch():
+        while p.poll() is None:
+            try:
+                with open("/proc/%d/status" % p.pid) as f:
+                    for line in f:
+                        if line.startswith("VmHWM:"):
+                            peak[0] = max(peak[0], int(line.split()[1]))
+            except OSError:
+                pass
+            time.sleep(0.01)
+
+    w = threading.Thread(target=watch)
+    w.start()
+    p.wait()
+    seconds = time.perf_counter() - t
+    w.join()
+    if p.returncode != 0:
+        raise RuntimeError("%s failed" % program)
+    return seconds, peak[0]
+
+
+def write_square(directory, n):
+    with open(os.path.join(directory, "square.txt"), "w") as f:
+        f.write(" ndiv      halfside\n:\n%5d     1.0\n\n young  poisson\n:\n1000.0  0.3\n\n"
+                " pressure\n:\n1.0\n" % n)
+
+
+def benchmark_evaluation_ns(build, n):
+    """ns per evaluation of the C++ objective at square n, from the suite."""
+    exe = os.path.join(build, "bench", "solver_green_benchmark")
+    if not os.path.exists(exe):
+        return None
+    r = subprocess.run([exe, "--benchmark_filter=^objective/%d$" % n, "--benchmark_format=json",
+                        "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        return None
+    for b in json.loads(r.stdout)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            return b["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+    return None
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default="build/bench", help="build folder with square/, solver/ and bench/")
+    ap.add_argument("--sizes", type=int, nargs="+", default=[10, 20, 40, 80, 160])
+    ap.add_argument("--runs", type=int, default=5, help="runs per program and size (median)")
+    ap.add_argument("--large-from", type=int, default=80, help="sizes from here on use --large-runs")
+    ap.add_argument("--large-runs", type=int, default=1)
+    ap.add_argument("--python-up-to", type=int, default=80, help="largest size solved with scipy")
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    square = os.path.join(build, "square", "square")
+    solvers = {"velora1": os.path.join(build, "solver", "velora1"),
+               "velora2": os.path.join(build, "solver", "velora2")}
+    for p in [square] + list(solvers.values()):
+        if not os.path.exists(p):
+            sys.exit("missing %s: build the release programs first" % p)
+
+    failures = 0
+    print("%5s %8s | %9s %9s %8s %8s | %9s %9s %6s %6s | %7s %7s | %s" % (
+        "n", "elements", "velora1 s", "velora2 s", "B/elem1", "B/elem2", "scipy3 s", "scipy10 s",
+        "x3", "x10", "evals3", "evals10", "centre deflection v1 / m3 / m10"))
+    with tempfile.TemporaryDirectory() as tmp:
+        for n in args.sizes:
+            d = os.path.join(tmp, "n%d" % n)
+            os.mkdir(d)
+            write_square(d, n)
+            subprocess.run([square], cwd=d, check=True, stdout=subprocess.DEVNULL)
+            nelem = 4 * n * n
+            runs = args.large_runs if n >= args.large_from else args.runs
+            times, peaks, deflections = {}, {}, {}
+            for name, exe in solvers.items():
+                results = [run_timed(exe, d) for _ in range(runs)]
+                times[name] = statistics.median(r[0] for r in results)
+                peaks[name] = max(r[1] for r in results)
+                deflections[name] = deflection_from_report(os.path.join(d, "output.txt"), centre_node(n))
+            line = "%5d %8d | %9.3f %9.3f %8.0f %8.0f |" % (
+                n, nelem, times["velora1"], times["velora2"], peaks["velora1"] * 1024 / nelem,
+                peaks["velora2"] * 1024 / nelem)
+            if n <= args.python_up_to:
+                inp = os.path.join(d, "input.txt")
+                py = {}
+                for h in (3, 10):
+                    t, evals, major, mem, x = python_solve(inp, True, h)
+                    w = mem.displacements(x)[centre_node(n) - 1, 2]
+                    py[h] = (t, evals, w)
+                line += " %9.3f %9.3f %6.1f %6.1f | %7d %7d |" % (
+                    py[3][0], py[10][0], py[3][0] / times["velora1"], py[10][0] / times["velora1"],
+                    py[3][1], py[10][1])
+                w1 = deflections["velora1"]
+                line += " %.6f / %.6f / %.6f" % (w1, py[3][2], py[10][2])
+                for h in (3, 10):
+                    if abs(py[h][2] - w1) > 1e-3:
+                        failures += 1
+                        line += "  MISMATCH(m=%d)" % h
+            print(line, flush=True)
+            if n == 80 or n == args.sizes[-1]:
+                ns_np = numpy_evaluation_ns(os.path.join(d, "input.txt"), True)
+                ns_cc = benchmark_evaluation_ns(build, n)
+                text = "n = %d: one evaluation, numpy %.0f us" % (n, ns_np / 1e3)
+                if ns_cc:
+                    text += ", velora1 objective %.0f us, ratio %.1f" % (ns_cc / 1e3, ns_np / ns_cc)
+                print(text, flush=True)
+    if failures:
+        print("centre deflections differ by more than 1e-3 in %d case(s)" % failures)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,159 @@
+// The solver's steps on square models of the generator's layout (4 n^2
+// elements), built once per material law:
+//
+//   objective/n   one energy and gradient evaluation; ns_per_element is
+//                 nanoseconds per element per evaluation.
+//   setforce/n    one refresh of the loads (pressure on the current shape).
+//   lbfgs_iteration/n  lbfgs from rest, 8 iterations, on the real objective;
+//                 per iteration: evaluations, time inside the objective and
+//                 the minimiser's own time per unknown (overhead_ns_per_unknown).
+//   solve/n       a whole solve in process (set-up, loads, major iterations;
+//                 no files), once, with its counters: objective evaluations,
+//                 line searches, major iterations and the share of the time
+//                 spent in the objective.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "bench/square_model.h"
+#include "nlp/nlp.h"
+#include "nlp/qn.h"
+#include "solver/model.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// A state half way to the solution: the unknowns of a bulge under the
+// initial pressure, with the loads refreshed there.
+solver::analysis strained_square(int n) {
+  solver::analysis a = bench::square_model(n);
+  for (int k = 1; k <= a.nnode; ++k) {
+    const double x = a.coordx(k);
+    const double y = a.coordy(k);
+    const double bulge = 0.07 * std::cos(0.5 * M_PI * x) * std::cos(0.5 * M_PI * y);
+    if (a.dof(k, 3) <= a.nfree) a.u(a.dof(k, 3)) = bulge;
+    if (a.dof(k, 1) <= a.nfree) a.u(a.dof(k, 1)) = 0.01 * x * bulge;
+    if (a.dof(k, 2) <= a.nfree) a.u(a.dof(k, 2)) = 0.01 * y * bulge;
+  }
+  solver::setforce(a);
+  return a;
+}
+
+void per_element(benchmark::State &state, const solver::analysis &a) {
+  state.counters["elements"] = a.nelem;
+  state.counters["ns_per_element"] = benchmark::Counter(
+      static_cast<double>(a.nelem) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void objective(benchmark::State &state) {
+  solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  const terms::Vector x = a.u;
+  terms::Vector g(a.nfree);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(solver::objective(a, a.nfree, x, g));
+    benchmark::ClobberMemory();
+  }
+  per_element(state, a);
+}
+
+void setforce(benchmark::State &state) {
+  solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    solver::setforce(a);
+    benchmark::ClobberMemory();
+  }
+  per_element(state, a);
+}
+
+// The objective wrapped so that the minimiser's calls are counted and timed.
+struct counted {
+  solver::analysis &a;
+  long evaluations = 0;
+  double seconds = 0.0;
+  double operator()(int n, const terms::Vector &x, terms::Vector &g) {
+    const auto start = clock_type::now();
+    const double f = solver::objective(a, n, x, g);
+    seconds += std::chrono::duration<double>(clock_type::now() - start).count();
+    ++evaluations;
+    return f;
+  }
+};
+
+void lbfgs_iteration(benchmark::State &state) {
+  solver::analysis a = bench::square_model(static_cast<int>(state.range(0)));
+  solver::setforce(a);
+  counted f{a};
+  nlp::qn<counted> minimiser(f);
+  constexpr int iterations_per_call = 8;
+  long iterations = 0;
+  double total = 0.0;
+  for (auto _ : state) {
+    for (int i = 1; i <= a.nfree; ++i) a.u(i) = 0.0;
+    const auto start = clock_type::now();
+    const auto r = minimiser.lbfgs(a.maxlist, a.nfree, iterations_per_call, a.maxls, 0.0, a.lstol, a.u, a.g);
+    total += std::chrono::duration<double>(clock_type::now() - start).count();
+    iterations += r.iterations;
+    benchmark::DoNotOptimize(r.value);
+  }
+  const double per = 1e9 / static_cast<double>(iterations);
+  state.counters["unknowns"] = a.nfree;
+  state.counters["evals_per_iter"] = static_cast<double>(f.evaluations) / static_cast<double>(iterations);
+  state.counters["objective_ns"] = f.seconds * per;
+  state.counters["overhead_ns_per_unknown"] = (total - f.seconds) * per / a.nfree;
+  state.counters["objective_share"] = f.seconds / total;
+}
+
+// The driver's loop (the solver's run without the files), on the counted
+// objective.
+void solve(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  long evaluations = 0;
+  long line_searches = 0;
+  int majors = 0;
+  double objective_seconds = 0.0;
+  double total_seconds = 0.0;
+  double setup_seconds = 0.0;
+  for (auto _ : state) {
+    const auto start = clock_type::now();
+    solver::analysis a = bench::square_model(n);
+    solver::setforce(a);
+    counted f{a};
+    a.energy = f(a.nfree, a.u, a.g);
+    setup_seconds += std::chrono::duration<double>(clock_type::now() - start).count();
+    a.residue = a.mnref > 0.0 ? a.mnref * a.mntol : nlp::norm(a.nfree, a.g) * a.mntol;
+    nlp::qn<counted> minimiser(f);
+    while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
+      a.major = a.major + 1;
+      const auto r = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
+      line_searches += r.iterations;
+      solver::setforce(a);
+      a.energy = f(a.nfree, a.u, a.g);
+    }
+    total_seconds += std::chrono::duration<double>(clock_type::now() - start).count();
+    evaluations += f.evaluations;
+    objective_seconds += f.seconds;
+    majors += a.major;
+    benchmark::DoNotOptimize(a.energy);
+    state.counters["elements"] = a.nelem;
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["evaluations"] = static_cast<double>(evaluations) / runs;
+  state.counters["line_searches"] = static_cast<double>(line_searches) / runs;
+  state.counters["majors"] = majors / runs;
+  state.counters["objective_share"] = objective_seconds / total_seconds;
+  state.counters["setup_share"] = setup_seconds / total_seconds;
+  state.counters["ns_per_element_eval"] =
+      objective_seconds * 1e9 / (static_cast<double>(evaluations) * state.counters["elements"].value / runs);
+}
+
+BENCHMARK(objective)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(200)->Arg(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(lbfgs_iteration)->Arg(10)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(solve)->Arg(10)->Arg(20)->Arg(40)->Arg(50)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
