@@ -10,9 +10,10 @@
 # material laws must approach the same value.
 #
 # Each program solves the meshes of 2, 4 and 8 rings (h = a/2, a/4, a/8).
-# The bounds below hold the observed discretisation error with a margin of
-# about a fifth; a change of the membrane stiffness by half a per cent moves
-# the finest mesh out of them. The error must fall by a factor of at least
+# The bands below hold the observed discretisation error of both laws
+# (velora2 lies 0.085% above velora1) with a margin; a change of the
+# membrane stiffness by 0.6% either way moves the finest mesh out of its
+# band (the deflection goes as the stiffness to the power -1/3). The error must fall by a factor of at least
 # 2.5 at each halving of h (flat triangles converge like h^2, a factor of
 # 4, reached from below on these coarse meshes), and the extrapolation of
 # the two finer meshes must land within 0.3% of the closed form.
@@ -47,9 +48,9 @@ for program in "$velora1" "$velora2"; do
     printf "  Hencky %.6e; error %.3f%% %.3f%% %.3f%% at h = a/2, a/4, a/8; extrapolated %.6e (%.3f%%)\n", \
            hencky, 100 * e2, 100 * e4, 100 * e8, extrapolated, 100 * ex
     bad = 0
-    if (e2 < 0 || e2 > 0.037) { print "  2 rings outside 0..3.7%"; bad = 1 }
-    if (e4 < 0 || e4 > 0.013) { print "  4 rings outside 0..1.3%"; bad = 1 }
-    if (e8 < 0 || e8 > 0.005) { print "  8 rings outside 0..0.5%"; bad = 1 }
+    if (e2 < 0.025 || e2 > 0.037) { print "  2 rings outside 2.5..3.7%"; bad = 1 }
+    if (e4 < 0.008 || e4 > 0.013) { print "  4 rings outside 0.8..1.3%"; bad = 1 }
+    if (e8 < 0.002 || e8 > 0.005) { print "  8 rings outside 0.2..0.5%"; bad = 1 }
     if (e2 < 2.5 * e4 || e4 < 2.5 * e8) { print "  the error does not fall like h^2"; bad = 1 }
     if (ex < -0.003 || ex > 0.003) { print "  the extrapolated deflection is off by more than 0.3%"; bad = 1 }
     exit bad
