@@ -482,7 +482,8 @@ TEST(Svg, FartherTrianglesAreDrawnFirst) {
   r.stress1 = {1.0, 0.0};  // the high one yellow, the low one purple
   r.stress2 = {0.0, 0.0};
   XmlReader reader(viewer::svg_document(mesh, r));
-  const auto polys = Polygons(reader.parse());
+  const XmlElement svg = reader.parse();  // Polygons points into it
+  const auto polys = Polygons(svg);
   ASSERT_EQ(polys.size(), 2u);
   EXPECT_EQ(polys[0]->attr.at("fill"), "#440154");
   EXPECT_EQ(polys[1]->attr.at("fill"), "#fde725");
