@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Solves the shipped example in a scratch folder, as a user would: `square`
-# turns examples/square.txt into a model ("input.txt"), velora1 solves it.
-# Prints the summary of the results report and where the files are.
+# turns examples/square.txt into a model ("input.txt"), velora1 solves it,
+# veloraview draws the result. Prints the summary of the results report and
+# where the files are.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$top/build/release
@@ -12,7 +13,11 @@ cp "$top/examples/square.txt" "$run/"
 cd "$run"
 "$bin/square/square"
 "$bin/solver/velora1"
+"$bin/viewer/veloraview"
 sed -n '1,6p' output.txt
 echo
-echo "Model, report and drawing script are in $run:"
+echo "Model, report, drawing script and pictures are in $run:"
 ls -l "$run"
+echo
+echo "Picture: $run/result.svg (open it in a browser)"
+echo "Grid for ParaView: $run/result.vtu (apply \"Warp By Vector\" with displacement)"
