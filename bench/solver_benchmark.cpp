@@ -1,8 +1,9 @@
 // The solver's steps on square models of the generator's layout (4 n^2
 // elements), built once per material law:
 //
-//   objective/n   one energy and gradient evaluation; ns_per_element is
-//                 nanoseconds per element per evaluation.
+//   objective/n/threads  one energy and gradient evaluation on 1 thread or
+//                 on the hardware's count (0); ns_per_element is
+//                 nanoseconds per element per evaluation (wall time).
 //   setforce/n    one refresh of the loads (pressure on the current shape).
 //   lbfgs_iteration/n  lbfgs from rest, 8 iterations, on the real objective;
 //                 per iteration: evaluations, time inside the objective and
@@ -50,6 +51,7 @@ void per_element(benchmark::State &state, const solver::analysis &a) {
 
 void objective(benchmark::State &state) {
   solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  a.threads = static_cast<unsigned>(state.range(1));
   const terms::Vector x = a.u;
   terms::Vector g(a.nfree);
   for (auto _ : state) {
@@ -149,8 +151,12 @@ void solve(benchmark::State &state) {
       objective_seconds * 1e9 / (static_cast<double>(evaluations) * state.counters["elements"].value / runs);
 }
 
-BENCHMARK(objective)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(200)->Arg(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->UseRealTime()->Unit(benchmark::kMicrosecond);
+// Second argument: threads (0: the hardware's count, as the programs run).
+BENCHMARK(objective)
+    ->ArgNames({"n", "threads"})
+    ->ArgsProduct({{10, 20, 40, 80, 160, 200, 400}, {1, 0}})
+    ->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(lbfgs_iteration)->Arg(10)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(solve)->Arg(10)->Arg(20)->Arg(40)->Arg(50)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -11,11 +11,14 @@
 // reference quantities, dof) is fixed for the rest of the run.
 
 #include <array>
+#include <memory>
 #include <vector>
 
 #include "terms/terms.h"
 
 namespace solver {
+
+class pool;  // solver/pool.h
 
 // One triangle. Side k lies opposite vertex k: side 1 runs from vertex 2 to
 // vertex 3, side 2 from vertex 3 to vertex 1, side 3 from vertex 1 to 2.
@@ -84,6 +87,20 @@ struct analysis {
   std::vector<element_stream> stream;  // 1 entry per element, in element order
   std::vector<double> xfull;           // 3 * nnode: unknowns, then prescribed displacements, by dof number
   std::vector<double> gfull;           // 3 * nnode: gradient accumulator, same numbering
+
+  // Parallel evaluation. Threads compute the elements' terms into a buffer,
+  // then assemble the gradient by unknown from ordered lists, so every sum
+  // keeps element order and the results do not depend on the thread count.
+  // The buffer, the lists and the threads are made by the first evaluation
+  // that runs in parallel and kept for the rest of the run.
+  unsigned threads = 0;                 // parts of an evaluation; 0: the hardware's thread count
+  int parallel_from = 4096;             // fewest elements worth more than one thread
+  std::vector<double> terms;            // 10 per element: strain energy, then the 9 gradient terms
+  std::vector<int> term_start;          // nfree + 1: where unknown k's entries start in term_index
+  std::vector<int> term_index;          // per unknown, indices into terms in element, vertex, axis order
+  std::vector<int> part_element;        // chunk boundaries of the first phase (elements, even)
+  std::vector<int> part_unknown;        // chunk boundaries of the second phase (unknowns)
+  std::shared_ptr<pool> workers;  // started once, shared by copies of the state
 };
 
 }  // namespace solver

@@ -26,6 +26,7 @@
 #include "platform/failure.h"
 #include "solver/analysis.h"
 #include "solver/model.h"
+#include "solver/pool.h"
 #include "terms/terms.h"
 
 namespace solver::kernel {
@@ -143,6 +144,43 @@ element_state cstobj_with(const analysis &a, const element &el, const terms::Vec
   return {res.n1, res.n2, res.n3, res.energy};
 }
 
+// The energy and the nine gradient terms of elements begin..end-1 (begin
+// even, so the pairs are those of a front-to-back pass) into out, ten
+// values per element, from the full-length displacements xf.
+template <class Law>
+void element_terms(const analysis &a, const double *xf, std::size_t begin, std::size_t end, double *out) {
+  const element_stream *stream = a.stream.data();
+  std::size_t e = begin;
+  for (; e + 1 < end; e += 2) {
+    const element_stream &r0 = stream[e];
+    const element_stream &r1 = stream[e + 1];
+    pair delta[9];
+    for (std::size_t q = 0; q < 9; ++q) {
+      delta[q] = pair{xf[static_cast<std::size_t>(r0.slot[q])], xf[static_cast<std::size_t>(r1.slot[q])]};
+    }
+    element_result<pair> res;
+    evaluate<Law>(interleave(r0, r1), delta, res);
+    double *t0 = out + 10 * e;
+    double *t1 = t0 + 10;
+    t0[0] = res.energy[0];
+    t1[0] = res.energy[1];
+    for (std::size_t q = 0; q < 9; ++q) {
+      t0[1 + q] = res.grad[q][0];
+      t1[1 + q] = res.grad[q][1];
+    }
+  }
+  if (e < end) {
+    const element_stream &r = stream[e];
+    double delta[9];
+    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(r.slot[q])];
+    element_result<double> res;
+    evaluate<Law>(r, delta, res);
+    double *t = out + 10 * e;
+    t[0] = res.energy;
+    for (std::size_t q = 0; q < 9; ++q) t[1 + q] = res.grad[q];
+  }
+}
+
 // objective: total potential energy at x (1..n) and its gradient into g.
 //
 // One pass over the node table puts x and the prescribed displacements into
@@ -180,6 +218,43 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
       gf[slot] = 0.0;
       xf[slot] = displ[i];
     }
+  }
+
+  if (prepare_parallel(a)) {
+    // First phase: every element's energy and gradient terms into the
+    // buffer, threads taking runs of elements. Second phase: the energy
+    // summed in element order (chunk 0), and the gradient assembled by
+    // unknown from its ordered list of terms, threads taking runs of
+    // unknowns (chunks 1 on).
+    double *terms = a.terms.data();
+    auto compute = [&a, xf, terms](std::size_t i) {
+      element_terms<Law>(a, xf, static_cast<std::size_t>(a.part_element[i]),
+                         static_cast<std::size_t>(a.part_element[i + 1]), terms);
+    };
+    a.workers->run(a.part_element.size() - 1, compute);
+    double *gp = g.data();
+    auto assemble = [&a, &f, terms, gf, gp](std::size_t i) {
+      if (i == 0) {
+        const std::size_t count = static_cast<std::size_t>(a.nelem);
+        double sum = f;
+        for (std::size_t e = 0; e < count; ++e) sum = sum + terms[10 * e];
+        f = sum;
+        return;
+      }
+      const int *start = a.term_start.data();
+      const int *index = a.term_index.data();
+      const std::size_t last = static_cast<std::size_t>(a.part_unknown[i]);
+      for (std::size_t k = static_cast<std::size_t>(a.part_unknown[i - 1]); k < last; ++k) {
+        double gk = gf[k];
+        const std::size_t end = static_cast<std::size_t>(start[k + 1]);
+        for (std::size_t j = static_cast<std::size_t>(start[k]); j < end; ++j) {
+          gk = gk + terms[static_cast<std::size_t>(index[j])];
+        }
+        gp[k] = gk;
+      }
+    };
+    a.workers->run(a.part_unknown.size(), assemble);
+    return f;
   }
 
   // Elements two at a time; each pair's contributions are added element
