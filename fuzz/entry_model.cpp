@@ -1,0 +1,19 @@
+#include <string>
+
+#include "fuzz/entry.h"
+#include "platform/text_reader.h"
+#include "solver/analysis.h"
+#include "solver/model.h"
+
+namespace robust {
+
+void model_entry(const std::uint8_t* data, std::size_t size) {
+  platform::TextReader reader("input.txt", std::string(reinterpret_cast<const char*>(data), size));
+  solver::analysis a;
+  solver::input(a, reader);
+  solver::start(a);
+  solver::setforce(a);
+  a.energy = solver::objective(a, a.nfree, a.u, a.g);
+}
+
+}  // namespace robust
