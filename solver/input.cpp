@@ -31,10 +31,17 @@ void check_count(const platform::TextReader &reader, const char *section, int co
   }
 }
 
-// Reads a section's count line: the count, then the rest of the line.
-int read_count(platform::TextReader &reader, const char *section, const char *field) {
+// Reads a section's count line: the count, checked while the reader still
+// stands on its line (so the failure names that line), then the rest of
+// the line.
+int read_count(platform::TextReader &reader,
+               const char *section,
+               const char *field,
+               const char *name,
+               int numbers_per_record) {
   reader.set_record(section, 0);
   const int count = reader.read_int(field);
+  check_count(reader, name, count, numbers_per_record);
   reader.skip_line("the end of the count line");
   return count;
 }
@@ -94,8 +101,7 @@ void read_material(analysis &a, platform::TextReader &reader) {
 
 void read_nodes(analysis &a, platform::TextReader &reader) {
   reader.scan("nodes");
-  const int count = read_count(reader, "nodes section", "node count");
-  check_count(reader, "nodes", count, 4);
+  const int count = read_count(reader, "nodes section", "node count", "nodes", 4);
   a.nnode = count > 0 ? count : 0;  // a count of zero or less: no nodes
   a.coordx = terms::Vector(count);
   a.coordy = terms::Vector(count);
@@ -118,8 +124,7 @@ void read_nodes(analysis &a, platform::TextReader &reader) {
 
 void read_elements(analysis &a, platform::TextReader &reader) {
   reader.scan("elements");
-  const int count = read_count(reader, "elements section", "element count");
-  check_count(reader, "elements", count, 4);
+  const int count = read_count(reader, "elements section", "element count", "elements", 4);
   a.nelem = count > 0 ? count : 0;
   a.elem = terms::Array1<element>(count);  // pressure 0.0 unless a pressure record says otherwise
   std::vector<bool> named(static_cast<std::size_t>(a.elem.size()), false);
@@ -149,8 +154,7 @@ void read_node_axis_values(platform::TextReader &reader,
                            terms::IntTable *marks) {
   reader.scan(section);
   const std::string section_name = std::string(section) + " section";
-  const int count = read_count(reader, section_name.c_str(), "record count");
-  check_count(reader, section, count, 3);
+  const int count = read_count(reader, section_name.c_str(), "record count", section, 3);
   if (count <= 0) return;  // no line is skipped: what follows is preamble of the next section
   reader.skip_line("the line after the record count");
   for (int r = 1; r <= count; ++r) {
@@ -167,8 +171,7 @@ void read_node_axis_values(platform::TextReader &reader,
 
 void read_pressures(analysis &a, platform::TextReader &reader) {
   reader.scan("pressures");
-  const int count = read_count(reader, "pressures section", "record count");
-  check_count(reader, "pressures", count, 2);
+  const int count = read_count(reader, "pressures section", "record count", "pressures", 2);
   if (count <= 0) return;
   reader.skip_line("the line after the record count");
   for (int r = 1; r <= count; ++r) {
