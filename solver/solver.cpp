@@ -13,16 +13,12 @@ namespace solver {
 
 namespace {
 
-// A model whose energy has no minimum (too few supports) lets the line
-// search expand the step until the numbers overflow; a tolerance below what
-// double precision can resolve leaves the minimiser with a zero curvature
-// and undefined directions. Either way the state is no solution and must
-// not be written as if it were one.
-void check_finite(const analysis& a) {
-  bool finite = std::isfinite(a.energy);
-  const double* u = a.u.data();
-  for (int i = 0; finite && i < a.nfree; ++i) finite = std::isfinite(u[i]);
-  if (finite) return;
+// The failure of a run whose state is no solution and must not be written
+// as if it were one: a model whose energy has no minimum (too few supports)
+// lets the line search expand the step until the numbers overflow; a
+// tolerance below what double precision can resolve leaves the minimiser
+// with a zero curvature and undefined directions.
+[[noreturn]] void diverged(const analysis& a) {
   if (a.major == 0) {
     throw platform::DataError("the energy of the model at its starting state is not finite; no results written");
   }
@@ -30,6 +26,22 @@ void check_finite(const analysis& a) {
                             ": the energy or a displacement is no longer finite (the energy may have no "
                             "minimum because the model lacks supports, or the allowable residue is below "
                             "what double precision resolves); no results written");
+}
+
+void check_finite(const analysis& a) {
+  bool finite = std::isfinite(a.energy);
+  const double* u = a.u.data();
+  for (int i = 0; finite && i < a.nfree; ++i) finite = std::isfinite(u[i]);
+  if (!finite) diverged(a);
+}
+
+// Whether every x(1..n) is a finite number.
+bool all_finite(int n, const terms::Vector& x) {
+  const double* p = x.data();
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(p[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -54,7 +66,23 @@ void run(analysis& a) {
   // Each major iteration minimises the energy under frozen loads, then lets
   // the pressure follow the new shape. Convergence is judged only here,
   // after the loads have been refreshed.
-  auto energy = [&a](int n, const terms::Vector& x, terms::Vector& g) { return objective(a, n, x, g); };
+  //
+  // The minimiser asks for the energy at points x0 + step*d. Once such a
+  // point is not finite the major iteration can only end with the divergence
+  // failure below: either x0 or d is not finite already, and then neither is
+  // any later point (inf and NaN survive every addition), or step*d has left
+  // the range of doubles, which the line search reaches by doubling the step
+  // while the energy keeps falling, on a model without a minimum (a first
+  // step that large would need loads beyond 1e300).
+  // Failing at the first such point, instead of when the minimiser returns,
+  // keeps the run short: with large maxminor and maxls the minimiser would
+  // otherwise go on through up to maxminor * maxls evaluations at NaN points
+  // (a loaded node that no element holds keeps a finite gradient, so the
+  // convergence test never stops it). A run that stays finite is unchanged.
+  auto energy = [&a](int n, const terms::Vector& x, terms::Vector& g) {
+    if (!all_finite(n, x)) diverged(a);
+    return objective(a, n, x, g);
+  };
   nlp::qn<decltype(energy)> minimiser(energy);
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     a.major = a.major + 1;
