@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Hostile input files through the real programs, each in a scratch folder
+# that holds the files of an earlier run. A refused file must give exactly
+# one failure report on standard error, exit status 1, nothing on standard
+# output, and leave the earlier files as they were; an accepted one must
+# solve with status 0.
+#   hostile_cli.sh VELORA1 VELORA2 SQUARE
+set -u
+shopt -s lastpipe  # the checks below run at the end of pipelines and count failures
+velora1=$(realpath "$1")
+velora2=$(realpath "$2")
+square=$(realpath "$3")
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+count=0
+
+# refused NAME PROGRAM FILE EXPECTED_REPORT: FILE's content on stdin.
+refused() {
+  local name=$1 program=$2 file=$3 report=$4
+  local dir=$scratch/$name
+  mkdir -p "$dir"
+  cat >"$dir/$file"
+  local earlier
+  if [ "$file" = square.txt ]; then earlier="input.txt autocad.scr ansys.txt"; else earlier="output.txt autocad.scr"; fi
+  for f in $earlier; do echo "earlier $f" >"$dir/$f"; done
+  # A hang is a failure of its own, long before CTest's timeout.
+  (cd "$dir" && timeout 60 "$program" >stdout.txt 2>stderr.txt)
+  local status=$? fail=0
+  count=$((count + 1))
+  [ "$status" -eq 124 ] && echo "$name: did not end within 60 s"
+  [ "$status" -eq 1 ] || { echo "$name: exit status $status, expected 1"; fail=1; }
+  if [ "$(cat "$dir/stderr.txt"; echo x)" != "$(printf '\nraised %s\n' "$report"; echo x)" ]; then
+    echo "$name: standard error was:"; cat -A "$dir/stderr.txt" | cut -c1-300
+    echo "$name: expected:"; printf '\nraised %s\n' "$report"
+    fail=1
+  fi
+  [ -s "$dir/stdout.txt" ] && { echo "$name: unexpected standard output"; fail=1; }
+  for f in $earlier; do
+    [ "$(cat "$dir/$f")" = "earlier $f" ] || { echo "$name: $f was changed"; fail=1; }
+  done
+  local left
+  left=$(cd "$dir" && ls | sort | tr '\n' ' ')
+  local want
+  want=$(printf '%s\n' $earlier "$file" stderr.txt stdout.txt | sort | tr '\n' ' ')
+  [ "$left" = "$want" ] || { echo "$name: files left: $left"; fail=1; }
+  [ $fail -eq 0 ] || failures=$((failures + 1))
+}
+
+# solved NAME PROGRAM: input.txt on stdin; status 0, both result files.
+solved() {
+  local name=$1 program=$2
+  local dir=$scratch/$name
+  mkdir -p "$dir"
+  cat >"$dir/input.txt"
+  (cd "$dir" && "$program" >stdout.txt 2>stderr.txt)
+  local status=$? fail=0
+  count=$((count + 1))
+  [ "$status" -eq 0 ] || { echo "$name: exit status $status"; cat "$dir/stderr.txt"; fail=1; }
+  [ -s "$dir/output.txt" ] && [ -s "$dir/autocad.scr" ] || { echo "$name: result files missing"; fail=1; }
+  [ $fail -eq 0 ] || failures=$((failures + 1))
+}
+
+# A model of three nodes and one element; $1 the parameters record, $2 the
+# material record, $3 the constraints section's content, $4 the loads
+# section's, $5 the pressures section's.
+model() {
+  printf ':\n%s\n:\n%s\n:\n    3\n\n 1 0 0 0\n 2 1 0 0\n 3 0 1 0\n:\n    1\n\n 1 1 2 3\n:\n%b:\n%b:\n%b' \
+    "$1" "$2" "$3" "$4" "$5"
+}
+P=' 0.1 20 0.001 0.0 120 3 20'
+M=' 1000 0.3 0'
+FIXED='    6\n\n 1 1 0\n 1 2 0\n 1 3 0\n 2 2 0\n 2 3 0\n 3 3 0\n'
+LOAD='    1\n\n 2 1 1.0\n'
+NONE='    0\n'
+
+model "$P" ' 1.0E400 0.3 0' "$FIXED" "$LOAD" "$NONE" | refused overflow "$velora1" input.txt \
+  'DATA_ERROR : input.txt:4: the real number "1.0E400" (young of the material record) is too large for a double'
+model "$P" ' nan 0.3 0' "$FIXED" "$LOAD" "$NONE" | refused nan "$velora1" input.txt \
+  'DATA_ERROR : input.txt:4: expected a real number (young of the material record), found "nan"'
+model "$P" ' 1000 0.3 -inf' "$FIXED" "$LOAD" "$NONE" | refused inf "$velora2" input.txt \
+  'DATA_ERROR : input.txt:4: expected a real number (density of the material record), found "-inf"'
+model "$P" ' 1000 0.3o 0' "$FIXED" "$LOAD" "$NONE" | refused run_into_letter "$velora1" input.txt \
+  'DATA_ERROR : input.txt:4: expected a real number (poisson of the material record), found "0.3o": the number runs into other text'
+model "$P" "$(printf ' 1000 0.3 \001')" "$FIXED" "$LOAD" "$NONE" | tr '\001' '\000' | refused nul_byte "$velora1" input.txt \
+  'DATA_ERROR : input.txt:4: expected a real number (density of the material record), found "\x00"'
+printf '   \n\t\n   ' | refused only_blanks "$velora1" input.txt \
+  "END_ERROR : input.txt:3: the file ends before the marker line (a line beginning with ':') of the parameters section"
+model "$P" "$M" ' 2147483647\n\n 1 3 0\n' "$LOAD" "$NONE" | refused huge_count "$velora1" input.txt \
+  'END_ERROR : input.txt:16: the constraints section announces 2147483647 records, but the rest of the file (35 characters) cannot hold them'
+model "$P" "$M" "$FIXED" '    2\n\n 2 1 1.0\n' "$NONE" | refused records_missing "$velora1" input.txt \
+  'DATA_ERROR : input.txt:28: expected an integer (node number of load record 2), found ":"'
+model "$P" "$M" "$FIXED" "$LOAD" "$NONE" | sed 's/^ 1 1 2 3$/ 1 1 3 3/' | refused node_twice "$velora1" input.txt \
+  'DATA_ERROR : element 1 (nodes 1, 3, 3) is degenerate: side 1 has length zero'
+
+# No minimum: a pressure on a model without supports, and the worst case
+# found for the minimiser: a loaded node that no element holds (its
+# gradient stays finite, so the minimiser's convergence test never stops a
+# NaN state) with every iteration limit at its largest. Both end in the
+# first major iteration, the second in about a thousand evaluations, the
+# line search's doublings up to overflow.
+DIVERGED='DATA_ERROR : the solution diverged in major iteration 1: the energy or a displacement is no longer finite (the energy may have no minimum because the model lacks supports, or the allowable residue is below what double precision resolves); no results written'
+model "$P" "$M" "$NONE" "$NONE" '    1\n\n 1 5.0\n' | refused pressure_without_supports "$velora1" input.txt "$DIVERGED"
+worst() {
+  printf ':\n 0.1 2147483647 0.001 0.0 2147483647 2147483647 2147483647\n:\n 1000 0.3 0\n'
+  printf ':\n    4\n\n 1 0 0 0\n 2 1 0 0\n 3 0 1 0\n 4 5 5 5\n:\n    1\n\n 1 1 2 3\n'
+  printf ':\n    9\n\n 1 1 0\n 1 2 0\n 1 3 0\n 2 1 0\n 2 2 0\n 2 3 0\n 3 1 0\n 3 2 0\n 3 3 0\n'
+  printf ':\n    1\n\n 4 3 -1.0\n:\n    0\n'
+}
+worst | refused unbounded_worst_case_velora1 "$velora1" input.txt "$DIVERGED"
+worst | refused unbounded_worst_case_velora2 "$velora2" input.txt "$DIVERGED"
+
+# Accepted: a line of ten million characters as a label, records over
+# several lines, one node and no elements, every component constrained.
+{ head -c 10000000 /dev/zero | tr '\0' 'x'; echo; model "$P" "$M" "$FIXED" "$LOAD" "$NONE"; } | solved long_label "$velora1"
+model "$P" "$(printf ' 1000\n\n 0.3\n 0')" "$FIXED" "$LOAD" "$NONE" | solved split_record "$velora1"
+printf ':\n%s\n:\n%s\n:\n    1\n\n 1 0 0 0\n:\n    0\n\n:\n    0\n:\n    0\n:\n    0\n' "$P" "$M" | solved one_node "$velora1"
+model "$P" "$M" '    9\n\n 1 1 0\n 1 2 0\n 1 3 0\n 2 1 0.1\n 2 2 0\n 2 3 0\n 3 1 0\n 3 2 0\n 3 3 0\n' "$NONE" "$NONE" |
+  solved all_constrained "$velora2"
+
+# The generator's parameters.
+printf ':\n 10 1.0E400\n:\n 1.0E+05 0.3\n:\n 1.0\n' | refused square_overflow "$square" square.txt \
+  'DATA_ERROR : square.txt:2: the real number "1.0E400" (halfside of the mesh record) is too large for a double'
+printf ':\n 10 1.0\n:\n inf 0.3\n:\n 1.0\n' | refused square_inf "$square" square.txt \
+  'DATA_ERROR : square.txt:4: expected a real number (young of the material record), found "inf"'
+printf ':\n 10x 1.0\n:\n 1.0E+05 0.3\n:\n 1.0\n' | refused square_run_into_letter "$square" square.txt \
+  'DATA_ERROR : square.txt:2: expected an integer (ndiv of the mesh record), found "10x": the number runs into other text'
+printf ':\n 10 1.0\n:\n 1.0E+05 0.3\n:\n \0\n' | refused square_nul_byte "$square" square.txt \
+  'DATA_ERROR : square.txt:6: expected a real number (pressure of the pressure record), found "\x00"'
+printf ' \n\n \t ' | refused square_only_blanks "$square" square.txt \
+  "END_ERROR : square.txt:3: the file ends before the marker line (a line beginning with ':') of the mesh section"
+printf ':\n -4 1.0\n:\n 1.0E+05 0.3\n:\n 1.0\n' | refused square_negative "$square" square.txt \
+  'DATA_ERROR : square.txt:2: ndiv is -4; the number of divisions per side must be at least 1'
+printf ':\n 99999999999 1.0\n:\n 1.0E+05 0.3\n:\n 1.0\n' | refused square_huge "$square" square.txt \
+  'DATA_ERROR : square.txt:2: the integer "99999999999" (ndiv of the mesh record) is outside the range -2147483648..2147483647'
+printf ':\n 10 1.0\n:\n 1.0E+05 0.3\n:\n' | refused square_no_pressure "$square" square.txt \
+  'END_ERROR : square.txt:6: the file ends where a real number (pressure of the pressure record) was expected'
+
+echo "$count cases, $failures failed"
+[ $failures -eq 0 ]
