@@ -32,20 +32,15 @@ struct element {
   std::array<std::array<double, 3>, 3> stiff{};    // side-strain stiffness, row by row, symmetric
 };
 
-// What the energy kernel reads of one element, packed for a front-to-back
-// stream: the reference quantities of the element record (copied by start,
-// bit for bit) and the slots of its nine displacement components. A slot is
-// the component's degree-of-freedom number minus one, an index into the
+// The slots of an element's nine displacement components, the part of the
+// energy routine's input that the element record does not hold (the kernel
+// reads the reference quantities from the record itself). A slot is the
+// component's degree-of-freedom number minus one, an index into the
 // full-length workspaces of the analysis (below), which hold the unknowns
 // at slots 0..nfree-1 and the prescribed displacements after them, so the
-// kernel gathers without asking which kind a component is. 192 bytes: three
-// cache lines.
-struct alignas(64) element_stream {
-  std::array<double, 3> length{};  // as element::length
-  std::array<double, 9> dir{};     // element::dir row by row: side 1 X, Y, Z, side 2 ..., side 3 ...
-  double area = 0.0;               // as element::area
-  std::array<double, 6> stiff{};   // stiff (1,1), (1,2), (1,3), (2,2), (2,3), (3,3)
-  std::array<int, 9> slot{};       // vertex 1 X, Y, Z, vertex 2 ..., vertex 3 ...
+// kernel gathers without asking which kind a component is. 36 bytes.
+struct element_stream {
+  std::array<int, 9> slot{};  // vertex 1 X, Y, Z, vertex 2 ..., vertex 3 ...
 };
 
 struct analysis {
@@ -83,10 +78,12 @@ struct analysis {
   double residue = 0.0;          // 27 allowable maximum residue
 
   // Working storage of the energy routine, laid out by start; not part of
-  // the model. Fixed in size after start like the tables above.
+  // the model. Fixed in size after start like the tables above, except
+  // gfull, which only the one-thread evaluation uses and which its first
+  // call makes (a parallel evaluation starts the gradient in g itself).
   std::vector<element_stream> stream;  // 1 entry per element, in element order
   std::vector<double> xfull;           // 3 * nnode: unknowns, then prescribed displacements, by dof number
-  std::vector<double> gfull;           // 3 * nnode: gradient accumulator, same numbering
+  std::vector<double> gfull;           // 3 * nnode or empty: gradient accumulator, same numbering
 
   // Parallel evaluation. Threads compute the elements' terms into a buffer,
   // then assemble the gradient by unknown from ordered lists, so every sum

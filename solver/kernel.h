@@ -31,19 +31,6 @@
 
 namespace solver::kernel {
 
-// The reference quantities of an element as the kernel reads them (the slots
-// are left zero; start fills them for the stream).
-inline element_stream reference_of(const element &el) {
-  element_stream r;
-  r.length = el.length;
-  for (std::size_t k = 0; k < 3; ++k) {
-    for (std::size_t j = 0; j < 3; ++j) r.dir[3 * k + j] = el.dir[k][j];
-  }
-  r.area = el.area;
-  r.stiff = {el.stiff[0][0], el.stiff[0][1], el.stiff[0][2], el.stiff[1][1], el.stiff[1][2], el.stiff[2][2]};
-  return r;
-}
-
 // Two doubles side by side, one per element: the pair kernel below runs
 // the scalar arithmetic on two elements at once. Every operation acts on
 // each lane as the scalar operation would (IEEE, no contraction), so each
@@ -64,25 +51,29 @@ struct element_result {
   T grad[9];  // vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex 3 X, Y, Z
 };
 
-// The reference quantities of two elements, lane by lane.
+// The reference quantities of two elements, lane by lane, indexed as in
+// the element record. Only the upper triangle of the stiffness is filled:
+// the kernel reads no other entry.
 struct pair_reference {
   pair length[3];
-  pair dir[9];
+  pair dir[3][3];
   pair area;
-  pair stiff[6];
+  pair stiff[3][3];
 };
 
-inline pair_reference interleave(const element_stream &r0, const element_stream &r1) {
+inline pair_reference interleave(const element &r0, const element &r1) {
   pair_reference p;
-  for (std::size_t i = 0; i < 3; ++i) p.length[i] = pair{r0.length[i], r1.length[i]};
-  for (std::size_t i = 0; i < 9; ++i) p.dir[i] = pair{r0.dir[i], r1.dir[i]};
+  for (std::size_t k = 0; k < 3; ++k) {
+    p.length[k] = pair{r0.length[k], r1.length[k]};
+    for (std::size_t j = 0; j < 3; ++j) p.dir[k][j] = pair{r0.dir[k][j], r1.dir[k][j]};
+    for (std::size_t j = k; j < 3; ++j) p.stiff[k][j] = pair{r0.stiff[k][j], r1.stiff[k][j]};
+  }
   p.area = pair{r0.area, r1.area};
-  for (std::size_t i = 0; i < 6; ++i) p.stiff[i] = pair{r0.stiff[i], r1.stiff[i]};
   return p;
 }
 
 // The element at the displacements delta (vertex 1 X, Y, Z, vertex 2 ...,
-// vertex 3 ...); Ref is element_stream (T = double) or pair_reference.
+// vertex 3 ...); Ref is the element record (T = double) or pair_reference.
 // Side k lies opposite vertex k and runs from vertex 2 to 3 (side 1), 3 to
 // 1 (side 2), 1 to 2 (side 3); its strain derivative row is +b at the
 // vertex where it ends, -b where it starts and 0 at the third, whose zero
@@ -99,9 +90,9 @@ template <class Law, class T, class Ref>
     const std::size_t i = 3 * from[k];
     const std::size_t j = 3 * to[k];
     // a: the current side vector over the reference length.
-    const T ax = r.dir[3 * k] + (delta[j] - delta[i]) / length;
-    const T ay = r.dir[3 * k + 1] + (delta[j + 1] - delta[i + 1]) / length;
-    const T az = r.dir[3 * k + 2] + (delta[j + 2] - delta[i + 2]) / length;
+    const T ax = r.dir[k][0] + (delta[j] - delta[i]) / length;
+    const T ay = r.dir[k][1] + (delta[j + 1] - delta[i + 1]) / length;
+    const T az = r.dir[k][2] + (delta[j + 2] - delta[i + 2]) / length;
     const T s = (ax * ax + ay * ay) + az * az;
     T q;
     e[k] = Law::strain(s, length, q);
@@ -109,10 +100,11 @@ template <class Law, class T, class Ref>
     b[k][1] = ay / q;
     b[k][2] = az / q;
   }
-  const auto &k = r.stiff;  // (1,1), (1,2), (1,3), (2,2), (2,3), (3,3)
-  out.n1 = (k[0] * e[0] + k[1] * e[1]) + k[2] * e[2];
-  out.n2 = (k[1] * e[0] + k[3] * e[1]) + k[4] * e[2];
-  out.n3 = (k[2] * e[0] + k[4] * e[1]) + k[5] * e[2];
+  // The stiffness is symmetric; only its upper triangle is read.
+  const auto &k = r.stiff;
+  out.n1 = (k[0][0] * e[0] + k[0][1] * e[1]) + k[0][2] * e[2];
+  out.n2 = (k[0][1] * e[0] + k[1][1] * e[1]) + k[1][2] * e[2];
+  out.n3 = (k[0][2] * e[0] + k[1][2] * e[1]) + k[2][2] * e[2];
   const T an1 = r.area * out.n1;
   const T an2 = r.area * out.n2;
   const T an3 = r.area * out.n3;
@@ -139,7 +131,7 @@ element_state cstobj_with(const analysis &a, const element &el, const terms::Vec
     }
   }
   element_result<double> res;
-  evaluate<Law>(reference_of(el), delta, res);
+  evaluate<Law>(el, delta, res);
   for (std::size_t q = 0; q < 9; ++q) grad[q] = res.grad[q];
   return {res.n1, res.n2, res.n3, res.energy};
 }
@@ -149,17 +141,18 @@ element_state cstobj_with(const analysis &a, const element &el, const terms::Vec
 // values per element, from the full-length displacements xf.
 template <class Law>
 void element_terms(const analysis &a, const double *xf, std::size_t begin, std::size_t end, double *out) {
+  const element *records = a.elem.data();  // element e + 1 at records[e]
   const element_stream *stream = a.stream.data();
   std::size_t e = begin;
   for (; e + 1 < end; e += 2) {
-    const element_stream &r0 = stream[e];
-    const element_stream &r1 = stream[e + 1];
+    const std::array<int, 9> &s0 = stream[e].slot;
+    const std::array<int, 9> &s1 = stream[e + 1].slot;
     pair delta[9];
     for (std::size_t q = 0; q < 9; ++q) {
-      delta[q] = pair{xf[static_cast<std::size_t>(r0.slot[q])], xf[static_cast<std::size_t>(r1.slot[q])]};
+      delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
     }
     element_result<pair> res;
-    evaluate<Law>(interleave(r0, r1), delta, res);
+    evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
     double *t0 = out + 10 * e;
     double *t1 = t0 + 10;
     t0[0] = res.energy[0];
@@ -170,11 +163,11 @@ void element_terms(const analysis &a, const double *xf, std::size_t begin, std::
     }
   }
   if (e < end) {
-    const element_stream &r = stream[e];
+    const std::array<int, 9> &s = stream[e].slot;
     double delta[9];
-    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(r.slot[q])];
+    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
     element_result<double> res;
-    evaluate<Law>(r, delta, res);
+    evaluate<Law>(records[e], delta, res);
     double *t = out + 10 * e;
     t[0] = res.energy;
     for (std::size_t q = 0; q < 9; ++q) t[1 + q] = res.grad[q];
@@ -185,42 +178,48 @@ void element_terms(const analysis &a, const double *xf, std::size_t begin, std::
 //
 // One pass over the node table puts x and the prescribed displacements into
 // the full-length workspace by dof number and starts the gradient at -force
-// (f takes the load potential in node and axis order); one pass over the
-// element stream then gathers each element's nine displacements, evaluates
-// the kernel and adds energy and gradient in element, vertex and axis
-// order. Constrained slots of the gradient workspace collect terms nobody
-// reads, which spares the kernel a branch per component.
+// (f takes the load potential in node and axis order); the elements are
+// then visited in order, each one's nine displacements gathered by its
+// slots and its reference quantities read from its record, and energy and
+// gradient are added in element, vertex and axis order.
 template <class Law>
 double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
   const std::size_t entries = 3 * static_cast<std::size_t>(a.nnode);
   if (n != a.nfree || x.size() < n || g.size() < n || a.xfull.size() != entries ||
-      a.stream.size() != static_cast<std::size_t>(a.nelem)) {
+      a.stream.size() != static_cast<std::size_t>(a.nelem) || a.elem.size() != a.nelem) {
     throw platform::RangeError("objective called with " + std::to_string(n) + " unknowns (vectors of " +
                                std::to_string(x.size()) + " and " + std::to_string(g.size()) +
                                ") on a model set up for " + std::to_string(a.nfree));
   }
+  const bool parallel = prepare_parallel(a);
+  // The one-thread path adds every term into the full-length gradient
+  // workspace, whose constrained slots collect terms nobody reads; that
+  // spares the kernel a branch per component. The parallel path starts
+  // each unknown's gradient in g and needs no such workspace.
+  if (!parallel && a.gfull.size() != entries) a.gfull.assign(entries, 0.0);
   const int *dof = a.dof.data();
   const double *force = a.force.data();
   const double *displ = a.displ.data();
   const double *xp = x.data();
   double *xf = a.xfull.data();
-  double *gf = a.gfull.data();
+  double *gf = parallel ? g.data() : a.gfull.data();
 
   double f = 0.0;
   for (std::size_t i = 0; i < entries; ++i) {  // node by node, axis by axis
     const int k = dof[i];
     const std::size_t slot = static_cast<std::size_t>(k - 1);
     if (k <= n) {
-      f = f - force[i] * xp[slot];
+      const double xk = xp[slot];  // read before g is written: x and g may be one vector
+      f = f - force[i] * xk;
+      xf[slot] = xk;
       gf[slot] = -force[i];
-      xf[slot] = xp[slot];
     } else {
-      gf[slot] = 0.0;
+      if (!parallel) gf[slot] = 0.0;
       xf[slot] = displ[i];
     }
   }
 
-  if (prepare_parallel(a)) {
+  if (parallel) {
     // First phase: every element's energy and gradient terms into the
     // buffer, threads taking runs of elements. Second phase: the energy
     // summed in element order (chunk 0), and the gradient assembled by
@@ -232,8 +231,7 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
                          static_cast<std::size_t>(a.part_element[i + 1]), terms);
     };
     a.workers->run(a.part_element.size() - 1, compute);
-    double *gp = g.data();
-    auto assemble = [&a, &f, terms, gf, gp](std::size_t i) {
+    auto assemble = [&a, &f, terms, gf](std::size_t i) {
       if (i == 0) {
         const std::size_t count = static_cast<std::size_t>(a.nelem);
         double sum = f;
@@ -250,7 +248,7 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
         for (std::size_t j = static_cast<std::size_t>(start[k]); j < end; ++j) {
           gk = gk + terms[static_cast<std::size_t>(index[j])];
         }
-        gp[k] = gk;
+        gf[k] = gk;
       }
     };
     a.workers->run(a.part_unknown.size(), assemble);
@@ -259,38 +257,39 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
 
   // Elements two at a time; each pair's contributions are added element
   // by element, so the sums keep element order.
+  const element *records = a.elem.data();  // element e + 1 at records[e]
   const element_stream *stream = a.stream.data();
   const std::size_t count = a.stream.size();
   std::size_t e = 0;
   for (; e + 1 < count; e += 2) {
-    const element_stream &r0 = stream[e];
-    const element_stream &r1 = stream[e + 1];
+    const std::array<int, 9> &s0 = stream[e].slot;
+    const std::array<int, 9> &s1 = stream[e + 1].slot;
     pair delta[9];
     for (std::size_t q = 0; q < 9; ++q) {
-      delta[q] = pair{xf[static_cast<std::size_t>(r0.slot[q])], xf[static_cast<std::size_t>(r1.slot[q])]};
+      delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
     }
     element_result<pair> res;
-    evaluate<Law>(interleave(r0, r1), delta, res);
+    evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
     f = f + res.energy[0];
     for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(r0.slot[q])];
+      double &gq = gf[static_cast<std::size_t>(s0[q])];
       gq = gq + res.grad[q][0];
     }
     f = f + res.energy[1];
     for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(r1.slot[q])];
+      double &gq = gf[static_cast<std::size_t>(s1[q])];
       gq = gq + res.grad[q][1];
     }
   }
   if (e < count) {  // the last one of an odd number
-    const element_stream &r = stream[e];
+    const std::array<int, 9> &s = stream[e].slot;
     double delta[9];
-    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(r.slot[q])];
+    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
     element_result<double> res;
-    evaluate<Law>(r, delta, res);
+    evaluate<Law>(records[e], delta, res);
     f = f + res.energy;
     for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(r.slot[q])];
+      double &gq = gf[static_cast<std::size_t>(s[q])];
       gq = gq + res.grad[q];
     }
   }

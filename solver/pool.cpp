@@ -104,15 +104,21 @@ bool prepare_parallel(analysis &a) {
   }
   for (std::size_t k = 0; k < nfree; ++k) a.term_start[k + 1] += a.term_start[k];
   a.term_index.assign(static_cast<std::size_t>(a.term_start[nfree]), 0);
-  std::vector<int> next(a.term_start.begin(), a.term_start.end() - 1);
+  // term_start[k] serves as unknown k's fill position and ends at the
+  // start of unknown k + 1's entries; one shift puts the starts back.
+  // (No second array of positions, whose freed memory would stay
+  // resident beside the rest.)
   for (std::size_t e = 0; e < nelem; ++e) {
     for (std::size_t q = 0; q < 9; ++q) {
       const int slot = a.stream[e].slot[q];
       if (slot < a.nfree) {
-        a.term_index[static_cast<std::size_t>(next[static_cast<std::size_t>(slot)]++)] = static_cast<int>(10 * e + 1 + q);
+        a.term_index[static_cast<std::size_t>(a.term_start[static_cast<std::size_t>(slot)]++)] =
+            static_cast<int>(10 * e + 1 + q);
       }
     }
   }
+  for (std::size_t k = nfree; k > 0; --k) a.term_start[k] = a.term_start[k - 1];
+  a.term_start[0] = 0;
   // Chunks of the first phase: runs of elements (an even number, so the
   // pairs are those of a front-to-back pass). Chunks of the second phase:
   // the energy sum first, then runs of unknowns with about the same number
