@@ -56,9 +56,20 @@ void append_real(std::string& out, double v, int fore, int aft, int exp) {
 }
 
 void append_integer(std::string& out, std::int64_t k, int width) {
-  char buf[32];
-  const int len = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(k));
-  pad_left(out, buf, static_cast<std::size_t>(len), width);
+  // The digits from the last one backwards, as "%lld" would print them;
+  // node and element numbers fill the large files, and a formatted print
+  // per number costs more than the rest of their writing. The magnitude is
+  // taken unsigned, so the most negative value has one too.
+  char buf[24];
+  char* const end = buf + sizeof buf;
+  char* p = end;
+  std::uint64_t m = k < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(k) : static_cast<std::uint64_t>(k);
+  do {
+    *--p = static_cast<char>('0' + m % 10);
+    m /= 10;
+  } while (m != 0);
+  if (k < 0) *--p = '-';
+  pad_left(out, p, static_cast<std::size_t>(end - p), width);
 }
 
 }  // namespace platform

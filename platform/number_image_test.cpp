@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -73,6 +77,49 @@ TEST(IntegerImage, RightAlignedAndWidenedWhenNeeded) {
   EXPECT_EQ(integer_image(17, 0), "17");
   EXPECT_EQ(integer_image(0, 0), "0");
   EXPECT_EQ(integer_image(-2147483648LL, 5), "-2147483648");
+}
+
+// What printf's "%*lld" makes of k in width w (a width of 0 or less pads
+// nothing, as in append_integer).
+std::string printf_image(std::int64_t k, int width) {
+  char buf[64];
+  const int len = std::snprintf(buf, sizeof buf, "%*lld", width, static_cast<long long>(k));
+  return std::string(buf, static_cast<std::size_t>(len));
+}
+
+TEST(IntegerImage, SameTextAsPrintf) {
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::vector<std::int64_t> values = {0, 1, -1, 9, -9, 10, -10, 99, 100, kMin, kMin + 1, kMax, kMax - 1};
+  // Every power of ten and its neighbours, both signs: the digit counts
+  // change there.
+  for (std::int64_t p = 1;; p *= 10) {
+    for (const std::int64_t v : {p - 1, p, p + 1}) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+    if (p > kMax / 10) break;  // p = 10^18, the last power below kMax
+  }
+  // The 32-bit bounds and a spread of values in between (a fixed sequence).
+  for (const std::int64_t v : {std::int64_t{2147483647}, std::int64_t{2147483648}, std::int64_t{4294967295}}) {
+    values.push_back(v);
+    values.push_back(-v);
+  }
+  std::uint64_t state = 88172645463325252u;
+  for (int i = 0; i < 2000; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    const auto v = static_cast<std::int64_t>(state >> (state % 64));
+    values.push_back(i % 2 == 0 ? v : ~v);  // ~v: a negative without overflow
+  }
+  for (const std::int64_t v : values) {
+    for (int width = 0; width <= 20; ++width) {
+      ASSERT_EQ(integer_image(v, width), printf_image(v, width)) << v << " in width " << width;
+    }
+  }
+  EXPECT_EQ(integer_image(kMin, 0), "-9223372036854775808");
+  EXPECT_EQ(integer_image(5, -3), "5");
 }
 
 }  // namespace
