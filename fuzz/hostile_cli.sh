@@ -93,14 +93,16 @@ model "$P" "$M" "$FIXED" '    2\n\n 2 1 1.0\n' "$NONE" | refused records_missing
 model "$P" "$M" "$FIXED" "$LOAD" "$NONE" | sed 's/^ 1 1 2 3$/ 1 1 3 3/' | refused node_twice "$velora1" input.txt \
   'DATA_ERROR : element 1 (nodes 1, 3, 3) is degenerate: side 1 has length zero'
 
-# No minimum: a pressure on a model without supports, and the worst case
-# found for the minimiser: a loaded node that no element holds (its
-# gradient stays finite, so the minimiser's convergence test never stops a
-# NaN state) with every iteration limit at its largest. Both end in the
-# first major iteration, the second in about a thousand evaluations, the
-# line search's doublings up to overflow.
+# No minimum: a pressure on a model without supports is refused before the
+# first major iteration (nothing holds it along Z, and the pressure adds up
+# to a force along Z). The worst case found for the minimiser: a loaded node
+# that no element holds (its gradient stays finite, so the minimiser's
+# convergence test never stops a NaN state) with every iteration limit at
+# its largest; it ends in the first major iteration, in about a thousand
+# evaluations, the line search's doublings up to overflow.
+UNHELD='DATA_ERROR : no equilibrium: no node is held along Z, but the loads along Z add up to 2.5 (the membrane would move away without limit); add supports; no results written'
 DIVERGED='DATA_ERROR : the solution diverged in major iteration 1: the energy or a displacement is no longer finite (the energy may have no minimum because the model lacks supports, or the allowable residue is below what double precision resolves); no results written'
-model "$P" "$M" "$NONE" "$NONE" '    1\n\n 1 5.0\n' | refused pressure_without_supports "$velora1" input.txt "$DIVERGED"
+model "$P" "$M" "$NONE" "$NONE" '    1\n\n 1 5.0\n' | refused pressure_without_supports "$velora1" input.txt "$UNHELD"
 worst() {
   printf ':\n 0.1 2147483647 0.001 0.0 2147483647 2147483647 2147483647\n:\n 1000 0.3 0\n'
   printf ':\n    4\n\n 1 0 0 0\n 2 1 0 0\n 3 0 1 0\n 4 5 5 5\n:\n    1\n\n 1 1 2 3\n'

@@ -1,6 +1,7 @@
 #include "solver/solver.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "nlp/nlp.h"
@@ -44,6 +45,40 @@ bool all_finite(int n, const terms::Vector& x) {
   return true;
 }
 
+// Equilibrium needs the loads to add up to zero along every axis on which
+// nothing holds the membrane: its internal forces add up to zero (they do
+// not change under a rigid translation), so the residuals of the free
+// components along such an axis add up to minus the load resultant. When
+// that resultant is larger than all those residuals can be at convergence
+// (each at most the allowable residue), no state converges: the minimiser
+// would only push the sheet away, the energy falling without limit, and a
+// run stopped by its iteration limits would write a table that looks like a
+// solution. Called before each major iteration with the loads it freezes.
+void check_translation_equilibrium(const analysis& a) {
+  for (int j = 1; j <= 3; ++j) {
+    double resultant = 0.0;
+    double magnitude = 0.0;
+    int free = 0;
+    bool held = false;
+    for (int p = 1; p <= a.nnode && !held; ++p) {
+      held = a.dof(p, j) > a.nfree;
+      ++free;
+      resultant += a.force(p, j);
+      magnitude += std::fabs(a.force(p, j));
+    }
+    // The internal forces cancel only up to rounding: allow for it.
+    const double attainable = free * a.residue + 1e-12 * magnitude;
+    if (!held && free > 0 && std::fabs(resultant) > attainable) {
+      const char axis = static_cast<char>('X' + (j - 1));
+      char sum[32];
+      std::snprintf(sum, sizeof sum, "%.6g", resultant);
+      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis + ", but the loads along " +
+                                axis + " add up to " + sum +
+                                " (the membrane would move away without limit); add supports; no results written");
+    }
+  }
+}
+
 }  // namespace
 
 void run(analysis& a) {
@@ -85,6 +120,7 @@ void run(analysis& a) {
   };
   nlp::qn<decltype(energy)> minimiser(energy);
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
+    check_translation_equilibrium(a);
     a.major = a.major + 1;
     const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
     a.minor = result.iterations;

@@ -370,4 +370,44 @@ TEST_F(RunTest, DivergingModelFailsAndWritesNothing) {
   EXPECT_FALSE(fs::exists(dir_ / "autocad.scr"));
 }
 
+// Held in X and Y only, a pressure along Z can only push the sheet away:
+// the run stops before the first major iteration instead of drifting until
+// its limits and writing a table that looks like a solution.
+TEST_F(RunTest, UnheldAxisWithALoadResultantHasNoEquilibrium) {
+  Model m = Pillow(0.1);
+  m.constraints.clear();
+  for (int k = 1; k <= 4; ++k) {
+    m.constraints.push_back({k, 1, 0.0});
+    m.constraints.push_back({k, 2, 0.0});
+  }
+  try {
+    Run(m);
+    FAIL() << "no failure";
+  } catch (const platform::Failure& f) {
+    EXPECT_EQ(f.full_name(), "DATA_ERROR");
+    EXPECT_EQ(f.message(),
+              "no equilibrium: no node is held along Z, but the loads along Z add up to 0.1 (the membrane would "
+              "move away without limit); add supports; no results written");
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "output.txt"));
+}
+
+// Loads that cancel along an unheld axis leave an equilibrium: the sheet
+// held in Y and Z only, pulled apart along X by equal and opposite forces.
+TEST_F(RunTest, UnheldAxisWithBalancedLoadsIsSolved) {
+  Model m;
+  m.nodes = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}};
+  m.elements = {{1, 2, 4}, {1, 4, 3}};
+  for (int k = 1; k <= 4; ++k) {
+    m.constraints.push_back({k, 2, 0.0});
+    m.constraints.push_back({k, 3, 0.0});
+  }
+  m.loads = {{1, 1, -1.0}, {3, 1, -1.0}, {2, 1, 1.0}, {4, 1, 1.0}};
+  m.maxminor = 2000;
+  const auto a = Run(m);
+  EXPECT_GE(a.major, 1);
+  // Stretched along X: node 2 moves away from node 1.
+  EXPECT_GT(a.u(a.dof(2, 1)) - a.u(a.dof(1, 1)), 0.0);
+}
+
 }  // namespace
