@@ -6,6 +6,7 @@
 
 #include "platform/failure.h"
 #include "platform/number_image.h"
+#include "platform/model_file.h"
 #include "platform/output_file.h"
 
 namespace circle {
@@ -22,32 +23,8 @@ int32_t node(int32_t k, int32_t j) {
   return 1 + 3 * k * (k - 1) + ((j % count) + count) % count;
 }
 
-// clang-format off
-constexpr std::string_view kS = "     ";               // field separator
-constexpr std::string_view kZ = "      0.000000E+00";  // separator and a zero real
-constexpr std::string_view kParametersLabel =
-    "        lstol     maxls             mntol             mnref  maxminor   maxlist  maxmajor";
-constexpr std::string_view kMaterialLabel    = "        young           poisson           density";
-constexpr std::string_view kNodesLabel       = " node           coord x           coord y           coord z";
-constexpr std::string_view kElementsLabel    = " elem      node      node      node";
-constexpr std::string_view kConstraintsLabel = " node      axis             displ";
-constexpr std::string_view kLoadsLabel       = " node      axis            action";
-constexpr std::string_view kPressuresLabel   = " elem          pressure";
-// clang-format on
-
-// A real: sign or blank, one digit, six decimals, exponent (13 characters).
-void r(platform::OutputFile& f, double v) { f.real(v, 2, 6, 3); }
-// An integer right-aligned in five characters, wider only when it needs it.
-void i5(platform::OutputFile& f, int64_t k) { f.integer(k, 5); }
-// Label line and marker line.
-void head(platform::OutputFile& f, std::string_view label) { f.text(label).line_end().text(":").line_end(); }
-// A count line and the one empty line the reader skips after it.
-void count(platform::OutputFile& f, std::size_t k) {
-  i5(f, static_cast<int64_t>(k));
-  f.line_end().line_end();
-}
-// The two empty lines that end every section but the last.
-void gap(platform::OutputFile& f) { f.line_end().line_end(); }
+// The canonical layout of the model file, shared with the other generator.
+using namespace platform::model_file;
 
 }  // namespace
 

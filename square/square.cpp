@@ -6,6 +6,7 @@
 
 #include "platform/failure.h"
 #include "platform/number_image.h"
+#include "platform/model_file.h"
 #include "platform/output_file.h"
 
 namespace square {
@@ -128,36 +129,8 @@ void for_each_node(const Grid& grid, Emit&& emit) {
   }
 }
 
-// clang-format off
-constexpr std::string_view kS = "     ";               // field separator of "input.txt"
-constexpr std::string_view kZ = "      0.000000E+00";  // separator and a zero real
-// Section labels of "input.txt": each word right-aligned over its field.
-constexpr std::string_view kParametersLabel =
-    "        lstol     maxls             mntol             mnref  maxminor   maxlist  maxmajor";
-constexpr std::string_view kMaterialLabel    = "        young           poisson           density";
-constexpr std::string_view kNodesLabel       = " node           coord x           coord y           coord z";
-constexpr std::string_view kElementsLabel    = " elem      node      node      node";
-constexpr std::string_view kConstraintsLabel = " node      axis             displ";
-constexpr std::string_view kLoadsLabel       = " node      axis            action";
-constexpr std::string_view kPressuresLabel   = " elem          pressure";
-// clang-format on
-
-// R(v) of the files: sign or blank, one digit, six decimals, exponent.
-void r(platform::OutputFile& f, double v) { f.real(v, 2, 6, 3); }
-// I5(k): right-aligned in five characters, wider only when k needs it.
-void i5(platform::OutputFile& f, int64_t k) { f.integer(k, 5); }
-
-// A section head of "input.txt": label line and marker line.
-void head(platform::OutputFile& f, std::string_view label) { f.text(label).line_end().text(":").line_end(); }
-
-// A count line and the one empty line the reader skips after it.
-void count(platform::OutputFile& f, int32_t k) {
-  i5(f, k);
-  f.line_end().line_end();
-}
-
-// The two empty lines that end every section but the last.
-void gap(platform::OutputFile& f) { f.line_end().line_end(); }
+// The canonical layout of the model file, shared with the other generator.
+using namespace platform::model_file;
 
 }  // namespace
 
