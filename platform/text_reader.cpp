@@ -22,7 +22,7 @@ struct FileCloser {
 
 }  // namespace
 
-TextReader TextReader::open(const std::string& file_name) {
+std::string read_file(const std::string& file_name) {
   errno = 0;
   std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file_name.c_str(), "rb"));
   if (!f) {
@@ -38,8 +38,10 @@ TextReader TextReader::open(const std::string& file_name) {
   if (std::ferror(f.get())) {
     throw FileError("cannot read \"" + file_name + "\": " + std::strerror(errno));
   }
-  return TextReader(file_name, std::move(content));
+  return content;
 }
+
+TextReader TextReader::open(const std::string& file_name) { return TextReader(file_name, read_file(file_name)); }
 
 TextReader::TextReader(std::string file_name, std::string content)
     : file_name_(std::move(file_name)), text_(std::move(content)) {}

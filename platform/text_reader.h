@@ -26,6 +26,9 @@
 
 namespace platform {
 
+// The whole content of a file. FileError when it cannot be opened or read.
+std::string read_file(const std::string& file_name);
+
 class TextReader {
  public:
   // Reads the file whole. FileError when it cannot be opened or read.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/failure.h"
+#include "platform/text_reader.h"
 
 namespace viewer {
 
@@ -234,32 +235,8 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
 }
 
 Report read_report(const std::string& file_name, int nnode, int nelem) {
-  return parse_report(file_name, read_file(file_name), nnode, nelem);
+  return parse_report(file_name, platform::read_file(file_name), nnode, nelem);
 }
 
-namespace {
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-}  // namespace
-
-std::string read_file(const std::string& file_name) {
-  errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file_name.c_str(), "rb"));
-  if (!f) {
-    throw platform::FileError("cannot open \"" + file_name + "\" for reading: " + std::strerror(errno));
-  }
-  std::string content;
-  char buf[1 << 16];
-  for (;;) {
-    const std::size_t got = std::fread(buf, 1, sizeof buf, f.get());
-    content.append(buf, got);
-    if (got < sizeof buf) break;
-  }
-  if (std::ferror(f.get())) {
-    throw platform::FileError("cannot read \"" + file_name + "\": " + std::strerror(errno));
-  }
-  return content;
-}
 
 }  // namespace viewer

@@ -43,7 +43,4 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
 // Reads "file_name" whole and parses it. FileError when it cannot be read.
 Report read_report(const std::string& file_name, int nnode, int nelem);
 
-// The whole content of a file. FileError when it cannot be opened or read.
-std::string read_file(const std::string& file_name);
-
 }  // namespace viewer
