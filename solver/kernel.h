@@ -136,6 +136,20 @@ element_state cstobj_with(const analysis &a, const element &el, const terms::Vec
   return {res.n1, res.n2, res.n3, res.energy};
 }
 
+// Asks the cache for the records of elements e + ahead and e + ahead + 1
+// (two records span seven cache lines) while elements e and e + 1 are
+// evaluated. The records are read front to back, but only part of each is
+// the kernel's, and on a model larger than the caches the hint took back
+// most of what reading the records instead of a packed copy had cost
+// (160 000 elements, one thread: 38.9 ns per element without, 36.0 with,
+// 35.9 for the packed copy).
+inline void prefetch_pair(const element *records, std::size_t e, std::size_t count) {
+  constexpr std::size_t ahead = 16;
+  if (e + ahead + 1 >= count) return;  // both records lie inside the array
+  const char *p = reinterpret_cast<const char *>(records + e + ahead);
+  for (std::size_t off = 0; off < 2 * sizeof(element); off += 64) __builtin_prefetch(p + off);
+}
+
 // The energy and the nine gradient terms of elements begin..end-1 (begin
 // even, so the pairs are those of a front-to-back pass) into out, ten
 // values per element, from the full-length displacements xf.
@@ -145,6 +159,7 @@ void element_terms(const analysis &a, const double *xf, std::size_t begin, std::
   const element_stream *stream = a.stream.data();
   std::size_t e = begin;
   for (; e + 1 < end; e += 2) {
+    prefetch_pair(records, e, end);
     const std::array<int, 9> &s0 = stream[e].slot;
     const std::array<int, 9> &s1 = stream[e + 1].slot;
     pair delta[9];
@@ -262,6 +277,7 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
   const std::size_t count = a.stream.size();
   std::size_t e = 0;
   for (; e + 1 < count; e += 2) {
+    prefetch_pair(records, e, count);
     const std::array<int, 9> &s0 = stream[e].slot;
     const std::array<int, 9> &s1 = stream[e + 1].slot;
     pair delta[9];
