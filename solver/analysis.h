@@ -85,18 +85,25 @@ struct analysis {
   std::vector<double> xfull;           // 3 * nnode: unknowns, then prescribed displacements, by dof number
   std::vector<double> gfull;           // 3 * nnode or empty: gradient accumulator, same numbering
 
-  // Parallel evaluation. Threads compute the elements' terms into a buffer,
-  // then assemble the gradient by unknown from ordered lists, so every sum
-  // keeps element order and the results do not depend on the thread count.
-  // The buffer, the lists and the threads are made by the first evaluation
-  // that runs in parallel and kept for the rest of the run.
+  // Parallel evaluation. The elements are cut into as many contiguous parts
+  // as there are threads. Each unknown is owned by the first part whose
+  // elements touch it: that part adds its terms straight into g, in element
+  // order; a later part keeps its terms for the unknown in a list of its
+  // own, and those lists are added afterwards, part by part, in element
+  // order. Every sum thus keeps the order of the one-thread pass and the
+  // results do not depend on the thread count. Likewise the first part adds
+  // its energies into f and the others store theirs for a serial sum. All
+  // this is laid out by the first evaluation that runs in parallel.
+  struct deferred_term {
+    int unknown;  // 0-based
+    double value;
+  };
   unsigned threads = 0;                 // parts of an evaluation; 0: the hardware's thread count
   int parallel_from = 4096;             // fewest elements worth more than one thread
-  std::vector<double> terms;            // 10 per element: strain energy, then the 9 gradient terms
-  std::vector<int> term_start;          // nfree + 1: where unknown k's entries start in term_index
-  std::vector<int> term_index;          // per unknown, indices into terms in element, vertex, axis order
-  std::vector<int> part_element;        // chunk boundaries of the first phase (elements, even)
-  std::vector<int> part_unknown;        // chunk boundaries of the second phase (unknowns)
+  std::vector<int> part_element;        // part boundaries (elements, even), parts + 1 entries
+  std::vector<unsigned char> owner;     // nfree: the part that owns each unknown
+  std::vector<double> energies;         // nelem: strain energies of the elements past the first part
+  std::vector<std::vector<deferred_term>> deferred;  // per part: its terms for unknowns it does not own
   std::shared_ptr<pool> workers;  // started once, shared by copies of the state
 };
 

@@ -150,13 +150,38 @@ inline void prefetch_pair(const element *records, std::size_t e, std::size_t cou
   for (std::size_t off = 0; off < 2 * sizeof(element); off += 64) __builtin_prefetch(p + off);
 }
 
-// The energy and the nine gradient terms of elements begin..end-1 (begin
-// even, so the pairs are those of a front-to-back pass) into out, ten
-// values per element, from the full-length displacements xf.
+// One part of a parallel evaluation: the elements of part t, their energies
+// and gradient terms handed on in element, vertex and axis order. Part 0
+// adds its energies to *f; the others store theirs in a.energies. A term
+// for an unknown this part owns goes straight into g, any other into the
+// part's deferred list; terms of prescribed components are dropped.
 template <class Law>
-void element_terms(const analysis &a, const double *xf, std::size_t begin, std::size_t end, double *out) {
+void element_part(analysis &a, const double *xf, std::size_t t, int n, double *g, double *f) {
   const element *records = a.elem.data();  // element e + 1 at records[e]
   const element_stream *stream = a.stream.data();
+  const unsigned char *owner = a.owner.data();
+  const unsigned char self = static_cast<unsigned char>(t);
+  analysis::deferred_term *deferred = a.deferred[t].data();
+  double *energies = a.energies.data();
+  const std::size_t begin = static_cast<std::size_t>(a.part_element[t]);
+  const std::size_t end = static_cast<std::size_t>(a.part_element[t + 1]);
+  double sum = t == 0 ? *f : 0.0;
+  auto hand_on = [&](std::size_t e, double energy, const std::array<int, 9> &s, const double *grad) {
+    if (t == 0) {
+      sum = sum + energy;
+    } else {
+      energies[e] = energy;
+    }
+    for (std::size_t q = 0; q < 9; ++q) {
+      const int k = s[q];
+      if (k >= n) continue;
+      if (owner[k] == self) {
+        g[k] = g[k] + grad[q];
+      } else {
+        *deferred++ = {k, grad[q]};
+      }
+    }
+  };
   std::size_t e = begin;
   for (; e + 1 < end; e += 2) {
     prefetch_pair(records, e, end);
@@ -168,14 +193,14 @@ void element_terms(const analysis &a, const double *xf, std::size_t begin, std::
     }
     element_result<pair> res;
     evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
-    double *t0 = out + 10 * e;
-    double *t1 = t0 + 10;
-    t0[0] = res.energy[0];
-    t1[0] = res.energy[1];
+    double g0[9];
+    double g1[9];
     for (std::size_t q = 0; q < 9; ++q) {
-      t0[1 + q] = res.grad[q][0];
-      t1[1 + q] = res.grad[q][1];
+      g0[q] = res.grad[q][0];
+      g1[q] = res.grad[q][1];
     }
+    hand_on(e, res.energy[0], s0, g0);
+    hand_on(e + 1, res.energy[1], s1, g1);
   }
   if (e < end) {
     const std::array<int, 9> &s = stream[e].slot;
@@ -183,10 +208,9 @@ void element_terms(const analysis &a, const double *xf, std::size_t begin, std::
     for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
     element_result<double> res;
     evaluate<Law>(records[e], delta, res);
-    double *t = out + 10 * e;
-    t[0] = res.energy;
-    for (std::size_t q = 0; q < 9; ++q) t[1 + q] = res.grad[q];
+    hand_on(e, res.energy, s, res.grad);
   }
+  if (t == 0) *f = sum;
 }
 
 // objective: total potential energy at x (1..n) and its gradient into g.
@@ -235,38 +259,21 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
   }
 
   if (parallel) {
-    // First phase: every element's energy and gradient terms into the
-    // buffer, threads taking runs of elements. Second phase: the energy
-    // summed in element order (chunk 0), and the gradient assembled by
-    // unknown from its ordered list of terms, threads taking runs of
-    // unknowns (chunks 1 on).
-    double *terms = a.terms.data();
-    auto compute = [&a, xf, terms](std::size_t i) {
-      element_terms<Law>(a, xf, static_cast<std::size_t>(a.part_element[i]),
-                         static_cast<std::size_t>(a.part_element[i + 1]), terms);
-    };
-    a.workers->run(a.part_element.size() - 1, compute);
-    auto assemble = [&a, &f, terms, gf](std::size_t i) {
-      if (i == 0) {
-        const std::size_t count = static_cast<std::size_t>(a.nelem);
-        double sum = f;
-        for (std::size_t e = 0; e < count; ++e) sum = sum + terms[10 * e];
-        f = sum;
-        return;
+    // The parts run side by side; part 0 extends f and every part writes
+    // only the unknowns it owns. Then, in part order, the energies and the
+    // deferred terms of the later parts follow, element by element.
+    auto compute = [&a, xf, n, gf, &f](std::size_t t) { element_part<Law>(a, xf, t, n, gf, &f); };
+    const std::size_t parts = a.part_element.size() - 1;
+    a.workers->run(parts, compute);
+    const double *energies = a.energies.data();
+    const std::size_t count = static_cast<std::size_t>(a.nelem);
+    for (std::size_t e = static_cast<std::size_t>(a.part_element[1]); e < count; ++e) f = f + energies[e];
+    for (std::size_t t = 1; t < parts; ++t) {
+      for (const analysis::deferred_term &d : a.deferred[t]) {
+        double &gk = gf[static_cast<std::size_t>(d.unknown)];
+        gk = gk + d.value;
       }
-      const int *start = a.term_start.data();
-      const int *index = a.term_index.data();
-      const std::size_t last = static_cast<std::size_t>(a.part_unknown[i]);
-      for (std::size_t k = static_cast<std::size_t>(a.part_unknown[i - 1]); k < last; ++k) {
-        double gk = gf[k];
-        const std::size_t end = static_cast<std::size_t>(start[k + 1]);
-        for (std::size_t j = static_cast<std::size_t>(start[k]); j < end; ++j) {
-          gk = gk + terms[static_cast<std::size_t>(index[j])];
-        }
-        gf[k] = gk;
-      }
-    };
-    a.workers->run(a.part_unknown.size(), assemble);
+    }
     return f;
   }
 

@@ -1,6 +1,7 @@
 #include "solver/pool.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "solver/analysis.h"
 
@@ -8,9 +9,11 @@ namespace solver {
 
 namespace {
 
-// Polls of an atomic before a thread goes to sleep: a few microseconds,
-// about the gap between the two phases of one evaluation.
-constexpr int spins = 2000;
+// Polls of an atomic before a thread goes to sleep: a waking sleeper costs
+// tens of microseconds, more than a whole evaluation of a mid-size model,
+// so the workers poll through the minimiser's work between two evaluations
+// (some hundred microseconds) and the caller polls for the end of a run.
+constexpr int spins = 20000;
 
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -40,6 +43,7 @@ void pool::take_chunks() {
     const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
     if (i >= count_) return;
     job_(context_, i);
+    finished_.fetch_add(1, std::memory_order_release);
   }
 }
 
@@ -54,11 +58,17 @@ void pool::run_chunks(std::size_t count, entry job, void *context) {
     context_ = context;
     count_ = count;
     next_.store(0, std::memory_order_relaxed);
+    finished_.store(0, std::memory_order_relaxed);
     open_ = true;
     generation_.fetch_add(1, std::memory_order_release);
   }
   start_.notify_all();
   take_chunks();
+  for (int i = 0; i < spins && (finished_.load(std::memory_order_acquire) < count ||
+                                 active_.load(std::memory_order_acquire) != 0);
+       ++i) {
+    relax();
+  }
   std::unique_lock<std::mutex> lock(mutex_);
   open_ = false;  // a worker that has not joined yet stays out
   done_.wait(lock, [this] { return active_ == 0; });
@@ -88,54 +98,41 @@ namespace solver {
 
 bool prepare_parallel(analysis &a) {
   unsigned parts = a.threads != 0 ? a.threads : std::thread::hardware_concurrency();
+  if (parts > 64) parts = 64;
   if (parts < 2 || a.nelem < 2 || a.nelem < a.parallel_from) return false;
   if (a.workers && a.workers->size() == parts) return true;
 
   const std::size_t nelem = static_cast<std::size_t>(a.nelem);
   const std::size_t nfree = static_cast<std::size_t>(a.nfree);
-  a.terms.assign(10 * nelem, 0.0);
-  // Counting sort of the terms by unknown; a stable pass in element,
-  // vertex and axis order keeps each list in the order of the sums.
-  a.term_start.assign(nfree + 1, 0);
-  for (const element_stream &r : a.stream) {
-    for (const int slot : r.slot) {
-      if (slot < a.nfree) ++a.term_start[static_cast<std::size_t>(slot) + 1];
-    }
+  // Contiguous parts of about equal size, each starting on an even element
+  // so that the pairs of the kernel are those of the one-thread pass.
+  a.part_element.assign(1, 0);
+  for (unsigned t = 1; t < parts; ++t) {
+    std::size_t e = nelem * t / parts;
+    e -= e % 2;
+    if (e < static_cast<std::size_t>(a.part_element.back())) e = static_cast<std::size_t>(a.part_element.back());
+    a.part_element.push_back(static_cast<int>(e));
   }
-  for (std::size_t k = 0; k < nfree; ++k) a.term_start[k + 1] += a.term_start[k];
-  a.term_index.assign(static_cast<std::size_t>(a.term_start[nfree]), 0);
-  // term_start[k] serves as unknown k's fill position and ends at the
-  // start of unknown k + 1's entries; one shift puts the starts back.
-  // (No second array of positions, whose freed memory would stay
-  // resident beside the rest.)
-  for (std::size_t e = 0; e < nelem; ++e) {
-    for (std::size_t q = 0; q < 9; ++q) {
-      const int slot = a.stream[e].slot[q];
-      if (slot < a.nfree) {
-        a.term_index[static_cast<std::size_t>(a.term_start[static_cast<std::size_t>(slot)]++)] =
-            static_cast<int>(10 * e + 1 + q);
+  a.part_element.push_back(a.nelem);
+  // Owner of an unknown: the first part that touches it. Every later term
+  // for it is deferred; count them to size the lists once.
+  constexpr unsigned char nobody = 255;
+  a.owner.assign(nfree, nobody);
+  std::vector<std::size_t> count(parts, 0);
+  for (unsigned t = 0; t < parts; ++t) {
+    const std::size_t end = static_cast<std::size_t>(a.part_element[t + 1]);
+    for (std::size_t e = static_cast<std::size_t>(a.part_element[t]); e < end; ++e) {
+      for (const int slot : a.stream[e].slot) {
+        if (slot >= a.nfree) continue;
+        unsigned char &o = a.owner[static_cast<std::size_t>(slot)];
+        if (o == nobody) o = static_cast<unsigned char>(t);
+        if (o != t) ++count[t];
       }
     }
   }
-  for (std::size_t k = nfree; k > 0; --k) a.term_start[k] = a.term_start[k - 1];
-  a.term_start[0] = 0;
-  // Chunks of the first phase: runs of elements (an even number, so the
-  // pairs are those of a front-to-back pass). Chunks of the second phase:
-  // the energy sum first, then runs of unknowns with about the same number
-  // of terms each.
-  constexpr std::size_t elements_per_chunk = 512;
-  constexpr long terms_per_chunk = 4096;
-  a.part_element.clear();
-  for (std::size_t e = 0; e < nelem; e += elements_per_chunk) a.part_element.push_back(static_cast<int>(e));
-  a.part_element.push_back(a.nelem);
-  a.part_unknown.assign(1, 0);
-  const long total = a.term_start[nfree];
-  for (long target = terms_per_chunk; target < total; target += terms_per_chunk) {
-    const int k = static_cast<int>(std::lower_bound(a.term_start.begin(), a.term_start.end(), target) -
-                                   a.term_start.begin());
-    if (k > a.part_unknown.back() && k < a.nfree) a.part_unknown.push_back(k);
-  }
-  a.part_unknown.push_back(a.nfree);
+  a.deferred.assign(parts, {});
+  for (unsigned t = 0; t < parts; ++t) a.deferred[t].resize(count[t]);
+  a.energies.assign(nelem, 0.0);
   a.workers.reset();  // the old threads end before the new ones start
   a.workers = std::make_shared<pool>(parts);
   return true;

@@ -50,8 +50,9 @@ class pool {
   void *context_ = nullptr;
   std::size_t count_ = 0;
   bool open_ = false;  // workers may still join the current run
-  unsigned active_ = 0;  // workers inside the current run
+  std::atomic<unsigned> active_{0};  // workers inside the current run (changed under the mutex)
   std::atomic<std::size_t> next_{0};
+  std::atomic<std::size_t> finished_{0};  // chunks of the current run done
   std::atomic<unsigned long> generation_{0};
   bool stop_ = false;
 };
@@ -65,8 +66,8 @@ struct analysis;
 // Whether a's energy is evaluated in parallel: more than one thread (the
 // state's threads, or the hardware's count when it is 0) and at least
 // parallel_from elements. On the first such call, and when the thread count
-// has changed, lays out the terms buffer, the ordered lists of terms per
-// unknown and the chunks, and starts the threads.
+// has changed, cuts the elements into parts, finds the owner of every
+// unknown, sizes the lists of deferred terms, and starts the threads.
 bool prepare_parallel(analysis &a);
 
 }  // namespace solver
