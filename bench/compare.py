@@ -280,10 +280,11 @@ def benchmark_evaluation_ns(build, n):
     exe = os.path.join(build, "bench", "solver_green_benchmark")
     if not os.path.exists(exe):
         return None
-    r = subprocess.run([exe, "--benchmark_filter=^objective/%d$" % n, "--benchmark_format=json",
+    # As the programs run: the hardware's thread count (threads:0).
+    r = subprocess.run([exe, "--benchmark_filter=^objective/n:%d/threads:0/" % n, "--benchmark_format=json",
                         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
                        capture_output=True, text=True)
-    if r.returncode != 0:
+    if r.returncode != 0 or not r.stdout.strip():
         return None
     for b in json.loads(r.stdout)["benchmarks"]:
         if b.get("aggregate_name") == "median":
