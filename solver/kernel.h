@@ -150,6 +150,39 @@ inline void prefetch_pair(const element *records, std::size_t e, std::size_t cou
   for (std::size_t off = 0; off < 2 * sizeof(element); off += 64) __builtin_prefetch(p + off);
 }
 
+// Elements e and e + 1 (0-based) side by side: their nine displacements
+// gathered from the full-length workspace xf by their slots, the records of
+// a few pairs ahead prefetched (last: one past the run's last element).
+template <class Law>
+[[gnu::always_inline]] inline void evaluate_pair(const element *records,
+                                                 const element_stream *stream,
+                                                 const double *xf,
+                                                 std::size_t e,
+                                                 std::size_t last,
+                                                 element_result<pair> &res) {
+  prefetch_pair(records, e, last);
+  const std::array<int, 9> &s0 = stream[e].slot;
+  const std::array<int, 9> &s1 = stream[e + 1].slot;
+  pair delta[9];
+  for (std::size_t q = 0; q < 9; ++q) {
+    delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
+  }
+  evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
+}
+
+// Element e alone (the last of an odd number).
+template <class Law>
+inline void evaluate_one(const element *records,
+                         const element_stream *stream,
+                         const double *xf,
+                         std::size_t e,
+                         element_result<double> &res) {
+  const std::array<int, 9> &s = stream[e].slot;
+  double delta[9];
+  for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
+  evaluate<Law>(records[e], delta, res);
+}
+
 // One part of a parallel evaluation: the elements of part t, their energies
 // and gradient terms handed on in element, vertex and axis order. Part 0
 // adds its energies to *f; the others store theirs in a.energies. A term
@@ -184,15 +217,10 @@ void element_part(analysis &a, const double *xf, std::size_t t, int n, double *g
   };
   std::size_t e = begin;
   for (; e + 1 < end; e += 2) {
-    prefetch_pair(records, e, end);
     const std::array<int, 9> &s0 = stream[e].slot;
     const std::array<int, 9> &s1 = stream[e + 1].slot;
-    pair delta[9];
-    for (std::size_t q = 0; q < 9; ++q) {
-      delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
-    }
     element_result<pair> res;
-    evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
+    evaluate_pair<Law>(records, stream, xf, e, end, res);
     double g0[9];
     double g1[9];
     for (std::size_t q = 0; q < 9; ++q) {
@@ -204,10 +232,8 @@ void element_part(analysis &a, const double *xf, std::size_t t, int n, double *g
   }
   if (e < end) {
     const std::array<int, 9> &s = stream[e].slot;
-    double delta[9];
-    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
     element_result<double> res;
-    evaluate<Law>(records[e], delta, res);
+    evaluate_one<Law>(records, stream, xf, e, res);
     hand_on(e, res.energy, s, res.grad);
   }
   if (t == 0) *f = sum;
@@ -284,15 +310,10 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
   const std::size_t count = a.stream.size();
   std::size_t e = 0;
   for (; e + 1 < count; e += 2) {
-    prefetch_pair(records, e, count);
     const std::array<int, 9> &s0 = stream[e].slot;
     const std::array<int, 9> &s1 = stream[e + 1].slot;
-    pair delta[9];
-    for (std::size_t q = 0; q < 9; ++q) {
-      delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
-    }
     element_result<pair> res;
-    evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
+    evaluate_pair<Law>(records, stream, xf, e, count, res);
     f = f + res.energy[0];
     for (std::size_t q = 0; q < 9; ++q) {
       double &gq = gf[static_cast<std::size_t>(s0[q])];
@@ -306,10 +327,8 @@ double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector 
   }
   if (e < count) {  // the last one of an odd number
     const std::array<int, 9> &s = stream[e].slot;
-    double delta[9];
-    for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
     element_result<double> res;
-    evaluate<Law>(records[e], delta, res);
+    evaluate_one<Law>(records, stream, xf, e, res);
     f = f + res.energy;
     for (std::size_t q = 0; q < 9; ++q) {
       double &gq = gf[static_cast<std::size_t>(s[q])];
