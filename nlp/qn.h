@@ -234,6 +234,11 @@ class qn {
   explicit qn(Objective& f) : f_(f) {}
   qn(Objective&&) = delete;
 
+  // The iterations (line searches) begun by the minimiser call running, or
+  // by the last one; 0 before any. The objective may read it while it is
+  // called, to report progress. Only written, never read, by the minimisers.
+  int iterations() const { return iterations_; }
+
   // The step of the cubic that takes values fa, fb and slopes ga, gb at the
   // steps a < b at its local minimum:
   //   z = 3(fa - fb)/(b - a) + ga + gb,  w = sqrt(z^2 - ga*gb),
@@ -336,6 +341,7 @@ class qn {
                terms::Vector& x,
                terms::Vector& g) {
     int iterations = 1;
+    iterations_ = iterations;
     double value = evaluate(n, x, g);
     terms::Vector d(n);
     terms::Vector s(n);
@@ -347,6 +353,7 @@ class qn {
     pairs.create(n, s, y);
     while (iterations < maxminor && norm(n, g) > gtol) {
       ++iterations;
+      iterations_ = iterations;
       pairs.direction(n, g, d);
       value = step(n, maxls, lstol, value, x, g, d, s, y);
       if (iterations > maxlist) {
@@ -366,6 +373,7 @@ class qn {
   // from the step s and gradient change y of the line search just finished.
   result mbfgs(int n, int maxminor, int maxls, double gtol, double lstol, terms::Vector& x, terms::Vector& g) {
     int iterations = 1;
+    iterations_ = iterations;
     double value = evaluate(n, x, g);
     terms::Vector d(n);
     terms::Vector s(n);
@@ -375,6 +383,7 @@ class qn {
     value = step(n, maxls, lstol, value, x, g, d, s, y);
     while (iterations < maxminor && norm(n, g) > gtol) {
       ++iterations;
+      iterations_ = iterations;
       const double* sp = s.data();
       const double* yp = y.data();
       const double* gp = g.data();
@@ -424,11 +433,13 @@ class qn {
     terms::Vector u(n);
 
     int iterations = 1;
+    iterations_ = iterations;
     double value = evaluate(n, x, g);
     negate(n, g, d);
     value = step(n, maxls, lstol, value, x, g, d, s, y);
     while (norm(n, g) > gtol && iterations < maxminor) {
       ++iterations;
+      iterations_ = iterations;
       symmetric_product(n, h, y, u);
       const double* sp = s.data();
       const double* yp = y.data();
@@ -533,6 +544,7 @@ class qn {
   }
 
   Objective& f_;
+  int iterations_ = 0;  // see iterations()
   terms::Vector x0_;  // start point of the current line search, reused across calls
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -682,6 +683,47 @@ TEST(Minimisers, ExtendedRosenbrock) {
     EXPECT_EQ(rec.evaluations(), p.evaluations) << name(p.method);
     for (int i = 1; i <= n; ++i) EXPECT_NEAR(x(i), 1.0, 1e-6) << name(p.method) << " x(" << i << ")";
     EXPECT_LE(r.value, 1e-12);
+  }
+}
+
+// The count of iterations begun can be read by the objective while the
+// minimiser calls it (the solvers' progress line does): it starts at 1 with
+// the first evaluation, never falls, ends at the result's count, and reading
+// it changes no point the minimiser visits (the pinned Rosenbrock counts).
+TEST(Minimisers, IterationsCanBeReadDuringTheCall) {
+  const int n = 20;
+  const Pinned pinned[] = {{Method::lbfgs, 14, 52}, {Method::mbfgs, 23, 111}, {Method::bfgs, 14, 55}};
+  for (const Pinned& p : pinned) {
+    std::vector<int> seen;
+    const Qn* running = nullptr;
+    Recorder rec{[&](int k, const terms::Vector& x, terms::Vector& g) {
+                   seen.push_back(running->iterations());
+                   return rosenbrock(k, x, g);
+                 },
+                 {}};
+    Qn q(rec);
+    running = &q;
+    EXPECT_EQ(q.iterations(), 0);
+    terms::Vector x = rosenbrock_start(n), g(n);
+    Qn::result r{};
+    switch (p.method) {
+      case Method::lbfgs:
+        r = q.lbfgs(5, n, 5000, 10, 1e-7, 0.1, x, g);
+        break;
+      case Method::mbfgs:
+        r = q.mbfgs(n, 5000, 10, 1e-7, 0.1, x, g);
+        break;
+      case Method::bfgs:
+        r = q.bfgs(n, 5000, 10, 1e-7, 0.1, x, g);
+        break;
+    }
+    EXPECT_EQ(r.iterations, p.iterations) << name(p.method);
+    EXPECT_EQ(rec.evaluations(), p.evaluations) << name(p.method);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), 1) << name(p.method);
+    EXPECT_EQ(seen.back(), r.iterations) << name(p.method);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << name(p.method);
+    EXPECT_EQ(q.iterations(), r.iterations) << name(p.method);
   }
 }
 
