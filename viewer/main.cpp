@@ -1,4 +1,12 @@
-#include "platform/failure.h"
+#include "cli/command_line.h"
 #include "viewer/view.h"
 
-int main() { return platform::run_program([] { viewer::run(); }); }
+int main(int argc, char** argv) {
+  cli::CommandLine line({"veloraview",
+                         "Turns a solved model into a VTK XML grid for ParaView and an SVG picture of the deformed "
+                         "membrane coloured by the larger principal stress.",
+                         "input.txt (the model), output.txt (the report of velora1 or velora2)",
+                         "result.vtu (point data displacement and reaction, cell data stress_1, stress_2, pressure), "
+                         "result.svg (the picture)"});
+  return line.run(argc, argv, [] { viewer::run(); });
+}

@@ -1,0 +1,112 @@
+#include "cli/command_line.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#ifndef VELORA_VERSION
+#error "VELORA_VERSION must be defined by the build (project(velora VERSION ...))"
+#endif
+
+namespace cli {
+
+namespace {
+
+// The compiler that built this program, as --version reports it.
+std::string compiler() {
+#if defined(__clang__)
+  return std::string("clang ") + __clang_version__;
+#elif defined(__GNUC__)
+  return std::string("GCC ") + __VERSION__;
+#else
+  return "unknown compiler";
+#endif
+}
+
+// CLI11's messages may span lines (a validator's reason); a usage error is
+// reported on one.
+std::string one_line(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
+}  // namespace
+
+CommandLine::CommandLine(Program program) : program_(std::move(program)), app_(std::string(), program_.name) {
+  std::string description = program_.description + "\n\nReads (in the working directory): " + program_.reads +
+                            "\nWrites (in the working directory): " + program_.writes +
+                            "\nA file is written completely or not at all: after a failure the files of an earlier "
+                            "run are as they were.\n";
+  app_.description(description);
+  app_.footer(
+      "Exit status: 0 success; 1 failure (a report on standard error, no file written); 2 usage error (a "
+      "message naming the option, nothing done).");
+  app_.set_version_flag(
+      "--version", [this] { return version(); }, "Print the program, its version and build, and exit");
+  app_.add_option("-C", directory_, "Work in DIR instead of the current directory")
+      ->type_name("DIR")
+      ->check(CLI::ExistingDirectory.description(""));
+}
+
+void CommandLine::add_solver_options() {
+  app_.add_option("--method", solver_.method, "Minimiser of each major iteration")
+      ->check(CLI::IsMember({"lbfgs", "newton"}).description(""))
+      ->type_name("lbfgs|newton")
+      ->capture_default_str();
+  app_.add_option("--threads",
+                  solver_.threads,
+                  "Threads that evaluate the energy, at most 1024; 0: every CPU this process may run on. "
+                  "Results are the same for every N")
+      ->check(CLI::Range(0u, kMaxThreads).description(""))
+      ->type_name("N")
+      ->capture_default_str();
+  auto* progress =
+      app_.add_flag("--progress", solver_.progress, "Show progress even when standard error is not a terminal");
+  auto* quiet = app_.add_flag("--quiet", solver_.quiet, "Never show progress");
+  progress->excludes(quiet);
+  quiet->excludes(progress);
+}
+
+std::string CommandLine::version() const {
+  std::string text = program_.name + " (velora) " VELORA_VERSION "\ncompiler: " + compiler();
+  if (!kernel_.empty()) text += "\nkernel: " + kernel_;
+  return text;
+}
+
+std::optional<int> CommandLine::parse(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  // CLI11 takes a vector of arguments last first.
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  try {
+    app_.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    out << app_.help();
+    return kExitSuccess;
+  } catch (const CLI::CallForVersion& e) {
+    out << e.what() << '\n';
+    return kExitSuccess;
+  } catch (const CLI::ParseError& e) {
+    err << program_.name << ": " << one_line(e.what()) << '\n'
+        << CLI::Formatter().make_usage(&app_, program_.name) << std::flush;
+    return kExitUsage;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> CommandLine::arguments(int argc, const char* const* argv) {
+  std::vector<std::string> list;
+  for (int i = 1; i < argc; ++i) list.emplace_back(argv[i]);
+  return list;
+}
+
+void CommandLine::enter_directory() const {
+  if (directory_.empty()) return;
+  if (::chdir(directory_.c_str()) != 0) {
+    const int error = errno;
+    throw platform::FileError("cannot change to the directory \"" + directory_ + "\" (-C): " + std::strerror(error));
+  }
+}
+
+}  // namespace cli

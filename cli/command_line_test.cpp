@@ -1,0 +1,142 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+cli::Program Solver() { return {"velora1", "Solves a membrane.", "input.txt", "output.txt, autocad.scr"}; }
+
+struct Outcome {
+  std::optional<int> status;
+  std::string out;
+  std::string err;
+};
+
+Outcome Parse(cli::CommandLine& line, const std::vector<std::string>& arguments) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const auto status = line.parse(arguments, out, err);
+  return {status, out.str(), err.str()};
+}
+
+Outcome ParseSolver(const std::vector<std::string>& arguments, cli::SolverOptions* parsed = nullptr) {
+  cli::CommandLine line(Solver());
+  line.add_solver_options();
+  Outcome outcome = Parse(line, arguments);
+  if (parsed != nullptr) *parsed = line.solver();
+  return outcome;
+}
+
+TEST(CommandLine, NoArgumentsRunsWithTheDefaultsAndPrintsNothing) {
+  cli::SolverOptions parsed;
+  const Outcome o = ParseSolver({}, &parsed);
+  EXPECT_FALSE(o.status.has_value());
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(parsed.method, "lbfgs");
+  EXPECT_EQ(parsed.threads, 0u);
+  EXPECT_FALSE(parsed.progress);
+  EXPECT_FALSE(parsed.quiet);
+}
+
+TEST(CommandLine, SolverOptionsAreParsed) {
+  cli::SolverOptions parsed;
+  const Outcome o = ParseSolver({"--method", "newton", "--threads=3", "--progress"}, &parsed);
+  EXPECT_FALSE(o.status.has_value()) << o.err;
+  EXPECT_EQ(parsed.method, "newton");
+  EXPECT_EQ(parsed.threads, 3u);
+  EXPECT_TRUE(parsed.progress);
+}
+
+TEST(CommandLine, DirectoryIsRecordedNotEntered) {
+  cli::CommandLine line({"square", "d", "square.txt", "input.txt"});
+  const Outcome o = Parse(line, {"-C", "/"});
+  EXPECT_FALSE(o.status.has_value()) << o.err;
+  EXPECT_EQ(line.directory(), "/");
+}
+
+TEST(CommandLine, HelpNamesFilesOptionsAndExitStatuses) {
+  const Outcome o = ParseSolver({"--help"});
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  for (const char* part : {"Usage: velora1 [OPTIONS]",
+                           "Reads (in the working directory): input.txt",
+                           "Writes (in the working directory): output.txt, autocad.scr",
+                           "-h,--help",
+                           "--version",
+                           "-C DIR",
+                           "--method",
+                           "--threads",
+                           "--progress",
+                           "--quiet",
+                           "Exit status: 0"}) {
+    EXPECT_NE(o.out.find(part), std::string::npos) << "missing \"" << part << "\" in\n" << o.out;
+  }
+}
+
+TEST(CommandLine, GeneratorHelpHasNoSolverOptions) {
+  cli::CommandLine line({"square", "d", "square.txt", "input.txt"});
+  const Outcome o = Parse(line, {"-h"});
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(o.out.find("--threads"), std::string::npos);
+  EXPECT_EQ(o.out.find("--method"), std::string::npos);
+}
+
+TEST(CommandLine, VersionNamesProgramProjectCompilerAndKernel) {
+  cli::CommandLine line(Solver());
+  line.set_kernel("sse2");
+  const Outcome o = Parse(line, {"--version"});
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(o.out.rfind("velora1 (velora) " VELORA_TEST_VERSION "\n", 0), 0u) << o.out;
+  EXPECT_NE(o.out.find("\ncompiler: "), std::string::npos);
+  EXPECT_NE(o.out.find("\nkernel: sse2\n"), std::string::npos);
+}
+
+// A usage error: status 2, one line naming what was wrong, then the usage
+// line, nothing on standard output.
+struct UsageCase {
+  std::vector<std::string> arguments;
+  std::string named;  // what the one-line message must name
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) {
+  for (const auto& a : c.arguments) *os << '[' << a << ']';
+}
+
+class UsageError : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageError, ExitsTwoWithOneLineAndTheUsage) {
+  const Outcome o = ParseSolver(GetParam().arguments);
+  ASSERT_EQ(o.status, 2);
+  EXPECT_EQ(o.out, "");
+  const std::size_t first_end = o.err.find('\n');
+  ASSERT_NE(first_end, std::string::npos);
+  const std::string first = o.err.substr(0, first_end);
+  EXPECT_EQ(first.rfind("velora1: ", 0), 0u) << first;
+  EXPECT_NE(first.find(GetParam().named), std::string::npos) << first;
+  EXPECT_EQ(o.err.substr(first_end + 1), "Usage: velora1 [OPTIONS]\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine,
+                         UsageError,
+                         ::testing::Values(UsageCase{{"--bogus"}, "--bogus"},
+                                           UsageCase{{"-x"}, "-x"},
+                                           UsageCase{{"extra"}, "extra"},
+                                           UsageCase{{"--threads"}, "--threads"},
+                                           UsageCase{{"--threads", "two"}, "--threads"},
+                                           UsageCase{{"--threads", "-1"}, "--threads"},
+                                           UsageCase{{"--threads", "1.5"}, "--threads"},
+                                           UsageCase{{"--threads", "4096"}, "--threads"},
+                                           UsageCase{{"--threads", "99999999999999999999"}, "--threads"},
+                                           UsageCase{{"--method", "bfgs"}, "--method"},
+                                           UsageCase{{"--method"}, "--method"},
+                                           UsageCase{{"-C"}, "-C"},
+                                           UsageCase{{"-C", "/no/such/directory"}, "/no/such/directory"},
+                                           UsageCase{{"--quiet", "--progress"}, "--progress"},
+                                           UsageCase{{"--progress=maybe"}, "--progress"}));
+
+}  // namespace
