@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the Debian package of a build folder and checks it as a user would:
+#   package.sh BUILD_DIR SOURCE_DIR
+# its name (velora_<version>_amd64.deb), its control fields (the library
+# dependencies found by dpkg-shlibdeps), its contents, and the shipped
+# example solved with the programs unpacked from it, whose files must be the
+# bytes the build folder's programs write.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail=0
+bad() { echo "FAIL: $*"; fail=1; }
+
+version=$(sed -n 's/^project(velora VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
+deb=velora_${version}_amd64.deb
+(cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
+[ -f "$work/out/$deb" ] || { ls "$work/out"; bad "no $deb"; exit 1; }
+
+control=$(dpkg-deb -f "$work/out/$deb")
+grep -q "^Package: velora$" <<<"$control" || bad "package name"
+grep -q "^Version: $version$" <<<"$control" || bad "version"
+grep -q "^Architecture: amd64$" <<<"$control" || bad "architecture"
+depends=$(dpkg-deb -f "$work/out/$deb" Depends)
+for lib in libc6 libstdc++6 libgcc-s1; do
+  grep -q "$lib" <<<"$depends" || bad "Depends lacks $lib: $depends"
+done
+
+contents=$(dpkg-deb -c "$work/out/$deb" | awk '{print $6}')
+for f in ./usr/bin/velora1 ./usr/bin/velora2 ./usr/bin/square ./usr/bin/veloraview ./usr/bin/circle \
+         ./usr/share/man/man1/velora1.1 ./usr/share/man/man1/velora2.1 ./usr/share/man/man1/square.1 \
+         ./usr/share/man/man1/veloraview.1 ./usr/share/man/man1/circle.1 \
+         ./usr/share/doc/velora/README.md ./usr/share/doc/velora/examples/square.txt \
+         ./usr/include/velora/nlp/qn.h ./usr/share/cmake/velora/veloraConfig.cmake \
+         ./usr/share/pkgconfig/velora.pc; do
+  grep -qx "$f" <<<"$contents" || bad "package lacks $f"
+done
+# Nothing of the build or the tests is shipped.
+grep -E '_test$|\.a$|/build/' <<<"$contents" && bad "package ships build or test files"
+
+dpkg-deb -x "$work/out/$deb" "$work/root"
+bin=$work/root/usr/bin
+"$bin/velora1" --version | grep -q "^velora1 (velora) $version$" || bad "velora1 --version from the package"
+
+# The shipped example with the packaged programs, and with the build's.
+for side in package build; do
+  mkdir "$work/$side"
+  cp "$work/root/usr/share/doc/velora/examples/square.txt" "$work/$side/"
+done
+(cd "$work/package" && "$bin/square" && "$bin/velora1" && "$bin/veloraview") || bad "the packaged programs failed"
+(cd "$work/build" && "$build/square/square" && "$build/solver/velora1" && "$build/viewer/veloraview") ||
+  bad "the build's programs failed"
+for f in input.txt autocad.scr ansys.txt output.txt result.vtu result.svg; do
+  cmp -s "$work/package/$f" "$work/build/$f" || bad "$f differs between the package and the build"
+done
+head -6 "$work/package/output.txt"
+
+[ $fail -eq 0 ] && echo "$deb: control, contents and the shipped example as expected"
+exit $fail
