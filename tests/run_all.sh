@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it:
-#   1. Release build (-O2, warnings as errors) and every test;
+#   0. the Debian packages of the build and of the optional checks, installed
+#      when missing (tools/setup.sh --test; as root or through sudo, otherwise
+#      it says what to install and the optional checks are skipped);
+#   1. Release build (-O2, warnings as errors) and every test, among them the
+#      install, the consumer of the installed library and the Debian package;
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. a minute of coverage-guided fuzzing of each reader (the model file and
 #      the generator's parameters). Fuzzing needs clang's libFuzzer (Debian
@@ -10,6 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# An optional package that cannot be installed only skips its checks; the
+# build's own packages must be there.
+tools/setup.sh --test || tools/setup.sh
 cmake --workflow --preset test
 cmake --workflow --preset sanitize
 
