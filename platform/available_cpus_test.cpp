@@ -1,10 +1,10 @@
-#include "platform/cpus.h"
-
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <cstddef>
+
+#include "platform/thread_pool.h"
 
 namespace {
 

@@ -1,0 +1,45 @@
+#include "solver/program.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/command_line.h"
+#include "solver/progress_line.h"
+#include "solver/solver.h"
+
+namespace solver {
+
+int program_main(int argc, const char* const* argv, const char* name, const MaterialLaw& law) {
+  const std::string law_text = name == std::string("velora2")
+                                   ? "the engineering strain of the element sides"
+                                   : "the Green strain of the element sides (Saint Venant-Kirchhoff membrane)";
+  cli::CommandLine line({name,
+                         "Finds the static equilibrium of a membrane of flat triangles under nodal forces, "
+                         "self-weight and a pressure that follows the deformed surface, by minimising the total "
+                         "potential energy; the material law measures " +
+                             law_text + ".",
+                         "input.txt (the model)",
+                         "output.txt (iterations, energy, displacements, deformed coordinates, principal "
+                         "stresses, support reactions), autocad.scr (undeformed and deformed mesh)"});
+  line.add_solver_options();
+  // The solver library will name the instruction set its energy kernel was
+  // built for; until then the kernel is the baseline x86-64 one.
+  line.set_kernel("sse2");
+  return line.run(argc, argv, [&] {
+    const cli::SolverOptions& given = line.solver();
+    RunOptions options;
+    options.threads = given.threads;
+    options.method = given.method == "newton" ? Method::newton : Method::lbfgs;
+    // Declared before the run so that it is destroyed, and its line
+    // cleared, before a failure report is written.
+    std::unique_ptr<ProgressLine> progress;
+    if (ProgressLine::wanted(given.progress, given.quiet, ProgressLine::is_terminal(stderr))) {
+      progress = std::make_unique<ProgressLine>(stderr);
+      options.progress = progress.get();
+    }
+    run(law, options);
+  });
+}
+
+}  // namespace solver
