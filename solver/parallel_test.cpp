@@ -5,6 +5,7 @@
 // gets an evaluation laid out for its own model.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -178,7 +179,10 @@ std::string slurp(const std::filesystem::path& p) {
 void expect_reference_files(analysis& a, const std::string& model, const MaterialLaw& law, unsigned threads) {
   const std::filesystem::path data = std::filesystem::path(VELORA_GOLDEN_TESTDATA) / model;
   const std::filesystem::path home = std::filesystem::current_path();
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "velora_parallel_test";
+  // One folder per process: ctest runs the cases of this file as separate
+  // processes at the same time, and other builds on the machine run them too.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("velora_parallel_test_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(data / "input.txt", dir / "input.txt");

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +69,16 @@ TEST(ProgressLine, FirstEvaluationDrawsThenAtMostOncePerInterval) {
   }
   // The destructor clears: one more "\r" before and one after the blanks.
   EXPECT_EQ(Draws(out.text()), 5);
+}
+
+// The default clock moves forward, in seconds.
+TEST(ProgressLine, DefaultClockIsMonotoneSeconds) {
+  const double a = solver::ProgressLine::steady_seconds();
+  timespec pause{0, 30'000'000};  // 30 ms, several ticks of the coarse clock
+  nanosleep(&pause, nullptr);
+  const double b = solver::ProgressLine::steady_seconds();
+  EXPECT_GT(b - a, 0.01);
+  EXPECT_LT(b - a, 5.0);
 }
 
 TEST(ProgressLine, ClearBlanksTheLongestLineAndReturns) {
