@@ -25,12 +25,39 @@ std::string compiler() {
 #endif
 }
 
+// The width of the help page's paragraphs.
+constexpr std::size_t kWidth = 79;
+
 // CLI11's messages may span lines (a validator's reason); a usage error is
 // reported on one.
 std::string one_line(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
+}
+
+// Breaks each line of text at spaces so that no line is longer than width
+// (a word longer than width stays whole).
+std::string wrap(const std::string& text, std::size_t width) {
+  std::string out;
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    std::size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(begin, end - begin);
+    while (line.size() > width) {
+      std::size_t cut = line.rfind(' ', width);
+      if (cut == std::string::npos || cut == 0) cut = line.find(' ', width);
+      if (cut == std::string::npos) break;
+      out += line.substr(0, cut) + '\n';
+      line.erase(0, cut + 1);
+    }
+    out += line;
+    if (end == text.size()) break;
+    out += '\n';
+    begin = end + 1;
+  }
+  return out;
 }
 
 }  // namespace
@@ -40,12 +67,13 @@ CommandLine::CommandLine(Program program) : program_(std::move(program)), app_(s
                             "\nWrites (in the working directory): " + program_.writes +
                             "\nA file is written completely or not at all: after a failure the files of an earlier "
                             "run are as they were.\n";
-  app_.description(description);
+  app_.description(wrap(description, kWidth));
   app_.footer(
-      "Exit status: 0 success; 1 failure (a report on standard error, no file written); 2 usage error (a "
-      "message naming the option, nothing done).");
+      wrap("Exit status: 0 success; 1 failure (a report on standard error, no file written); 2 usage error (a "
+           "message naming the option, nothing done).",
+           kWidth));
   app_.set_version_flag(
-      "--version", [this] { return version(); }, "Print the program, its version and build, and exit");
+      "--version", [this] { return version(); }, "Print version and build, and exit");
   app_.add_option("-C", directory_, "Work in DIR instead of the current directory")
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory.description(""));
@@ -56,15 +84,11 @@ void CommandLine::add_solver_options() {
       ->check(CLI::IsMember({"lbfgs", "newton"}).description(""))
       ->type_name("lbfgs|newton")
       ->capture_default_str();
-  app_.add_option("--threads",
-                  solver_.threads,
-                  "Threads that evaluate the energy, at most 1024; 0: every CPU this process may run on. "
-                  "Results are the same for every N")
+  app_.add_option("--threads", solver_.threads, "Energy threads; 0: every CPU this process may use")
       ->check(CLI::Range(0u, kMaxThreads).description(""))
       ->type_name("N")
       ->capture_default_str();
-  auto* progress =
-      app_.add_flag("--progress", solver_.progress, "Show progress even when standard error is not a terminal");
+  auto* progress = app_.add_flag("--progress", solver_.progress, "Show progress even when stderr is no terminal");
   auto* quiet = app_.add_flag("--quiet", solver_.quiet, "Never show progress");
   progress->excludes(quiet);
   quiet->excludes(progress);

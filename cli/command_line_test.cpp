@@ -78,6 +78,23 @@ TEST(CommandLine, HelpNamesFilesOptionsAndExitStatuses) {
   }
 }
 
+TEST(CommandLine, HelpFitsEightyColumns) {
+  std::string zs;
+  for (int i = 0; i < 40; ++i) zs += " z";
+  cli::CommandLine line(
+      {"velora1", std::string(300, 'x') + " " + std::string(50, 'y') + zs, "input.txt", "output.txt"});
+  line.add_solver_options();
+  const Outcome o = Parse(line, {"--help"});
+  ASSERT_EQ(o.status, 0);
+  std::istringstream page(o.out);
+  std::string row;
+  while (std::getline(page, row)) {
+    if (row.find_first_not_of('x') == std::string::npos) continue;  // a word longer than a line stays whole
+    EXPECT_LE(row.size(), 79u) << row;
+  }
+  EXPECT_NE(o.out.find(std::string(300, 'x') + "\n" + std::string(50, 'y') + " z"), std::string::npos);
+}
+
 TEST(CommandLine, GeneratorHelpHasNoSolverOptions) {
   cli::CommandLine line({"square", "d", "square.txt", "input.txt"});
   const Outcome o = Parse(line, {"-h"});
