@@ -228,6 +228,20 @@ TEST(Report, ReactionLinesOutOfOrderOrOfBadWidth) {
                 {"output.txt:43:", "1 to 3 fields of 20"});
 }
 
+// A fourth field would land past the three axes of the node: it must be a
+// failure naming the line, not a write beyond the node's reactions or a
+// value that turns up as the next node's X reaction.
+TEST(Report, ReactionLineWithMoreThanThreeFieldsIsRefused) {
+  const std::string four =
+      "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00      9.00000000E+00";
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 41, &four)); }, "DATA_ERROR",
+                {"output.txt:41:", "1 to 3 fields of 20"});
+  const std::string blank_fourth = "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00" +
+                                   std::string(20, ' ');
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 41, &blank_fourth)); }, "DATA_ERROR",
+                {"output.txt:41:", "1 to 3 fields of 20"});
+}
+
 // --- A small XML reader for the documents' structure -----------------------
 
 struct XmlElement {
