@@ -519,7 +519,7 @@ TEST(SquareInitia, DerivedQuantities) {
   EXPECT_EQ(g1.nnode, 5);
   EXPECT_EQ(g1.nelem, 4);
   EXPECT_EQ(g1.ndispl, 12);
-  EXPECT_EQ(g1.maxminor, 150);
+  EXPECT_EQ(g1.controls.maxminor, 150);
   const auto g = Read(":\n10 1.0\n:\n1.0E+05 0.3\n:\n1.0\n");
   EXPECT_EQ(g.ndiv, 10);
   EXPECT_EQ(g.halfside, 1.0);
@@ -529,25 +529,10 @@ TEST(SquareInitia, DerivedQuantities) {
   EXPECT_EQ(g.nnode, 221);
   EXPECT_EQ(g.nelem, 400);
   EXPECT_EQ(g.ndispl, 120);
-  EXPECT_EQ(g.maxminor, 6630);
+  EXPECT_EQ(g.controls.maxminor, 6630);
   EXPECT_EQ(g.step, 0.1);
   EXPECT_EQ(g.grid.n(), 10);
   EXPECT_EQ(g.grid(0, 0), 111);
-}
-
-TEST(SquareInitia, MarkerRuleAndFreeFormNumbers) {
-  // Numbers on a marker line are ignored; " :" is not a marker; empty and
-  // header lines are skipped; a record may run over lines; text after the
-  // last number of a record is ignored.
-  const auto g = Read(
-      "title\n\n :  not a marker\n: 99 99.0\n  4\n\n 2.0  trailing words\n"
-      "header\n:\n3e3\n0.25\n\n:\n-1.5E-2 Pa\nnever read: garbage");
-  EXPECT_EQ(g.ndiv, 4);
-  EXPECT_EQ(g.halfside, 2.0);
-  EXPECT_EQ(g.young, 3000.0);
-  EXPECT_EQ(g.poisson, 0.25);
-  EXPECT_EQ(g.pressure, -0.015);
-  EXPECT_EQ(g.step, 0.5);
 }
 
 // Every malformed file fails with the expected failure and a message that
