@@ -3,7 +3,6 @@
 // reader.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -11,7 +10,7 @@
 
 #include "generator/model_writer.h"
 #include "generator/parameters.h"
-#include "platform/failure_testing.h"
+#include "platform/testing.h"
 #include "platform/text_reader.h"
 #include "solver/analysis.h"
 #include "solver/model.h"
@@ -84,22 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "END_ERROR",
                 "p.txt:5: the file ends before the marker line (a line beginning with ':') of the pressure section"}));
 
-// Each scratch folder is the current directory of one test.
-class ModelWriterRun : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("velora_generator_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  fs::path dir_, old_;
-};
+using ModelWriterRun = platform::testing::ScratchFolder;
 
 // A model written with every kind of record, read back by the solvers'
 // reader: what the generators write is what the solvers solve.

@@ -1,14 +1,18 @@
 #pragma once
-// The one way tests expect a failure: run the code, catch the project's
-// failure, compare its full name, and look into its message.
+// What the tests of every folder share: the one way to expect a failure,
+// and a scratch folder as the current directory, where the programs' steps
+// read and write their files under their own names.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include "platform/failure.h"
+#include "platform/text_reader.h"
 
 namespace platform::testing {
 
@@ -35,5 +39,37 @@ void ExpectFailure(Body&& body, std::string_view name, std::initializer_list<std
     EXPECT_NE(message.find(p), std::string::npos) << "\"" << message << "\" lacks \"" << p << "\"";
   }
 }
+
+// A fixture whose every test runs in a folder of its own under the system's
+// temporary directory, made the current directory. The folder is removed
+// after a test that passed and kept for a look after one that failed; its
+// name holds the process id, so test programs running side by side do not
+// meet.
+class ScratchFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("velora_") + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" +
+                       info->name();
+    for (char& c : name) {
+      if (c == '/') c = '_';  // parameterised tests: "Suite/Case/0"
+    }
+    dir_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_);
+    if (!HasFailure()) std::filesystem::remove_all(dir_);
+  }
+
+  // The text of a file, relative to the scratch folder.
+  static std::string FileText(const std::filesystem::path& p) { return read_file(p.string()); }
+
+  std::filesystem::path dir_;
+  std::filesystem::path old_;
+};
 
 }  // namespace platform::testing

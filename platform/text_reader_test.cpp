@@ -7,23 +7,13 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/testing.h"
 
 namespace {
 
 using platform::TextReader;
 
-// Expects `f` to raise a failure of the given full name whose message
-// contains every one of the given parts.
-template <class F>
-void ExpectFailure(F f, const std::string& name, std::initializer_list<std::string> parts) {
-  try {
-    f();
-    ADD_FAILURE() << "no failure raised, expected " << name;
-  } catch (const platform::Failure& e) {
-    EXPECT_EQ(e.full_name(), name) << e.message();
-    for (const auto& p : parts) EXPECT_NE(e.message().find(p), std::string::npos) << e.message() << " lacks " << p;
-  }
-}
+using platform::testing::ExpectFailure;
 
 TEST(TextReader, IntegersInEveryAcceptedForm) {
   TextReader r("t.txt", "  42 -7\t+3\n\n   0 2147483647 -2147483648");

@@ -1,7 +1,6 @@
 #include "square/square.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +15,8 @@
 
 #include "platform/failure.h"
 #include "platform/number_image.h"
+#include "platform/testing.h"
+#include "platform/text_reader.h"
 
 namespace {
 
@@ -25,12 +26,14 @@ namespace fs = std::filesystem;
 constexpr double kCoordTol = 1e-6;
 constexpr double kAreaTol = 1e-12;
 
+// The text of a file; a test failure when it cannot be read.
 std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  EXPECT_TRUE(in.good()) << "cannot read " << p;
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  try {
+    return platform::read_file(p.string());
+  } catch (const platform::FileError& e) {
+    ADD_FAILURE() << e.message();
+    return {};
+  }
 }
 
 std::string Testdata(const std::string& name) { return Slurp(fs::path(SQUARE_TESTDATA) / name); }
@@ -56,22 +59,8 @@ std::string SquareTxt(int n, double halfside, double young, double poisson, doub
 
 // Each test runs the generator in a scratch folder of its own, as the
 // current directory, so that the file names are the program's own.
-class SquareRun : public ::testing::Test {
+class SquareRun : public platform::testing::ScratchFolder {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("velora_square_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-
   void Run(const std::string& square_txt) {
     std::ofstream("square.txt", std::ios::binary) << square_txt;
     square::run();
@@ -87,9 +76,6 @@ class SquareRun : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  fs::path dir_;
-  fs::path old_;
 };
 
 // ---------------------------------------------------------------------------

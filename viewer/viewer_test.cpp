@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/testing.h"
 #include "platform/text_reader.h"
 #include "solver/analysis.h"
 #include "solver/model.h"
@@ -26,16 +27,7 @@ using viewer::Report;
 
 constexpr double kTol = 1e-15;
 
-template <class F>
-void ExpectFailure(F f, const std::string& name, std::initializer_list<std::string> parts) {
-  try {
-    f();
-    ADD_FAILURE() << "no failure raised, expected " << name;
-  } catch (const platform::Failure& e) {
-    EXPECT_EQ(e.full_name(), name) << e.message();
-    for (const auto& p : parts) EXPECT_NE(e.message().find(p), std::string::npos) << e.message() << " lacks " << p;
-  }
-}
+using platform::testing::ExpectFailure;
 
 // A report of four nodes and two elements as the solvers write it. Node 1
 // has all three reactions, node 2 only Z (two blank fields before it), node
