@@ -48,8 +48,12 @@ function(add_unit_test name)
   endif()
   add_executable(${name} ${UT_SOURCES})
   target_link_libraries(${name} PRIVATE ${UT_LIBS} GTest::gtest_main project_options project_warnings)
-  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-                       PROPERTIES ENVIRONMENT "VELORA_TESTDATA=${PROJECT_SOURCE_DIR}/tests/testdata")
+  # The models with reference results (tests/testdata/NAME/input.txt and
+  # their reports and scripts), one copy for every test that needs them.
+  target_compile_definitions(${name} PRIVATE VELORA_TESTDATA="${PROJECT_SOURCE_DIR}/tests/testdata")
+  # Parameterised cases are named by their index (Suite/Case/0), not by a dump
+  # of their parameter.
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} NO_PRETTY_VALUES)
 endfunction()
 
 # add_micro_benchmark(name SOURCES a.cpp LIBS lib1)

@@ -109,6 +109,7 @@ TEST(CircleParameters, ReadsTheThreeRecords) {
   EXPECT_EQ(p.pressure, 0.448);
 }
 
+// See docs/decisions.md, 'Meshes that cannot be written'.
 TEST(CircleParameters, RefusesMeshesThatCannotExist) {
   for (const char* text : {":\n0 1.0\n:\n1000 0.3\n:\n1\n", ":\n4001 1.0\n:\n1000 0.3\n:\n1\n",
                            ":\n4 0.0\n:\n1000 0.3\n:\n1\n", ":\n4 -1.0\n:\n1000 0.3\n:\n1\n"}) {

@@ -40,6 +40,17 @@ void ExpectFailure(Body&& body, std::string_view name, std::initializer_list<std
   }
 }
 
+// The whole text of a file; a test failure (and an empty text) when it
+// cannot be read.
+inline std::string FileText(const std::filesystem::path& p) {
+  try {
+    return read_file(p.string());
+  } catch (const FileError& e) {
+    ADD_FAILURE() << e.message();
+    return {};
+  }
+}
+
 // A fixture whose every test runs in a folder of its own under the system's
 // temporary directory, made the current directory. The folder is removed
 // after a test that passed and kept for a look after one that failed; its
@@ -49,8 +60,8 @@ class ScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("velora_") + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" +
-                       info->name();
+    std::string name =
+        std::string("velora_") + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name();
     for (char& c : name) {
       if (c == '/') c = '_';  // parameterised tests: "Suite/Case/0"
     }
@@ -64,9 +75,6 @@ class ScratchFolder : public ::testing::Test {
     std::filesystem::current_path(old_);
     if (!HasFailure()) std::filesystem::remove_all(dir_);
   }
-
-  // The text of a file, relative to the scratch folder.
-  static std::string FileText(const std::filesystem::path& p) { return read_file(p.string()); }
 
   std::filesystem::path dir_;
   std::filesystem::path old_;

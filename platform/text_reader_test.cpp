@@ -52,6 +52,7 @@ TEST(TextReader, MalformedNumbersNameFileLineAndField) {
                 {"input.txt:3: expected an integer (node number of node record 4), found \"abc\""});
 }
 
+// See docs/decisions.md, 'Numbers that run into text'.
 TEST(TextReader, EveryKindOfMalformedInputFails) {
   struct Case {
     std::string text;
@@ -128,6 +129,7 @@ TEST(TextReader, LabelBeginningWithColonIsAMarker) {
   EXPECT_EQ(r.read_int("a"), 7);
 }
 
+// See docs/decisions.md, 'A last line without a line end'.
 TEST(TextReader, SkipLineAcceptsAMissingFinalLineEnd) {
   TextReader r("t.txt", ":\n1 2 trailing text");
   r.scan("s");
@@ -147,6 +149,7 @@ TEST(TextReader, SkipLineAfterACompleteLastLineNeedsAnotherLine) {
   ExpectFailure([&] { r.skip_line("the ignored line"); }, "END_ERROR", {"t.txt:2:"});
 }
 
+// See docs/decisions.md, 'Carriage returns before line feeds'.
 TEST(TextReader, CarriageReturnsBelongToLineEnds) {
   TextReader r("t.txt", "x\r\n:\r\n 1.5\r\n\r\n 2\r\n");
   r.scan("s");

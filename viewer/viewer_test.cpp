@@ -223,6 +223,7 @@ TEST(Report, ReactionLinesOutOfOrderOrOfBadWidth) {
 // A fourth field would land past the three axes of the node: it must be a
 // failure naming the line, not a write beyond the node's reactions or a
 // value that turns up as the next node's X reaction.
+// See docs/decisions.md, 'The report is read strictly'.
 TEST(Report, ReactionLineWithMoreThanThreeFieldsIsRefused) {
   const std::string four =
       "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00      9.00000000E+00";
@@ -537,6 +538,7 @@ TEST(Picture, EdgesFadeOutAsTheMeshGetsFine) {
   EXPECT_EQ(viewer::edge_strength(3.0), 0.0);  // 100,000 elements
 }
 
+// See docs/decisions.md, 'Small displacements are magnified in the picture'.
 TEST(Picture, MagnificationOnlyForSmallDisplacements) {
   EXPECT_EQ(viewer::magnification(0.5, 2.0), 1.0);
   EXPECT_EQ(viewer::magnification(0.0, 2.0), 1.0);
