@@ -348,38 +348,47 @@ TEST(InputDecisions, CorruptCountIsAnEndFailureNotAnAllocation) {
 // Numbers selecting a table row or an axis are range-checked and the failure
 // says which record of which section.
 // See docs/decisions.md, 'Out-of-range numbers name their record'.
-TEST(InputDecisions, OutOfRangeNumbersNameTheRecordAndSection) {
-  struct Case {
-    std::string ModelText::*section;
-    std::string content;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {&ModelText::nodes,
-       ":\n 3\n\n 1 0 0 0\n 4 0 0 0\n 3 0 1 0\n",
-       "node record 2 of the nodes section names node 4, outside 1..3"},
-      {&ModelText::nodes, ":\n 3\n\n 0 0 0 0\n", "node record 1 of the nodes section names node 0"},
-      {&ModelText::elements,
-       ":\n 1\n\n 2 1 2 3\n",
-       "element record 1 of the elements section names element 2, outside "
-       "1..1"},
-      {&ModelText::constraints,
-       ":\n 2\n\n 1 1 0.0\n 2 4 0.0\n",
-       "constraint record 2 of the constraints section names axis 4, outside "
-       "1..3"},
-      {&ModelText::constraints, ":\n 1\n\n 5 1 0.0\n", "constraint record 1 of the constraints section names node 5"},
-      {&ModelText::loads, ":\n 1\n\n 3 0 -1.0\n", "load record 1 of the loads section names axis 0"},
-      {&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
-      {&ModelText::pressures, ":\n 1\n\n 7 1.0\n", "pressure record 1 of the pressures section names element 7"},
-  };
-  for (const Case &c : cases) {
-    ModelText m;
-    m.*(c.section) = c.content;
-    const std::string message = read_failure(m.text(), "RANGE_ERROR");
-    EXPECT_NE(message.find(c.expected), std::string::npos) << message;
-    EXPECT_EQ(message.rfind("input.txt:", 0), 0u) << message;
-  }
+struct OutOfRange {
+  std::string ModelText::*section;  // the section replaced by content
+  std::string content;
+  std::string expected;  // part of the message
+};
+
+void PrintTo(const OutOfRange &c, std::ostream *os) { *os << c.expected; }
+
+class InputOutOfRange : public ::testing::TestWithParam<OutOfRange> {};
+
+TEST_P(InputOutOfRange, NamesTheRecordAndSection) {
+  const OutOfRange &c = GetParam();
+  ModelText m;
+  m.*(c.section) = c.content;
+  const std::string message = read_failure(m.text(), "RANGE_ERROR");
+  EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+  EXPECT_EQ(message.rfind("input.txt:", 0), 0u) << message;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    InputDecisions,
+    InputOutOfRange,
+    ::testing::Values(
+        OutOfRange{&ModelText::nodes,
+                   ":\n 3\n\n 1 0 0 0\n 4 0 0 0\n 3 0 1 0\n",
+                   "node record 2 of the nodes section names node 4, outside 1..3"},
+        OutOfRange{&ModelText::nodes, ":\n 3\n\n 0 0 0 0\n", "node record 1 of the nodes section names node 0"},
+        OutOfRange{&ModelText::elements,
+                   ":\n 1\n\n 2 1 2 3\n",
+                   "element record 1 of the elements section names element 2, outside 1..1"},
+        OutOfRange{&ModelText::constraints,
+                   ":\n 2\n\n 1 1 0.0\n 2 4 0.0\n",
+                   "constraint record 2 of the constraints section names axis 4, outside 1..3"},
+        OutOfRange{&ModelText::constraints,
+                   ":\n 1\n\n 5 1 0.0\n",
+                   "constraint record 1 of the constraints section names node 5"},
+        OutOfRange{&ModelText::loads, ":\n 1\n\n 3 0 -1.0\n", "load record 1 of the loads section names axis 0"},
+        OutOfRange{&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
+        OutOfRange{&ModelText::pressures,
+                   ":\n 1\n\n 7 1.0\n",
+                   "pressure record 1 of the pressures section names element 7"}));
 
 TEST(Input, MissingFileIsAFileFailure) {
   EXPECT_THROW(platform::TextReader::open("no-such-dir/input.txt"), platform::FileError);

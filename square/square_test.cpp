@@ -519,46 +519,46 @@ TEST(SquareInitia, DerivedQuantities) {
 // Every malformed file fails with the expected failure and a message that
 // names the file and the line, before any output file exists.
 // See docs/decisions.md, 'Meshes that cannot be written'.
-TEST_F(SquareRun, BadParametersFailBeforeAnyFileIsWritten) {
-  struct Case {
-    const char* text;
-    const char* failure;
-    const char* message_part;
-  };
-  const std::string too_many = std::to_string(square::largest_ndiv() + 1);
-  const std::string many = ":\n" + too_many + " 1.0\n:\n1 0.3\n:\n1\n";
-  const Case cases[] = {
-      {":\n2.5 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: expected an integer (ndiv"},
-      {":\n2 1.0x\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: expected a real number (halfside"},
-      {":\n2 1.0\n:\n1 abc\n:\n1\n", "DATA_ERROR", "square.txt:4: expected a real number (poisson"},
-      {":\n99999999999 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "outside the range"},
-      {":\n2 1.0\n:\n1 0.3\n", "END_ERROR", "square.txt:5: the file ends before the marker line"},
-      {":\n2 1.0\n:\n1 0.3\n:\n", "END_ERROR", "the file ends where a real number (pressure"},
-      {"", "END_ERROR", "square.txt:1: the file ends before the marker line"},
-      {":\n0 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR",
-       "square.txt:2: ndiv is 0; the number of divisions per side must be at least 1"},
-      {":\n-3 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: ndiv is -3;"},
-      {":\n2\n0.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR",
-       "square.txt:3: halfside is 0.000000E+00; the half side length must be a positive finite number"},
-      {":\n2 -1\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "halfside is -1.000000E+00;"},
-      {many.c_str(), "DATA_ERROR", "square.txt:2: ndiv is 5983; at most 5982 divisions"},
-      {":\n2147483647 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "at most 5982 divisions"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    // Earlier outputs stay as they were.
-    std::ofstream("input.txt") << "earlier\n";
-    try {
-      Run(c.text);
-      ADD_FAILURE() << "no failure";
-    } catch (const platform::Failure& f) {
-      EXPECT_EQ(f.full_name(), c.failure);
-      EXPECT_NE(f.message().find(c.message_part), std::string::npos) << f.message();
-    }
-    EXPECT_EQ(Files(), (std::vector<std::string>{"input.txt", "square.txt"}));
-    EXPECT_EQ(FileText("input.txt"), "earlier\n");
-  }
+struct BadParameters {
+  std::string text;
+  const char* failure;
+  const char* message_part;
+};
+
+void PrintTo(const BadParameters& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class SquareBadParameters : public SquareRun, public ::testing::WithParamInterface<BadParameters> {};
+
+TEST_P(SquareBadParameters, FailBeforeAnyFileIsWritten) {
+  const BadParameters& c = GetParam();
+  // Earlier outputs stay as they were.
+  std::ofstream("input.txt") << "earlier\n";
+  platform::testing::ExpectFailure([&] { Run(c.text); }, c.failure, {c.message_part});
+  EXPECT_EQ(Files(), (std::vector<std::string>{"input.txt", "square.txt"}));
+  EXPECT_EQ(FileText("input.txt"), "earlier\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    SquareRun,
+    SquareBadParameters,
+    ::testing::Values(
+        BadParameters{":\n2.5 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: expected an integer (ndiv"},
+        BadParameters{":\n2 1.0x\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: expected a real number (halfside"},
+        BadParameters{":\n2 1.0\n:\n1 abc\n:\n1\n", "DATA_ERROR", "square.txt:4: expected a real number (poisson"},
+        BadParameters{":\n99999999999 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "outside the range"},
+        BadParameters{":\n2 1.0\n:\n1 0.3\n", "END_ERROR", "square.txt:5: the file ends before the marker line"},
+        BadParameters{":\n2 1.0\n:\n1 0.3\n:\n", "END_ERROR", "the file ends where a real number (pressure"},
+        BadParameters{"", "END_ERROR", "square.txt:1: the file ends before the marker line"},
+        BadParameters{":\n0 1.0\n:\n1 0.3\n:\n1\n",
+                      "DATA_ERROR",
+                      "square.txt:2: ndiv is 0; the number of divisions per side must be at least 1"},
+        BadParameters{":\n-3 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: ndiv is -3;"},
+        BadParameters{":\n2\n0.0\n:\n1 0.3\n:\n1\n",
+                      "DATA_ERROR",
+                      "square.txt:3: halfside is 0.000000E+00; the half side length must be a positive finite number"},
+        BadParameters{":\n2 -1\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "halfside is -1.000000E+00;"},
+        BadParameters{":\n5983 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: ndiv is 5983; at most 5982 divisions"},
+        BadParameters{":\n2147483647 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "at most 5982 divisions"}));
 
 TEST_F(SquareRun, MissingParameterFileIsAFileError) {
   try {
