@@ -178,7 +178,10 @@ std::string slurp(const std::filesystem::path& p) {
 void expect_reference_files(analysis& a, const std::string& model, const MaterialLaw& law, unsigned threads) {
   const std::filesystem::path data = std::filesystem::path(VELORA_GOLDEN_TESTDATA) / model;
   const std::filesystem::path home = std::filesystem::current_path();
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "velora_parallel_test";
+  // A folder of the test's own: ctest runs the cases side by side.
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / (std::string("velora_parallel_") + test->name());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(data / "input.txt", dir / "input.txt");
