@@ -97,6 +97,7 @@ void CommandLine::add_solver_options() {
 std::string CommandLine::version() const {
   std::string text = program_.name + " (velora) " VELORA_VERSION "\ncompiler: " + compiler();
   if (!kernel_.empty()) text += "\nkernel: " + kernel_;
+  for (const std::string& line : version_lines_) text += "\n" + line;
   return text;
 }
 

@@ -69,6 +69,9 @@ class CommandLine {
   // The instruction-set path of the energy kernel, printed by --version
   // (programs that link no kernel leave it empty).
   void set_kernel(std::string kernel) { kernel_ = std::move(kernel); }
+  // A further line of --version, e.g. the version of a library the program
+  // is built on ("gmsh: 4.11.1").
+  void add_version_line(std::string line) { version_lines_.push_back(std::move(line)); }
 
   // What --version prints: program, project version, compiler, kernel.
   std::string version() const;
@@ -106,6 +109,7 @@ class CommandLine {
   SolverOptions solver_;
   std::string directory_;
   std::string kernel_;
+  std::vector<std::string> version_lines_;
 };
 
 }  // namespace cli

@@ -113,6 +113,16 @@ TEST(CommandLine, VersionNamesProgramProjectCompilerAndKernel) {
   EXPECT_NE(o.out.find("\nkernel: sse2\n"), std::string::npos);
 }
 
+TEST(CommandLine, VersionEndsWithTheProgramsOwnLines) {
+  cli::CommandLine line({"veloramesh", "d", "MESH", "input.txt"});
+  line.add_version_line("gmsh: 4.11.1");
+  const Outcome o = Parse(line, {"--version"});
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(o.out.find("kernel:"), std::string::npos);
+  EXPECT_NE(o.out.find("\ngmsh: 4.11.1\n"), std::string::npos) << o.out;
+  EXPECT_EQ(o.out.substr(o.out.size() - 13), "gmsh: 4.11.1\n");
+}
+
 // A usage error: status 2, one line naming what was wrong, then the usage
 // line, nothing on standard output.
 struct UsageCase {
