@@ -130,6 +130,14 @@ std::vector<std::size_t> membrane_triangles(const MeshData& mesh, const Settings
     for (std::size_t t = 0; t < mesh.triangles.size(); ++t)
       if (entities.count(mesh.triangles[t].entity) != 0) chosen.push_back(t);
   }
+  std::sort(chosen.begin(), chosen.end(), [&](std::size_t a, std::size_t b) {
+    return mesh.triangles[a].tag < mesh.triangles[b].tag;
+  });
+  for (std::size_t k = 1; k < chosen.size(); ++k) {
+    if (mesh.triangles[chosen[k]].tag == mesh.triangles[chosen[k - 1]].tag) {
+      fail(mesh.file, "element " + std::to_string(mesh.triangles[chosen[k]].tag) + " is defined twice");
+    }
+  }
   if (chosen.empty()) {
     fail(mesh.file,
          s.surfaces.empty() ? "the mesh holds no 3-node triangles; mesh its surfaces (gmsh -2)"
@@ -323,10 +331,13 @@ Model build_model(const MeshData& mesh, const Settings& s) {
   // Node tag -> position in mesh.nodes.
   std::unordered_map<std::size_t, std::size_t> position;
   position.reserve(mesh.nodes.size());
-  for (std::size_t k = 0; k < mesh.nodes.size(); ++k) position.emplace(mesh.nodes[k].tag, k);
+  for (std::size_t k = 0; k < mesh.nodes.size(); ++k) {
+    if (!position.emplace(mesh.nodes[k].tag, k).second) {
+      fail(mesh.file, "node " + std::to_string(mesh.nodes[k].tag) + " is defined twice");
+    }
+  }
 
-  // Nodes used by the membrane, numbered in increasing tag (mesh.nodes is
-  // in increasing tag).
+  // Nodes used by the membrane, numbered in increasing tag.
   std::vector<char> used(mesh.nodes.size(), 0);
   for (const std::size_t t : chosen) {
     for (const std::size_t tag : mesh.triangles[t].nodes) {
@@ -341,7 +352,12 @@ Model build_model(const MeshData& mesh, const Settings& s) {
   }
   Model m;
   std::unordered_map<std::size_t, std::size_t> index;  // tag -> model node, 0-based
-  for (std::size_t k = 0; k < mesh.nodes.size(); ++k) {
+  std::vector<std::size_t> by_tag(mesh.nodes.size());
+  std::iota(by_tag.begin(), by_tag.end(), std::size_t{0});
+  std::sort(by_tag.begin(), by_tag.end(), [&](std::size_t a, std::size_t b) {
+    return mesh.nodes[a].tag < mesh.nodes[b].tag;
+  });
+  for (const std::size_t k : by_tag) {
     if (!used[k]) continue;
     const Node& nd = mesh.nodes[k];
     for (const double x : nd.x)
