@@ -158,16 +158,39 @@ void check_coincident(const Model& m, const std::string& file) {
     }
   const Vec span = sub(hi, lo);
   const double tol = 1e-9 * std::sqrt(dot(span, span));
-  std::vector<std::size_t> order(n);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return m.coord[a][0] != m.coord[b][0] ? m.coord[a][0] < m.coord[b][0] : a < b;
-  });
+  // Nodes are put in cells of side tol; a node closer than tol to another
+  // lies in the same cell or one of the 26 around it. (When every node
+  // stands at one point, tol is 0 and they all coincide.)
   std::vector<std::pair<std::size_t, std::size_t>> pairs;
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t j = i + 1; j < n && m.coord[order[j]][0] - m.coord[order[i]][0] <= tol; ++j) {
-      const Vec d = sub(m.coord[order[i]], m.coord[order[j]]);
-      if (std::sqrt(dot(d, d)) <= tol) pairs.emplace_back(std::min(order[i], order[j]), std::max(order[i], order[j]));
+  if (tol == 0.0) {
+    for (std::size_t k = 1; k < n; ++k) pairs.emplace_back(0, k);
+  } else {
+    using Cell = std::array<int64_t, 3>;
+    const auto cell_of = [&](const Vec& x) {
+      return Cell{static_cast<int64_t>(std::floor((x[0] - lo[0]) / tol)),
+                  static_cast<int64_t>(std::floor((x[1] - lo[1]) / tol)),
+                  static_cast<int64_t>(std::floor((x[2] - lo[2]) / tol))};
+    };
+    struct CellHash {
+      std::size_t operator()(const Cell& c) const {
+        return std::hash<int64_t>()(c[0] * 73856093 ^ c[1] * 19349663 ^ c[2] * 83492791);
+      }
+    };
+    // Lookup only; the pairs are sorted before they are reported.
+    std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells;
+    for (std::size_t k = 0; k < n; ++k) {
+      const Cell c = cell_of(m.coord[k]);
+      for (int64_t dx = -1; dx <= 1; ++dx)
+        for (int64_t dy = -1; dy <= 1; ++dy)
+          for (int64_t dz = -1; dz <= 1; ++dz) {
+            const auto it = cells.find(Cell{c[0] + dx, c[1] + dy, c[2] + dz});
+            if (it == cells.end()) continue;
+            for (const std::size_t j : it->second) {
+              const Vec d = sub(m.coord[j], m.coord[k]);
+              if (std::sqrt(dot(d, d)) <= tol) pairs.emplace_back(j, k);
+            }
+          }
+      cells[c].push_back(k);
     }
   }
   if (pairs.empty()) return;

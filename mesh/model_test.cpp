@@ -260,6 +260,7 @@ const FaultCase kFaults[] = {
    "--pressure right=1: 2 triangles of group \"right\" are not part of the membrane"},
   {"CoincidentNodes", [](MeshData& m, Settings&) { m.nodes[0].x = {1, 1, 0}; },  // node 9 onto node 8
    "strip.msh: 1 pairs of coincident nodes"},
+  {"AllAtOnePoint", [](MeshData& m, Settings&) { for (Node& n : m.nodes) n.x = {1, 1, 1}; }, "strip.msh: 5 pairs of coincident nodes"},
   {"NoArea", [](MeshData& m, Settings&) { m.nodes[0].x = {3, 0, 0}; m.nodes[6].x = {4, 0, 0}; },  // 2, 9, 1 on y = 0
    "element 2 (Gmsh element 20) has no area"},
   {"UndefinedNode", [](MeshData& m, Settings&) { m.triangles[0].nodes[2] = 77; }, "element 30 uses node 77, which the file does not define"},
