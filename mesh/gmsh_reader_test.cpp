@@ -221,6 +221,23 @@ TEST(GmshMesh, SurfacesMeshedApartAreReportedAsCoincidentNodes) {
   EXPECT_NE(m.find("(1.000000E+00, 5.000000E-01, 0.000000E+00)"), std::string::npos) << m;
 }
 
+TEST(GmshMesh, ASurfaceInTwoGroupsGivesOneModelFromBothFormats) {
+  // MSH 2.2 holds every triangle twice, once per group.
+  const MeshData m22 = read_gmsh(kTestdata + "/twogroups_22.msh");
+  const MeshData m41 = read_gmsh(kTestdata + "/twogroups_41.msh");
+  EXPECT_EQ(m22.triangles.size(), 2 * m41.triangles.size());
+  Settings s;
+  s.fixes = {parse_fix("rim=xyz")};
+  s.pressures = {parse_pressure("roof=1"), parse_pressure("sheet=0.25")};
+  const Model a = build_model(m22, s);
+  const Model b = build_model(m41, s);
+  EXPECT_EQ(a.elem, b.elem);
+  EXPECT_EQ(a.coord, b.coord);
+  // Each pressure once on every triangle, not once per copy.
+  EXPECT_EQ(a.pressure, std::vector<double>(b.elem.size(), 1.25));
+  EXPECT_EQ(b.pressure, std::vector<double>(b.elem.size(), 1.25));
+}
+
 TEST(GmshMesh, ReadingTwiceGivesTheSameMesh) {
   // Gmsh's library is set up and torn down for every file.
   const std::string file = kExamples + "/saddle_41_bin.msh";

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numeric>
 #include <queue>
 #include <set>
@@ -395,10 +396,34 @@ Model build_model(const MeshData& mesh, const Settings& s) {
          "the membrane has " + std::to_string(m.coord.size()) +
              " nodes; the solvers count iterations (30 per node) in 32 bits");
   }
+  // MSH 2.2 has no element that belongs to two physical groups: Gmsh writes
+  // such an element once per group, under a new tag each time, and reads
+  // the copies back as separate elements of one surface. The first copy
+  // stands for all; its later copies map to it (for --pressure). The same
+  // three nodes on two different surfaces are two membranes in one place,
+  // a fault of the mesh.
+  std::unordered_map<std::size_t, std::size_t> element_of_tag;  // Gmsh tag -> model element
+  std::map<std::array<int32_t, 3>, std::size_t> element_of_nodes;
+  std::vector<int> entity_of_element;
   for (const std::size_t t : chosen) {
     const Triangle& tr = mesh.triangles[t];
     std::array<int32_t, 3> v{};
     for (std::size_t k = 0; k < 3; ++k) v[k] = static_cast<int32_t>(index.at(tr.nodes[k]));
+    std::array<int32_t, 3> key = v;
+    std::sort(key.begin(), key.end());
+    const auto [it, fresh] = element_of_nodes.emplace(key, m.elem.size());
+    if (!fresh) {
+      const std::size_t first = it->second;
+      if (entity_of_element[first] != tr.entity) {
+        fail(mesh.file,
+             "elements " + std::to_string(m.elem_tag[first]) + " and " + std::to_string(tr.tag) +
+                 " join the same three nodes on two different surfaces");
+      }
+      element_of_tag.emplace(tr.tag, first);
+      continue;
+    }
+    element_of_tag.emplace(tr.tag, m.elem.size());
+    entity_of_element.push_back(tr.entity);
     m.elem.push_back(v);
     m.elem_tag.push_back(tr.tag);
   }
@@ -444,11 +469,10 @@ Model build_model(const MeshData& mesh, const Settings& s) {
     }
   }
   // Pressures of several groups on one triangle add up.
-  std::unordered_map<std::size_t, std::size_t> element_of_tag;
-  for (std::size_t e = 0; e < m.elem_tag.size(); ++e) element_of_tag.emplace(m.elem_tag[e], e);
   for (const Pressure& p : s.pressures) {
     const Group& g = surface_group(mesh, p.group, p.option);
     std::size_t count = 0, outside = 0;
+    std::vector<char> hit(m.elem.size(), 0);  // once per element, whatever its copies
     for (const Triangle& tr : mesh.triangles) {
       if (std::find(g.entities.begin(), g.entities.end(), tr.entity) == g.entities.end()) continue;
       const auto it = element_of_tag.find(tr.tag);
@@ -456,8 +480,12 @@ Model build_model(const MeshData& mesh, const Settings& s) {
         ++outside;
         continue;
       }
-      m.pressed[it->second] = true;
-      m.pressure[it->second] += p.value;
+      hit[it->second] = 1;
+    }
+    for (std::size_t e = 0; e < m.elem.size(); ++e) {
+      if (!hit[e]) continue;
+      m.pressed[e] = true;
+      m.pressure[e] += p.value;
       ++count;
     }
     if (outside > 0) {

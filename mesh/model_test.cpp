@@ -261,6 +261,8 @@ const FaultCase kFaults[] = {
   {"CoincidentNodes", [](MeshData& m, Settings&) { m.nodes[0].x = {1, 1, 0}; },  // node 9 onto node 8
    "strip.msh: 1 pairs of coincident nodes"},
   {"AllAtOnePoint", [](MeshData& m, Settings&) { for (Node& n : m.nodes) n.x = {1, 1, 1}; }, "strip.msh: 5 pairs of coincident nodes"},
+  {"SameNodesOnTwoSurfaces", [](MeshData& m, Settings&) { m.triangles.push_back({50, {8, 4, 2}, 2}); },
+   "elements 30 and 50 join the same three nodes on two different surfaces"},
   {"NoArea", [](MeshData& m, Settings&) { m.nodes[0].x = {3, 0, 0}; m.nodes[6].x = {4, 0, 0}; },  // 2, 9, 1 on y = 0
    "element 2 (Gmsh element 20) has no area"},
   {"UndefinedNode", [](MeshData& m, Settings&) { m.triangles[0].nodes[2] = 77; }, "element 30 uses node 77, which the file does not define"},
@@ -276,6 +278,18 @@ INSTANTIATE_TEST_SUITE_P(Faults,
                          BuildModelFault,
                          testing::ValuesIn(kFaults),
                          [](const testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
+
+TEST(BuildModel, CopiesOfATriangleOnOneSurfaceCountOnce) {
+  // As Gmsh reads an MSH 2.2 file whose surface is in two groups.
+  MeshData mesh = strip();
+  mesh.triangles.push_back({50, {8, 4, 2}, 1});  // element 30 again
+  mesh.groups.push_back({2, "again", {1}, {4, 2, 8, 6}});
+  Settings s;
+  s.pressures = {parse_pressure("left=1"), parse_pressure("again=2")};
+  const Model m = build_model(mesh, s);
+  EXPECT_EQ(m.elem_tag, (std::vector<std::size_t>{10, 20, 30, 40}));
+  EXPECT_EQ(m.pressure, (std::vector<double>{3.0, 0.0, 3.0, 0.0}));
+}
 
 TEST(BuildModel, NearbyButDistinctNodesAreNotCoincident) {
   MeshData mesh = strip();
