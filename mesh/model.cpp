@@ -13,7 +13,7 @@
 #include <unordered_map>
 
 #include "platform/failure.h"
-#include "platform/model_file.h"
+#include "solver/model_file.h"
 #include "platform/number_image.h"
 #include "platform/output_file.h"
 
@@ -499,7 +499,7 @@ Model build_model(const MeshData& mesh, const Settings& s) {
 }
 
 void write_model(const Model& m, const std::string& file_name) {
-  using namespace platform::model_file;
+  using namespace solver::model_file;
   platform::OutputFile f(file_name);
   const Parameters& p = m.parameters;
 
