@@ -30,7 +30,7 @@ std::string slurp(const std::string& file) {
 }
 
 std::string scratch(const std::string& name, const std::string& content) {
-  const std::string file = testing::TempDir() + name;
+  const std::string file = testing::TempDir() + "veloramesh_test_" + name;
   std::ofstream(file, std::ios::binary) << content;
   return file;
 }
@@ -97,7 +97,8 @@ TEST_P(ShippedMesh, AllFourFormatsGiveTheSameModelFile) {
   s.orient = Orient::pz;
   std::string first;
   for (const char* v : kVariants) {
-    const std::string out = testing::TempDir() + "mesh_variant.txt";
+    // ctest runs the cases side by side: one file name per case.
+    const std::string out = testing::TempDir() + "mesh_variant_" + x.name + v + ".txt";
     write_model(build_model(read_gmsh(kExamples + "/" + x.name + v), s), out);
     const std::string text = slurp(out);
     std::remove(out.c_str());
@@ -165,7 +166,7 @@ std::function<std::string()> cut(const char* variant, double fraction) {
   return [=] {
     const std::string all = slurp(kExamples + "/circle" + variant);
     const auto keep = static_cast<std::size_t>(static_cast<double>(all.size()) * fraction);
-    return scratch(std::string("cut") + variant, all.substr(0, keep));
+    return scratch("cut" + std::to_string(keep) + variant, all.substr(0, keep));
   };
 }
 
