@@ -1,6 +1,8 @@
 #include "solver/program.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -38,7 +40,27 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
       progress = std::make_unique<ProgressLine>(stderr);
       options.progress = progress.get();
     }
+    // The benchmarks and the verification scripts choose the second-order
+    // method by environment (VELORA_METHOD=newton) and read its counts
+    // (VELORA_NEWTON_COUNTS=1); --method, when given, wins.
+    const char* method = std::getenv("VELORA_METHOD");
+    if (line.app().count("--method") == 0 && method != nullptr && std::strcmp(method, "newton") == 0) {
+      options.method = Method::newton;
+    }
+    NewtonCounts counts;
+    options.newton_counts = &counts;
     run(law, options);
+    if (options.method == Method::newton && std::getenv("VELORA_NEWTON_COUNTS") != nullptr) {
+      std::fprintf(stderr,
+                   "newton: steps %d factorizations %d failed %d evaluations %d tangent entries %.0f factor entries "
+                   "%.0f\n",
+                   counts.steps,
+                   counts.factorizations,
+                   counts.failed,
+                   counts.evaluations,
+                   counts.tangent_entries,
+                   counts.factor_entries);
+    }
   });
 }
 

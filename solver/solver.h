@@ -2,6 +2,7 @@
 
 #include "solver/analysis.h"
 #include "solver/law.h"
+#include "solver/newton.h"
 #include "solver/progress.h"
 
 namespace solver {
@@ -20,6 +21,9 @@ struct RunOptions {
   // models in parallel).
   int parallel_from = EvaluationOptions{}.parallel_from;
   Method method = Method::lbfgs;
+  // Where the second-order method leaves its counts (tests, benchmarks);
+  // none when null.
+  NewtonCounts* newton_counts = nullptr;
   // Told of every objective evaluation of the minimisers (not owned; none
   // when null). It sees the run, it does not change it.
   ProgressObserver* progress = nullptr;
