@@ -1,35 +1,21 @@
 #pragma once
-// The element energy kernel and the objective loop, written once for both
-// material laws. Each program's law source supplies a strain policy and
-// instantiates cstobj_with and objective_with with it, so the two programs
-// share every line of arithmetic except the side strain itself:
-//
-//   struct Law {
-//     // From s = lambda^2 (squared stretch of a side) and the side's
-//     // reference length: returns the side strain and sets q such that the
-//     // strain's derivative vector is b = a / q, a being the current side
-//     // vector divided by the reference length. T is double or a lane
-//     // type (several elements at once, lane by lane, solver/lanes.h);
-//     // square roots through root().
-//     template <class T> static T strain(T s, T length, T& q);
-//   };
+// The element energy kernel and its loops, written once for both material
+// laws. Each law's library instantiates cstobj_with and LawEvaluator with
+// its strain policy (solver/strain.h), so the two laws share every line of
+// arithmetic except the side strain itself.
 //
 // Every sum below keeps one fixed order, the one the reference results were
 // computed with; the minimiser turns a last-bit difference into a different
 // iteration count, so no term may be regrouped.
 
 #include <array>
-#include <cmath>
 #include <cstddef>
-#include <cstring>
-#include <string>
 
-#include "platform/failure.h"
 #include "solver/analysis.h"
+#include "solver/evaluator.h"
 #include "solver/kernel_path.h"
 #include "solver/lanes.h"
 #include "solver/model.h"
-#include "solver/pool.h"
 #include "terms/terms.h"
 
 namespace solver::kernel {
@@ -153,7 +139,7 @@ template <std::size_t W>
 // repeat the range's last element, and their results are not handed on.
 template <class Law, class T, class Sink>
 [[gnu::always_inline]] inline void element_range(const element* records,
-                                                 const element_stream* stream,
+                                                 const element_slots* slots,
                                                  const double* xf,
                                                  std::size_t begin,
                                                  std::size_t end,
@@ -164,20 +150,20 @@ template <class Law, class T, class Sink>
     element_result<T> res;
     T delta[9];
     if constexpr (W == 1) {
-      const std::array<int, 9>& s = stream[e].slot;
+      const element_slots& s = slots[e];
       for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
       evaluate<Law>(records[e], delta, res);
     } else {
       prefetch_group<W>(records, e, end);
       const element* r[W];
-      const int* slots[W];
+      const int* lane_slots[W];
       for (std::size_t l = 0; l < W; ++l) {
         const std::size_t el = e + (l < valid ? l : valid - 1);
         r[l] = records + el;
-        slots[l] = stream[el].slot.data();
+        lane_slots[l] = slots[el].data();
       }
       for (std::size_t q = 0; q < 9; ++q) {
-        delta[q] = make_lanes<T>([&](std::size_t l) { return xf[static_cast<std::size_t>(slots[l][q])]; });
+        delta[q] = make_lanes<T>([&](std::size_t l) { return xf[static_cast<std::size_t>(lane_slots[l][q])]; });
       }
       lane_reference<T> ref;
       interleave<T>(r, ref);
@@ -191,40 +177,40 @@ template <class Law, class T, class Sink>
 // of the path; which one runs is chosen at run time (current_path).
 template <class Law, class Sink>
 void range_scalar(const element* records,
-                  const element_stream* stream,
+                  const element_slots* slots,
                   const double* xf,
                   std::size_t begin,
                   std::size_t end,
                   Sink& sink) {
-  element_range<Law, double>(records, stream, xf, begin, end, sink);
+  element_range<Law, double>(records, slots, xf, begin, end, sink);
 }
 template <class Law, class Sink>
 void range_pairs(const element* records,
-                 const element_stream* stream,
+                 const element_slots* slots,
                  const double* xf,
                  std::size_t begin,
                  std::size_t end,
                  Sink& sink) {
-  element_range<Law, pair>(records, stream, xf, begin, end, sink);
+  element_range<Law, pair>(records, slots, xf, begin, end, sink);
 }
 #if defined(__x86_64__)
 template <class Law, class Sink>
 [[gnu::target("avx2")]] void range_avx2(const element* records,
-                                        const element_stream* stream,
+                                        const element_slots* slots,
                                         const double* xf,
                                         std::size_t begin,
                                         std::size_t end,
                                         Sink& sink) {
-  element_range<Law, quad>(records, stream, xf, begin, end, sink);
+  element_range<Law, quad>(records, slots, xf, begin, end, sink);
 }
 template <class Law, class Sink>
 [[gnu::target("avx512f")]] void range_avx512(const element* records,
-                                             const element_stream* stream,
+                                             const element_slots* slots,
                                              const double* xf,
                                              std::size_t begin,
                                              std::size_t end,
                                              Sink& sink) {
-  element_range<Law, octet>(records, stream, xf, begin, end, sink);
+  element_range<Law, octet>(records, slots, xf, begin, end, sink);
 }
 #endif
 
@@ -233,7 +219,7 @@ template <class Law, class Sink>
 template <class Law, class Sink>
 void run_range(path p,
                const element* records,
-               const element_stream* stream,
+               const element_slots* slots,
                const double* xf,
                std::size_t begin,
                std::size_t end,
@@ -241,143 +227,84 @@ void run_range(path p,
   switch (p) {
 #if defined(__x86_64__)
     case path::avx512:
-      range_avx512<Law>(records, stream, xf, begin, end, sink);
+      range_avx512<Law>(records, slots, xf, begin, end, sink);
       return;
     case path::avx2:
-      range_avx2<Law>(records, stream, xf, begin, end, sink);
+      range_avx2<Law>(records, slots, xf, begin, end, sink);
       return;
 #else
     case path::avx512:
     case path::avx2:  // not supported(): current_path never returns them here
 #endif
     case path::pairs:
-      range_pairs<Law>(records, stream, xf, begin, end, sink);
+      range_pairs<Law>(records, slots, xf, begin, end, sink);
       return;
     case path::scalar:
-      range_scalar<Law>(records, stream, xf, begin, end, sink);
+      range_scalar<Law>(records, slots, xf, begin, end, sink);
       return;
   }
 }
 
-// One part of a parallel evaluation: the elements of part t, their energies
-// and gradient terms handed on in element, vertex and axis order. Part 0
-// adds its energies to *f; the others store theirs in a.energies. A term
-// for an unknown this part owns goes straight into g, any other into the
-// part's deferred list; terms of prescribed components are dropped.
+// The element loops of the energy for the law's strain policy, on the
+// path (lane width) chosen when the evaluator was built.
 template <class Law>
-void element_part(analysis& a, path p, const double* xf, std::size_t t, int n, double* g, double* f) {
-  const element_stream* stream = a.stream.data();
-  const unsigned char* owner = a.owner.data();
-  const unsigned char self = static_cast<unsigned char>(t);
-  analysis::deferred_term* deferred = a.deferred[t].data();
-  double* energies = a.energies.data();
-  const std::size_t begin = static_cast<std::size_t>(a.part_element[t]);
-  const std::size_t end = static_cast<std::size_t>(a.part_element[t + 1]);
-  double sum = t == 0 ? *f : 0.0;
-  auto hand_on = [&](std::size_t e, const auto& res, std::size_t l) {
-    if (t == 0) {
-      sum = sum + lane(res.energy, l);
-    } else {
-      energies[e] = lane(res.energy, l);
-    }
-    const std::array<int, 9>& s = stream[e].slot;
-    for (std::size_t q = 0; q < 9; ++q) {
-      const int k = s[q];
-      if (k >= n) continue;
-      if (owner[k] == self) {
-        g[k] = g[k] + lane(res.grad[q], l);
-      } else {
-        *deferred++ = {k, lane(res.grad[q], l)};
+class LawEvaluator final : public EnergyEvaluator {
+ public:
+  LawEvaluator(const analysis& a, const EvaluationOptions& options)
+      : EnergyEvaluator(a, options), path_(current_path()) {}
+
+ private:
+  // Elements a group of lanes at a time; each group's contributions are
+  // added element by element, so the sums keep element order.
+  double serial_elements(const double* xf, double* gf, double f) const override {
+    const element_slots* slots = slots_.data();
+    auto add = [&f, gf, slots](std::size_t e, const auto& res, std::size_t l) {
+      f = f + lane(res.energy, l);
+      for (std::size_t q = 0; q < 9; ++q) {
+        double& gq = gf[static_cast<std::size_t>(slots[e][q])];
+        gq = gq + lane(res.grad[q], l);
       }
-    }
-  };
-  run_range<Law>(p, a.elem.data(), stream, xf, begin, end, hand_on);
-  if (t == 0) *f = sum;
-}
-
-// objective: total potential energy at x (1..n) and its gradient into g.
-//
-// One pass over the node table puts x and the prescribed displacements into
-// the full-length workspace by dof number and starts the gradient at -force
-// (f takes the load potential in node and axis order); the elements are
-// then visited in order, each one's nine displacements gathered by its
-// slots and its reference quantities read from its record, and energy and
-// gradient are added in element, vertex and axis order.
-template <class Law>
-double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
-  const std::size_t entries = 3 * static_cast<std::size_t>(a.nnode);
-  if (n != a.nfree || x.size() < n || g.size() < n || a.xfull.size() != entries ||
-      a.stream.size() != static_cast<std::size_t>(a.nelem) || a.elem.size() != a.nelem) {
-    throw platform::RangeError("objective called with " + std::to_string(n) + " unknowns (vectors of " +
-                               std::to_string(x.size()) + " and " + std::to_string(g.size()) +
-                               ") on a model set up for " + std::to_string(a.nfree));
-  }
-  const path kernel_path = current_path();
-  const bool parallel = prepare_parallel(a);
-  // The one-thread path adds every term into the full-length gradient
-  // workspace, whose constrained slots collect terms nobody reads; that
-  // spares the kernel a branch per component. The parallel path starts
-  // each unknown's gradient in g and needs no such workspace.
-  if (!parallel && a.gfull.size() != entries) a.gfull.assign(entries, 0.0);
-  const int *dof = a.dof.data();
-  const double *force = a.force.data();
-  const double *displ = a.displ.data();
-  const double *xp = x.data();
-  double *xf = a.xfull.data();
-  double *gf = parallel ? g.data() : a.gfull.data();
-
-  double load = 0.0;  // a local: f below is shared with the element loop
-  for (std::size_t i = 0; i < entries; ++i) {  // node by node, axis by axis
-    const int k = dof[i];
-    const std::size_t slot = static_cast<std::size_t>(k - 1);
-    if (k <= n) {
-      const double xk = xp[slot];  // read before g is written: x and g may be one vector
-      load = load - force[i] * xk;
-      xf[slot] = xk;
-      gf[slot] = -force[i];
-    } else {
-      if (!parallel) gf[slot] = 0.0;
-      xf[slot] = displ[i];
-    }
-  }
-  double f = load;
-
-  if (parallel) {
-    // The parts run side by side; part 0 extends f and every part writes
-    // only the unknowns it owns. Then, in part order, the energies and the
-    // deferred terms of the later parts follow, element by element.
-    auto compute = [&a, kernel_path, xf, n, gf, &f](std::size_t t) {
-      element_part<Law>(a, kernel_path, xf, t, n, gf, &f);
     };
-    const std::size_t parts = a.part_element.size() - 1;
-    a.workers->run(parts, compute);
-    const double *energies = a.energies.data();
-    const std::size_t count = static_cast<std::size_t>(a.nelem);
-    for (std::size_t e = static_cast<std::size_t>(a.part_element[1]); e < count; ++e) f = f + energies[e];
-    for (std::size_t t = 1; t < parts; ++t) {
-      for (const analysis::deferred_term &d : a.deferred[t]) {
-        double &gk = gf[static_cast<std::size_t>(d.unknown)];
-        gk = gk + d.value;
-      }
-    }
+    run_range<Law>(path_, a_.elem.data(), slots, xf, 0, slots_.size(), add);
     return f;
   }
 
-  // Elements a group of lanes at a time; each group's contributions are
-  // added element by element, so the sums keep element order.
-  const element_stream *stream = a.stream.data();
-  auto add = [&f, gf, stream](std::size_t e, const auto &res, std::size_t l) {
-    f = f + lane(res.energy, l);
-    const std::array<int, 9> &s = stream[e].slot;
-    for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(s[q])];
-      gq = gq + lane(res.grad[q], l);
-    }
-  };
-  run_range<Law>(kernel_path, a.elem.data(), stream, xf, 0, a.stream.size(), add);
+  // One part of a parallel pass: the elements of part t, their energies and
+  // gradient terms handed on in element, vertex and axis order. Part 0 adds
+  // its energies to *f; the others store theirs. A term for an unknown this
+  // part owns goes straight into g, any other into the part's deferred
+  // list; terms of prescribed components are dropped.
+  void part_elements(std::size_t t, const double* xf, int n, double* g, double* f) override {
+    const element_slots* slots = slots_.data();
+    const unsigned char* owner = owner_.data();
+    const unsigned char self = static_cast<unsigned char>(t);
+    deferred_term* deferred = deferred_[t].data();
+    double* energies = energies_.data();
+    const std::size_t begin = static_cast<std::size_t>(part_element_[t]);
+    const std::size_t end = static_cast<std::size_t>(part_element_[t + 1]);
+    double sum = t == 0 ? *f : 0.0;
+    auto hand_on = [&](std::size_t e, const auto& res, std::size_t l) {
+      if (t == 0) {
+        sum = sum + lane(res.energy, l);
+      } else {
+        energies[e] = lane(res.energy, l);
+      }
+      const element_slots& s = slots[e];
+      for (std::size_t q = 0; q < 9; ++q) {
+        const int k = s[q];
+        if (k >= n) continue;
+        if (owner[k] == self) {
+          g[k] = g[k] + lane(res.grad[q], l);
+        } else {
+          *deferred++ = {k, lane(res.grad[q], l)};
+        }
+      }
+    };
+    run_range<Law>(path_, a_.elem.data(), slots, xf, begin, end, hand_on);
+    if (t == 0) *f = sum;
+  }
 
-  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
-  return f;
-}
+  const path path_;
+};
 
 }  // namespace solver::kernel
