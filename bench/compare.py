@@ -472,7 +472,7 @@ def benchmark_solve_evaluations(build, n):
     exe = os.path.join(build, "bench", "solver_green_benchmark")
     if not os.path.exists(exe):
         return None
-    r = subprocess.run([exe, "--benchmark_filter=^solve/%d/" % n, "--benchmark_format=json"],
+    r = subprocess.run([exe, "--benchmark_filter=^solve/n:%d/poll_us:4/" % n, "--benchmark_format=json"],
                        capture_output=True, text=True)
     if r.returncode != 0 or not r.stdout.strip():
         return None

@@ -28,7 +28,7 @@ EnergyEvaluator::EnergyEvaluator(const analysis& a, const EvaluationOptions& opt
   unsigned parts = options.threads != 0 ? options.threads : platform::available_cpus();
   if (parts > kMostParts) parts = kMostParts;
   if (parts >= 2 && a.nelem >= 2 && a.nelem >= options.parallel_from) {
-    pool_ = std::make_unique<platform::ThreadPool>(parts, options.start_thread);
+    pool_ = std::make_unique<platform::ThreadPool>(parts, options.spin, options.start_thread);
     parts = pool_->size();  // fewer when a thread could not start
     if (parts < 2) pool_.reset();
   } else {

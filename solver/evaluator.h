@@ -14,6 +14,7 @@
 // supplies them (MaterialLaw::evaluator, solver/law.h).
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -39,6 +40,9 @@ struct EvaluationOptions {
   // Fewest elements worth more than one thread: below it the start and
   // end of a parallel pass cost more than the second thread saves.
   int parallel_from = 4096;
+  // How long an idle thread polls for the next evaluation before it sleeps
+  // (benchmarks compare budgets; see platform::ThreadPool).
+  std::chrono::nanoseconds spin = platform::ThreadPool::kSpin;
   // Starts the worker threads; empty: std::thread (tests refuse to start
   // threads through it).
   platform::ThreadPool::Starter start_thread = {};
