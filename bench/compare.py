@@ -1,8 +1,16 @@
 #!/usr/bin/python3
 """Whole-process timings of velora1 and velora2 on square models, side by
-side with what a Python user would write instead: the same membrane energy
-and follower pressure vectorised with numpy, minimised by scipy's L-BFGS-B
-(history 3 and 10) to the same stopping rule.
+side with what a Python user would write instead:
+
+  numpy    velora's own method transcribed: the same energy, loads, line
+           search and two-loop recursion, every sum in the order the C++
+           code adds, so it takes the same path (the report's iteration
+           counts and energy are checked equal at every size, the number
+           of evaluations on the first size, counted in velora1 with
+           valgrind's callgrind when it is there): the time ratio measures
+           the implementation, not the method;
+  scipy    the same energy minimised by scipy's L-BFGS-B (history 3 and
+           10) to the same stopping rule: another method, for scale.
 
 Needs: python3-numpy and python3-scipy (Debian packages; run with
 /usr/bin/python3, the interpreter they install into), the programs square,
@@ -13,12 +21,12 @@ memory when present; otherwise it is read from /proc while the program runs.
 Installs nothing.
 
 Usage: /usr/bin/python3 bench/compare.py --build build/bench [--sizes 10 20 40 80]
-       [--runs 5] [--large-runs 1] [--large-from 80] [--python-up-to 80]
+       [--runs 5] [--large-runs 1] [--large-from 80] [--python-up-to 80] [--no-scipy]
 
 For every size n: square writes input.txt (half side 1, young 1000,
 poisson 0.3, pressure 1); each solver is timed as a whole process (median
-of --runs runs, --large-runs from n = --large-from on); the Python peer reads
-the same input.txt and runs major iterations like the solvers (loads frozen
+of --runs runs, --large-runs from n = --large-from on); the Python peers read
+the same input.txt and run major iterations like the solvers (loads frozen
 during one minimiser run, refreshed after it, stop when the largest residual
 is at most the allowable residue, which is mntol times the largest initial
 residual). The centre deflections must agree to 1e-3.
@@ -28,6 +36,8 @@ import argparse
 import json
 import math
 import os
+import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -311,7 +321,8 @@ def lbfgs(fun, maxlist, maxminor, maxls, gtol, lstol, x):
     """Limited-memory BFGS as velora's minimiser runs it: steepest descent
     at full length first, then the two-loop direction over the max(1,
     maxlist) newest pairs; stops after maxminor line searches or once the
-    largest gradient component is at most gtol. Returns (value, x, g)."""
+    largest gradient component is at most gtol. Returns (value, x, g,
+    line searches)."""
     value, g = fun(x)
     d = -g
     iterations = 1
@@ -328,27 +339,28 @@ def lbfgs(fun, maxlist, maxminor, maxls, gtol, lstol, x):
         if iterations > maxlist:
             pairs.pop(0)
         pairs.append([s, y, odot(s, y), 0.0])
-    return value, x, g
+    return value, x, g, iterations
 
 
 def numpy_solve(input_path, green):
     """velora's method end to end in numpy: the driver's major iterations
-    around lbfgs. Returns (seconds, evaluations, majors, membrane, x)."""
+    around lbfgs. Returns (seconds, evaluations, majors, minor iterations of
+    the last, energy, membrane, x)."""
     start = time.perf_counter()
     m = read_model(input_path)
     mntol = m["mntol"] if m["mntol"] > 0 else 0.001
     mem = Membrane(m, green)
     x = np.zeros(mem.nfree)
     mem.setforce(x)
-    _, g = mem.energy(x)
+    energy, g = mem.energy(x)
     residue = m["mnref"] * mntol if m["mnref"] > 0 else np.abs(g).max(initial=0.0) * mntol
-    major = 0
+    major = minor = 0
     while residue < np.abs(g).max(initial=0.0) and major < m["maxmajor"]:
         major += 1
-        _, x, g = lbfgs(mem.energy, m["maxlist"], m["maxminor"], m["maxls"], residue, m["lstol"], x)
+        _, x, g, minor = lbfgs(mem.energy, m["maxlist"], m["maxminor"], m["maxls"], residue, m["lstol"], x)
         mem.setforce(x)
-        _, g = mem.energy(x)
-    return time.perf_counter() - start, mem.evaluations, major, mem, x
+        energy, g = mem.energy(x)
+    return time.perf_counter() - start, mem.evaluations, major, minor, energy, mem, x
 
 
 def python_solve(input_path, green, history):
@@ -466,19 +478,47 @@ def benchmark_evaluation_ns(build, n):
     return None
 
 
-def benchmark_solve_evaluations(build, n):
-    """Objective evaluations of velora1's whole solve at square n (the
-    suite's solve/n counter), or None when the suite lacks that size."""
-    exe = os.path.join(build, "bench", "solver_green_benchmark")
-    if not os.path.exists(exe):
+def velora1_evaluations(exe, directory):
+    """Energy evaluations of one velora1 run on directory/input.txt, counted
+    by valgrind's callgrind as the calls of the energy evaluator (the
+    program does not print them); None without valgrind. Runs in a copy of
+    the directory, so the timed runs' files stay."""
+    if not (shutil.which("valgrind") and shutil.which("callgrind_annotate")):
         return None
-    r = subprocess.run([exe, "--benchmark_filter=^solve/n:%d/poll_us:4/" % n, "--benchmark_format=json"],
-                       capture_output=True, text=True)
-    if r.returncode != 0 or not r.stdout.strip():
-        return None
-    for b in json.loads(r.stdout)["benchmarks"]:
-        return int(round(b["evaluations"]))
+    with tempfile.TemporaryDirectory() as tmp:
+        shutil.copy(os.path.join(directory, "input.txt"), tmp)
+        out = os.path.join(tmp, "callgrind.out")
+        r = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, exe], cwd=tmp,
+                           capture_output=True, text=True)
+        if r.returncode != 0:
+            return None
+        tree = subprocess.run(["callgrind_annotate", "--tree=caller", out], capture_output=True,
+                              text=True).stdout.split("\n")
+    # The callers of the evaluator precede its own line ("*"), each with
+    # its number of calls ("(1,978x)").
+    for k, line in enumerate(tree):
+        if "*" in line and "EnergyEvaluator::operator()" in line:
+            calls = 0
+            for caller in reversed(tree[:k]):
+                if "<" not in caller:
+                    break
+                m = re.search(r"\(([\d,]+)x\)", caller)
+                if m:
+                    calls += int(m.group(1).replace(",", ""))
+            return calls
     return None
+
+
+def report_summary(path):
+    """Major iterations, last minor iterations and total potential energy
+    as the report prints them."""
+    values = {}
+    with open(path) as f:
+        for line in f:
+            for key in ("Major Iterations", "Last Minor Iterations", "Total Potential Energy"):
+                if line.startswith("| " + key):
+                    values[key] = line.split("|")[2].strip()
+    return values
 
 
 def main():
@@ -513,25 +553,40 @@ def main():
             subprocess.run([square], cwd=d, check=True, stdout=subprocess.DEVNULL)
             nelem = 4 * n * n
             runs = args.large_runs if n >= args.large_from else args.runs
-            times, peaks, deflections = {}, {}, {}
+            times, peaks, deflections, summaries = {}, {}, {}, {}
             for name, exe in solvers.items():
                 results = [run_timed(exe, d) for _ in range(runs)]
                 times[name] = statistics.median(r[0] for r in results)
                 peaks[name] = max(r[1] for r in results)
                 deflections[name] = deflection_from_report(os.path.join(d, "output.txt"), centre_node(n))
+                summaries[name] = report_summary(os.path.join(d, "output.txt"))
             line = "%5d %8d | %9.3f %9.3f %8.0f %8.0f |" % (
                 n, nelem, times["velora1"], times["velora2"], peaks["velora1"] * 1024 / nelem,
                 peaks["velora2"] * 1024 / nelem)
             if n <= args.python_up_to:
                 inp = os.path.join(d, "input.txt")
                 w1 = deflections["velora1"]
-                t, evals, major, mem, x = numpy_solve(inp, True)
+                t, evals, major, minor, energy, mem, x = numpy_solve(inp, True)
                 wn = mem.displacements(x)[centre_node(n) - 1, 2]
                 line += " %9.3f %6.1f %7d |" % (t, t / times["velora1"], evals)
-                cc = benchmark_solve_evaluations(build, n)
-                if cc is not None and cc != evals:
+                # The same method must take the same path: the report's
+                # counters and energy, and on the smallest model the count
+                # of evaluations.
+                summary = summaries["velora1"]
+                numpy_summary = {"Major Iterations": str(major), "Last Minor Iterations": str(minor),
+                                 "Total Potential Energy": "%.8E" % energy}
+                if summary != numpy_summary:
                     failures += 1
-                    line += " EVALUATIONS DIFFER (velora1 %d) |" % cc
+                    line += " PATH DIFFERS (%s against %s) |" % (summary, numpy_summary)
+                if n == args.sizes[0]:
+                    cc = velora1_evaluations(solvers["velora1"], d)
+                    if cc is None:
+                        line += " (evaluations of velora1 not counted: no valgrind) |"
+                    elif cc != evals:
+                        failures += 1
+                        line += " EVALUATIONS DIFFER (velora1 %d) |" % cc
+                    else:
+                        line += " (velora1 the same) |"
                 py = {}
                 for h in (3, 10):
                     if args.no_scipy:
