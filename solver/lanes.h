@@ -62,16 +62,11 @@ inline double root(double s) { return std::sqrt(s); }
                __builtin_sqrt(s[7])};
 }
 
-// Lane l of a value (a double has the one lane 0), and the same to set.
+// Lane l of a value (a double has the one lane 0).
 [[gnu::always_inline]] inline double lane(const double& v, std::size_t) { return v; }
 template <class T>
 [[gnu::always_inline]] inline double lane(const T& v, std::size_t l) {
   return v[l];
-}
-[[gnu::always_inline]] inline void set_lane(double& v, std::size_t, double x) { v = x; }
-template <class T>
-[[gnu::always_inline]] inline void set_lane(T& v, std::size_t l, double x) {
-  v[l] = x;
 }
 
 // A lane value from one double per lane, value(l) for lane l. Built as one
