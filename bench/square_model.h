@@ -8,48 +8,35 @@
 // and one of the file can differ in the last bits and in iteration counts,
 // not in cost per evaluation.
 
+#include <array>
+#include <cstddef>
+#include <vector>
+
 #include "solver/model.h"
+#include "solver/model_testing.h"
 #include "square/mesh.h"
 
 namespace bench {
 
 inline solver::analysis square_model(int n) {
-  solver::analysis a;
-  a.lstol = 0.1;
-  a.maxls = 20;
-  a.mntol = 0.001;
-  a.mnref = 0.0;
-  a.maxlist = 3;
-  a.maxmajor = 20;
-  a.young = 1000.0;
-  a.poisson = 0.3;
-  a.density = 0.0;
-  a.nnode = (n + 1) * (n + 1) + n * n;
-  a.maxminor = 30 * a.nnode;
-  a.coordx = terms::Vector(a.nnode, 0.0);
-  a.coordy = terms::Vector(a.nnode, 0.0);
-  a.coordz = terms::Vector(a.nnode, 0.0);
-  a.dof = terms::IntTable(a.nnode, 0);
-  a.displ = terms::RealTable(a.nnode, 0.0);
-  a.action = terms::RealTable(a.nnode, 0.0);
   // The generator's mesh over -1..1: its node numbers, element order and
   // vertex order, with the coordinates unrounded.
   const double h = 1.0 / n;
   const square::Grid grid = square::number_nodes(n);
+  std::vector<std::array<double, 3>> nodes(static_cast<std::size_t>((n + 1) * (n + 1) + n * n));
   square::for_each_node(grid, [&](int k, square::Point p) {
-    a.coordx(k) = p.i * h;
-    a.coordy(k) = p.j * h;
+    nodes[static_cast<std::size_t>(k - 1)] = {p.i * h, p.j * h, 0.0};
   });
+  std::vector<std::array<int, 3>> elements;
+  elements.reserve(4 * static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+  square::for_each_element(n, [&](square::Point v1, square::Point v2, square::Point v3) {
+    elements.push_back({grid(v1), grid(v2), grid(v3)});
+  });
+  solver::analysis a = solver::testing::make_model(nodes, elements, 1000.0, 0.3);
+  a.maxminor = 30 * a.nnode;
+  for (int e = 1; e <= a.nelem; ++e) a.elem(e).pressure = 1.0;
   square::for_each_support(n, [&](square::Point p) {
     for (int axis = 1; axis <= 3; ++axis) a.dof(grid(p), axis) = 1;
-  });
-  a.nelem = 4 * n * n;
-  a.elem = terms::Array1<solver::element>(a.nelem);
-  int e = 0;
-  square::for_each_element(n, [&](square::Point v1, square::Point v2, square::Point v3) {
-    solver::element& el = a.elem(++e);
-    el.node = {grid(v1), grid(v2), grid(v3)};
-    el.pressure = 1.0;
   });
   solver::start(a);
   return a;
