@@ -6,10 +6,13 @@
 
 #include <array>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "solver/analysis.h"
 #include "solver/evaluator.h"
 #include "solver/model.h"
+#include "solver/tangent_pattern.h"
 #include "terms/terms.h"
 
 namespace solver {
@@ -31,6 +34,17 @@ class MaterialLaw {
 
   // The energy evaluation of the set-up model a with this law.
   virtual std::unique_ptr<EnergyEvaluator> evaluator(const analysis& a, const EvaluationOptions& options) const = 0;
+
+  // The tangent (second derivative) of the strain energy at x (1..nfree)
+  // into values, one per entry of the pattern p built from the elements'
+  // slots; with clamp, the compressive side forces left out
+  // (solver/tangent.h).
+  virtual void tangent(const analysis& a,
+                       const std::vector<element_slots>& slots,
+                       const terms::Vector& x,
+                       const TangentPattern& p,
+                       bool clamp,
+                       std::span<double> values) const = 0;
 };
 
 // The Green strain of each side, (lambda^2 - 1) / 2: the Saint

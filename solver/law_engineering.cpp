@@ -3,6 +3,7 @@
 #include "solver/kernel.h"
 #include "solver/law.h"
 #include "solver/strain.h"
+#include "solver/tangent.h"
 
 namespace solver {
 
@@ -21,6 +22,15 @@ class EngineeringLaw final : public MaterialLaw {
 
   std::unique_ptr<EnergyEvaluator> evaluator(const analysis& a, const EvaluationOptions& options) const override {
     return std::make_unique<kernel::LawEvaluator<engineering_strain>>(a, options);
+  }
+
+  void tangent(const analysis& a,
+               const std::vector<element_slots>& slots,
+               const terms::Vector& x,
+               const TangentPattern& p,
+               bool clamp,
+               std::span<double> values) const override {
+    assemble_tangent<engineering_strain>(a, slots, x, p, clamp, values);
   }
 };
 

@@ -10,6 +10,8 @@
 #include "platform/failure.h"
 #include "solver/evaluator.h"
 #include "solver/model.h"
+#include "solver/newton.h"
+#include "solver/tangent_pattern.h"
 #include "solver/results.h"
 
 namespace solver {
@@ -81,14 +83,58 @@ void check_translation_equilibrium(const analysis& a) {
   }
 }
 
+// The Newton minimiser over the driver's energy (with its finite-point
+// check) and the law's tangent.
+template <class Energy>
+class NewtonProblemOf final : public NewtonProblem {
+ public:
+  NewtonProblemOf(const analysis& a,
+                  const MaterialLaw& law,
+                  const std::vector<element_slots>& slots,
+                  Energy& energy,
+                  const TangentPattern& p)
+      : a_(a), law_(law), slots_(slots), energy_(energy), pattern_(p) {}
+  double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
+  void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
+    law_.tangent(a_, slots_, x, pattern_, clamp, values);
+  }
+
+ private:
+  const analysis& a_;
+  const MaterialLaw& law_;
+  const std::vector<element_slots>& slots_;
+  Energy& energy_;
+  const TangentPattern& pattern_;
+};
+
+// The second-order method for one run: the pattern of the model's tangent,
+// its shift matrix and the factorization's analysis, made once.
+class NewtonDriver {
+ public:
+  template <class Energy>
+  NewtonDriver(analysis& a, const MaterialLaw& law, const std::vector<element_slots>& slots, Energy& energy)
+      : a_(a),
+        pattern_(tangent_pattern(a, slots)),
+        newton_(pattern_, shift_values(a, pattern_)),
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, slots, energy, pattern_)) {}
+
+  Newton::Result minimise() {
+    return newton_.minimise(*problem_, a_.nfree, a_.maxminor, a_.maxls, a_.residue, a_.u, a_.g, a_.energy);
+  }
+  const NewtonCounts& counts() const { return newton_.counts(); }
+
+ private:
+  analysis& a_;
+  TangentPattern pattern_;
+  Newton newton_;
+  std::unique_ptr<NewtonProblem> problem_;
+};
+
 }  // namespace
 
 void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   input(a);
   start(a);
-  if (options.method != Method::lbfgs) {
-    throw platform::DataError("the Newton method is not available in this build; use --method lbfgs");
-  }
   // Built for this model after its set-up, and gone when the run ends.
   const std::unique_ptr<EnergyEvaluator> evaluator =
       law.evaluator(a, EvaluationOptions{options.threads, options.parallel_from});
@@ -128,12 +174,23 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     return objective(n, x, g);
   };
   nlp::qn<decltype(energy)> minimiser(energy);
+  // The second-order minimiser, built only when chosen: its pattern,
+  // ordering and symbolic factorization are made once for the run.
+  std::unique_ptr<NewtonDriver> newton;
+  if (options.method == Method::newton) newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy);
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);
     a.major = a.major + 1;
-    const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
-    a.minor = result.iterations;
-    a.energy = result.value;
+    if (newton) {
+      const auto result = newton->minimise();
+      a.minor = result.iterations;
+      a.energy = result.value;
+      if (options.newton_counts != nullptr) *options.newton_counts = newton->counts();
+    } else {
+      const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
+      a.minor = result.iterations;
+      a.energy = result.value;
+    }
     setforce(a);
     a.energy = objective(a.nfree, a.u, a.g);
     check_finite(a);

@@ -2,6 +2,7 @@
 
 #include "solver/analysis.h"
 #include "solver/law.h"
+#include "solver/newton.h"
 
 namespace solver {
 
@@ -19,6 +20,9 @@ struct RunOptions {
   // models in parallel).
   int parallel_from = EvaluationOptions{}.parallel_from;
   Method method = Method::lbfgs;
+  // Where the second-order method leaves its counts (tests, benchmarks);
+  // none when null.
+  NewtonCounts* newton_counts = nullptr;
 };
 
 // Runs one analysis on a state: "input.txt" in, "autocad.scr" and

@@ -10,6 +10,12 @@
 //     // doubles (several elements at once, lane by lane); square roots
 //     // through kernel::root().
 //     template <class T> static T strain(T s, T length, T& q);
+//     // The second derivative, for the element tangent (solver/tangent.h):
+//     // with d the displacement difference of the side's end and start
+//     // vertex, a = dir + d / length and
+//     //   d(b)/d(d) = I / (q * length) + c * a a^T,
+//     // returns c = -2 q'(s) / (length * q^2) at the q that strain() set.
+//     template <class T> static T curvature(T s, T length, T q);
 //   };
 //
 // The policies are always inlined: the element loops of the wider lanes are
@@ -31,6 +37,11 @@ struct green_strain {
     q = length;
     return 0.5 * (s - 1.0);
   }
+  // q does not depend on s: b' = I / length^2.
+  template <class T>
+  static T curvature(T /*s*/, T /*length*/, T /*q*/) {
+    return T{};
+  }
 };
 
 // The engineering strain of a side, lambda - 1. It is computed as
@@ -43,6 +54,11 @@ struct engineering_strain {
     const T lambda = kernel::root(s);
     q = lambda * length;
     return (s - 1.0) / (lambda + 1.0);
+  }
+  // q = sqrt(s) length, q'(s) = length / (2 lambda): c = -1 / (lambda q^2).
+  template <class T>
+  static T curvature(T s, T /*length*/, T q) {
+    return -1.0 / (kernel::root(s) * (q * q));
   }
 };
 
