@@ -15,6 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <cmath>
 
@@ -27,6 +29,12 @@
 namespace {
 
 using clock_type = std::chrono::steady_clock;
+
+double process_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 // The law of this benchmark program (one program per law).
 const solver::MaterialLaw &law() {
@@ -123,6 +131,9 @@ void lbfgs_iteration(benchmark::State &state) {
 // objective.
 void solve(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
+  solver::EvaluationOptions options;
+  options.spin = std::chrono::microseconds(state.range(1));
+  const double cpu_start = process_cpu_seconds();
   long evaluations = 0;
   long line_searches = 0;
   int majors = 0;
@@ -133,7 +144,7 @@ void solve(benchmark::State &state) {
     const auto start = clock_type::now();
     solver::analysis a = bench::square_model(n);
     solver::setforce(a);
-    const auto evaluator = law().evaluator(a, {});
+    const auto evaluator = law().evaluator(a, options);
     counted f{*evaluator};
     a.energy = f(a.nfree, a.u, a.g);
     setup_seconds += std::chrono::duration<double>(clock_type::now() - start).count();
@@ -159,6 +170,9 @@ void solve(benchmark::State &state) {
   state.counters["majors"] = majors / runs;
   state.counters["objective_share"] = objective_seconds / total_seconds;
   state.counters["setup_share"] = setup_seconds / total_seconds;
+  // Processor time of all the process's threads over wall time: 2 when a
+  // second thread is busy throughout, polling or working.
+  state.counters["cpus_busy"] = (process_cpu_seconds() - cpu_start) / total_seconds;
   state.counters["ns_per_element_eval"] =
       objective_seconds * 1e9 / (static_cast<double>(evaluations) * state.counters["elements"].value / runs);
 }
@@ -170,7 +184,14 @@ BENCHMARK(objective)
     ->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(lbfgs_iteration)->Arg(10)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(solve)->Arg(10)->Arg(20)->Arg(40)->Arg(50)->Iterations(1)->Unit(benchmark::kMillisecond);
+// Second argument: microseconds an idle thread polls before it sleeps: 4 as
+// the programs run, 360 about what 20 000 pauses took, the pool's polling
+// before it learned to sleep.
+BENCHMARK(solve)
+    ->ArgNames({"n", "poll_us"})
+    ->ArgsProduct({{10, 20, 40, 50, 80}, {4, 360}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

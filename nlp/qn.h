@@ -86,6 +86,30 @@ class ring {
     store(p, n, s, y);
   }
 
+  // The pair that becomes the newest, for the caller to fill: a new one
+  // (as insert) or, when reuse is set, the oldest one overwritten (as
+  // rotate). Its s and y hold n entries of no particular value; its ys must
+  // be set with them. No direction may be taken in between.
+  pair& next(int n, bool reuse) {
+    if (reuse && !pairs_.empty()) {
+      pair& p = pairs_[first_];
+      first_ = (first_ + 1) % pairs_.size();
+      p.length = n;
+      return p;
+    }
+    pair fresh;
+    fresh.length = n;
+    fresh.s = terms::Vector(n);
+    fresh.y = terms::Vector(n);
+    if (first_ == 0) {
+      pairs_.push_back(std::move(fresh));
+      return pairs_.back();
+    }
+    const auto at = pairs_.insert(pairs_.begin() + static_cast<std::ptrdiff_t>(first_), std::move(fresh));
+    ++first_;
+    return *at;
+  }
+
   // Releases every pair.
   void destroy() {
     pairs_.clear();
@@ -344,25 +368,21 @@ class qn {
     iterations_ = iterations;
     double value = evaluate(n, x, g);
     terms::Vector d(n);
-    terms::Vector s(n);
-    terms::Vector y(n);
     ring pairs;
 
+    // Each iteration's step s and gradient change y go straight into the
+    // ring's newest pair, in the pass that also forms s.y and the norm of
+    // the new gradient (see step_into).
     negate(n, g, d);
-    value = step(n, maxls, lstol, value, x, g, d, s, y);
-    pairs.create(n, s, y);
-    while (iterations < maxminor && norm(n, g) > gtol) {
+    double gnorm;
+    value = step_into(n, maxls, lstol, value, x, g, d, pairs.next(n, false), gnorm);
+    while (iterations < maxminor && gnorm > gtol) {
       ++iterations;
       iterations_ = iterations;
       pairs.direction(n, g, d);
-      value = step(n, maxls, lstol, value, x, g, d, s, y);
-      if (iterations > maxlist) {
-        pairs.rotate(n, s, y);
-      } else {
-        pairs.insert(n, s, y);
-      }
+      value = step_into(n, maxls, lstol, value, x, g, d, pairs.next(n, iterations > maxlist), gnorm);
     }
-    const bool converged = norm(n, g) <= gtol;
+    const bool converged = gnorm <= gtol;
     pairs.destroy();
     return result{iterations, value, converged};
   }
@@ -527,6 +547,43 @@ class qn {
       sp[i] = xp[i] - sp[i];
       yp[i] = gp[i] - yp[i];
     }
+    return found;
+  }
+
+  // step for lbfgs, writing into the ring's newest pair p: y := g before
+  // the line search; after it, in one pass, s := x - x0 (x0, the line
+  // search's copy of the start point, is the x that step copies), y := g - y,
+  // ys := s.y accumulated in index order as the ring's store does, and
+  // gnorm := norm(n, g). The same operations in the same order as step
+  // followed by ring::insert or rotate, so the same bits, with three passes
+  // over memory fewer.
+  double step_into(int n,
+                   int maxls,
+                   double lstol,
+                   double value,
+                   terms::Vector& x,
+                   terms::Vector& g,
+                   const terms::Vector& d,
+                   ring::pair& p,
+                   double& gnorm) {
+    double* sp = p.s.data();
+    double* yp = p.y.data();
+    std::copy(g.data(), g.data() + std::max(n, 0), yp);
+    const double found = linesearch(n, maxls, lstol, value, x, g, d);
+    const double* xp = x.data();
+    const double* x0 = x0_.data();
+    const double* gp = g.data();
+    double ys = 0.0;
+    double largest = 0.0;
+    for (int i = 0; i < n; ++i) {
+      sp[i] = xp[i] - x0[i];
+      yp[i] = gp[i] - yp[i];
+      ys = ys + sp[i] * yp[i];
+      const double a = std::fabs(gp[i]);
+      if (a > largest) largest = a;
+    }
+    p.ys = ys;
+    gnorm = largest;
     return found;
   }
 

@@ -360,6 +360,38 @@ TEST(Ring, InsertAfterRotateLinksTheNewPairAsNewest) {
   EXPECT_EQ(r.from_oldest(3).s(1), 4.125);
 }
 
+// next() hands out the pair that insert or rotate would have filled: the
+// same order of pairs in every mix of the two.
+TEST(Ring, NextGivesThePairsInTheOrderOfInsertAndRotate) {
+  const int n = 2;
+  nlp::ring by_copy;
+  nlp::ring in_place;
+  const bool reuse[] = {false, false, true, false, true, true, false, true};
+  for (int k = 1; k <= 8; ++k) {
+    const terms::Vector s = pair_vector(n, k);
+    const terms::Vector y = pair_vector(n, -2.0 * k);
+    if (k == 1) {
+      by_copy.create(n, s, y);
+    } else if (reuse[k - 1]) {
+      by_copy.rotate(n, s, y);
+    } else {
+      by_copy.insert(n, s, y);
+    }
+    nlp::ring::pair& p = in_place.next(n, reuse[k - 1]);
+    for (int i = 1; i <= n; ++i) {
+      p.s(i) = s(i);
+      p.y(i) = y(i);
+    }
+    p.ys = by_copy.from_oldest(by_copy.size()).ys;  // the caller sets it
+    ASSERT_EQ(in_place.size(), by_copy.size()) << "after pair " << k;
+    for (int j = 1; j <= by_copy.size(); ++j) {
+      EXPECT_EQ(in_place.from_oldest(j).s(1), by_copy.from_oldest(j).s(1)) << "pair " << k << ", position " << j;
+      EXPECT_EQ(in_place.from_oldest(j).y(2), by_copy.from_oldest(j).y(2)) << "pair " << k << ", position " << j;
+      EXPECT_EQ(in_place.from_oldest(j).length, n);
+    }
+  }
+}
+
 // The two-loop recursion written out step by step over pairs held oldest
 // first, as a reference for the fused passes of ring::direction.
 struct PlainPair {

@@ -8,21 +8,31 @@ namespace platform {
 
 namespace {
 
-// Polls of an atomic before a thread goes to sleep: a waking sleeper costs
-// tens of microseconds, more than a whole evaluation of a mid-size model,
-// so the workers poll through the minimiser's work between two evaluations
-// (some hundred microseconds) and the caller polls for the end of a run.
-constexpr int spins = 20000;
-
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
 #endif
 }
 
+// Polls done() for at most spin, then returns whether it became true.
+template <class Done>
+bool poll(std::chrono::nanoseconds spin, const Done& done) {
+  using clock = std::chrono::steady_clock;
+  const clock::time_point end = clock::now() + spin;
+  for (;;) {
+    for (int i = 0; i < 32; ++i) {  // a clock read costs tens of pauses' worth
+      if (done()) return true;
+      relax();
+    }
+    if (clock::now() >= end) return done();
+  }
+}
+
 }  // namespace
 
-ThreadPool::ThreadPool(unsigned threads, const Starter& start) {
+ThreadPool::ThreadPool(unsigned threads, const Starter& start) : ThreadPool(threads, kSpin, start) {}
+
+ThreadPool::ThreadPool(unsigned threads, std::chrono::nanoseconds spin, const Starter& start) : spin_(spin) {
   const unsigned wanted = threads < 1 ? 0 : threads - 1;
   workers_.reserve(wanted);
   for (unsigned t = 0; t < wanted; ++t) {
@@ -44,7 +54,7 @@ ThreadPool::~ThreadPool() {
     stop_ = true;
     generation_.fetch_add(1, std::memory_order_release);
   }
-  start_.notify_all();
+  generation_.notify_all();
   for (auto& w : workers_) w.join();
 }
 
@@ -72,33 +82,38 @@ void ThreadPool::run_chunks(std::size_t count, entry job, void* context) {
     open_ = true;
     generation_.fetch_add(1, std::memory_order_release);
   }
-  start_.notify_all();
+  generation_.notify_all();
   take_chunks();
-  for (int i = 0; i < spins && (finished_.load(std::memory_order_acquire) < count ||
-                                 active_.load(std::memory_order_acquire) != 0);
-       ++i) {
-    relax();
+  poll(spin_, [&] {
+    return finished_.load(std::memory_order_acquire) >= count && active_.load(std::memory_order_acquire) == 0;
+  });
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;  // a worker that has not joined yet stays out
   }
-  std::unique_lock<std::mutex> lock(mutex_);
-  open_ = false;  // a worker that has not joined yet stays out
-  done_.wait(lock, [this] { return active_ == 0; });
+  // Only workers that joined before open_ fell are counted; each leaves by
+  // lowering active_ and waking the caller when it was the last.
+  for (std::uint32_t a = active_.load(std::memory_order_acquire); a != 0; a = active_.load(std::memory_order_acquire)) {
+    active_.wait(a, std::memory_order_acquire);
+  }
 }
 
 void ThreadPool::work() {
-  unsigned long seen = 0;
+  std::uint32_t seen = 0;
   for (;;) {
-    for (int i = 0; i < spins && generation_.load(std::memory_order_acquire) == seen; ++i) relax();
+    if (!poll(spin_, [&] { return generation_.load(std::memory_order_acquire) != seen; })) {
+      generation_.wait(seen, std::memory_order_acquire);
+      continue;  // woken: look again (a wake-up may be spurious)
+    }
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      start_.wait(lock, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
+      const std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
       seen = generation_.load(std::memory_order_relaxed);
       if (!open_) continue;
-      ++active_;
+      active_.fetch_add(1, std::memory_order_relaxed);
     }
     take_chunks();
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (--active_ == 0 && !open_) done_.notify_one();
+    if (active_.fetch_sub(1, std::memory_order_acq_rel) == 1) active_.notify_one();
   }
 }
 

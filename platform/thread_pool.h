@@ -5,16 +5,22 @@
 // takes the next chunk from a shared counter. On a machine whose cores are
 // busy with other work a worker may wake late: the caller then does the
 // chunks itself and waits only for the chunks a worker has already taken,
-// and a worker that wakes after the run is over takes nothing. Between runs
-// the workers spin briefly, then sleep on a condition variable, so a run
-// pays a wake-up, never a thread start.
+// and a worker that wakes after the run is over takes nothing.
+//
+// No busy waiting: between runs a worker polls for a few microseconds
+// (enough to catch the next run of a solve whose minimiser step is short),
+// then sleeps in the kernel (std::atomic::wait, a futex on Linux) until the
+// next run wakes it; the caller likewise polls briefly for the end of a run,
+// then sleeps. A sleeping thread leaves its core to the minimiser and to
+// every other process on the machine.
 //
 // The pool knows nothing of what the jobs compute. A thread that cannot be
 // started (the system's task limit, as in a container) is not a failure:
 // the pool runs with the threads it got, down to the calling thread alone.
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -32,6 +38,11 @@ class ThreadPool {
   // threads: the threads of every run, the calling thread included (at
   // least 1; 1 starts no worker).
   explicit ThreadPool(unsigned threads, const Starter& start = {});
+  // The same with a polling budget other than kSpin (benchmarks).
+  ThreadPool(unsigned threads, std::chrono::nanoseconds spin, const Starter& start = {});
+
+  // How long a thread polls before it sleeps: a few microseconds.
+  static constexpr std::chrono::nanoseconds kSpin{4000};
   ~ThreadPool();
   ThreadPool(const ThreadPool&) = delete;
   ThreadPool& operator=(const ThreadPool&) = delete;
@@ -52,18 +63,21 @@ class ThreadPool {
   void stop();
 
   std::vector<std::thread> workers_;
+  std::chrono::nanoseconds spin_;
   std::mutex mutex_;
-  std::condition_variable start_;
-  std::condition_variable done_;
   // The current run, written under the mutex while no worker is active.
   entry job_ = nullptr;
   void* context_ = nullptr;
   std::size_t count_ = 0;
-  bool open_ = false;                // workers may still join the current run
-  std::atomic<unsigned> active_{0};  // workers inside the current run (changed under the mutex)
+  bool open_ = false;  // workers may still join the current run
+  // Workers inside the current run (raised under the mutex); the caller
+  // sleeps on it at the end of a run.
+  std::atomic<std::uint32_t> active_{0};
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> finished_{0};  // chunks of the current run done
-  std::atomic<unsigned long> generation_{0};
+  // Raised by every run and by the destructor; the workers sleep on it. 32
+  // bits, the width a futex waits on directly.
+  std::atomic<std::uint32_t> generation_{0};
   bool stop_ = false;
 };
 

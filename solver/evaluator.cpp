@@ -28,7 +28,7 @@ EnergyEvaluator::EnergyEvaluator(const analysis& a, const EvaluationOptions& opt
   unsigned parts = options.threads != 0 ? options.threads : platform::available_cpus();
   if (parts > kMostParts) parts = kMostParts;
   if (parts >= 2 && a.nelem >= 2 && a.nelem >= options.parallel_from) {
-    pool_ = std::make_unique<platform::ThreadPool>(parts, options.start_thread);
+    pool_ = std::make_unique<platform::ThreadPool>(parts, options.spin, options.start_thread);
     parts = pool_->size();  // fewer when a thread could not start
     if (parts < 2) pool_.reset();
   } else {
@@ -47,13 +47,13 @@ EnergyEvaluator::~EnergyEvaluator() = default;
 void EnergyEvaluator::lay_out_parts(unsigned parts) {
   const std::size_t nelem = static_cast<std::size_t>(a_.nelem);
   const std::size_t nfree = static_cast<std::size_t>(a_.nfree);
-  // Contiguous parts of about equal size, each starting on an even element
-  // so that the element pairs of the kernel are those of the one-thread
-  // pass.
+  // Contiguous parts of about equal size, each starting on a multiple of
+  // eight elements, so that every part but the last fills the groups of
+  // the widest lanes (the results would be the same bits anyway).
   part_element_.assign(1, 0);
   for (unsigned t = 1; t < parts; ++t) {
     std::size_t e = nelem * t / parts;
-    e -= e % 2;
+    e -= e % 8;
     if (e < static_cast<std::size_t>(part_element_.back())) e = static_cast<std::size_t>(part_element_.back());
     part_element_.push_back(static_cast<int>(e));
   }

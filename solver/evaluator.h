@@ -14,6 +14,7 @@
 // supplies them (MaterialLaw::evaluator, solver/law.h).
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -39,6 +40,9 @@ struct EvaluationOptions {
   // Fewest elements worth more than one thread: below it the start and
   // end of a parallel pass cost more than the second thread saves.
   int parallel_from = 4096;
+  // How long an idle thread polls for the next evaluation before it sleeps
+  // (benchmarks compare budgets; see platform::ThreadPool).
+  std::chrono::nanoseconds spin = platform::ThreadPool::kSpin;
   // Starts the worker threads; empty: std::thread (tests refuse to start
   // threads through it).
   platform::ThreadPool::Starter start_thread = {};
@@ -85,7 +89,7 @@ class EnergyEvaluator {
 
   const analysis& a_;
   std::vector<element_slots> slots_;                // one per element, in element order
-  std::vector<int> part_element_;                   // part boundaries (elements, even), parts + 1 entries
+  std::vector<int> part_element_;                   // part boundaries (elements, multiples of 8), parts + 1 entries
   std::vector<unsigned char> owner_;                // nfree: the part that owns each unknown
   std::vector<double> energies_;                    // nelem: energies of the elements past the first part
   std::vector<std::vector<deferred_term>> deferred_;  // per part: its terms for unknowns it does not own

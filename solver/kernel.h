@@ -13,6 +13,7 @@
 
 #include "solver/analysis.h"
 #include "solver/evaluator.h"
+#include "solver/kernel_path.h"
 #include "solver/lanes.h"
 #include "solver/model.h"
 #include "terms/terms.h"
@@ -20,7 +21,7 @@
 namespace solver::kernel {
 
 // Side stresses, strain energy and energy gradient of one element (T =
-// double) or of two (T = pair).
+// double) or of one per lane.
 template <class T>
 struct element_result {
   T n1, n2, n3;
@@ -28,29 +29,32 @@ struct element_result {
   T grad[9];  // vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex 3 X, Y, Z
 };
 
-// The reference quantities of two elements, lane by lane, indexed as in
-// the element record. Only the upper triangle of the stiffness is filled:
-// the kernel reads no other entry.
-struct pair_reference {
-  pair length[3];
-  pair dir[3][3];
-  pair area;
-  pair stiff[3][3];
+// The reference quantities of one element per lane, indexed as in the
+// element record. Only the upper triangle of the stiffness is filled: the
+// kernel reads no other entry.
+template <class T>
+struct lane_reference {
+  T length[3];
+  T dir[3][3];
+  T area;
+  T stiff[3][3];
 };
 
-inline pair_reference interleave(const element &r0, const element &r1) {
-  pair_reference p;
+// The records r[0..W-1] side by side, one per lane.
+template <class T>
+[[gnu::always_inline]] inline void interleave(const element* const (&r)[width<T>], lane_reference<T>& p) {
   for (std::size_t k = 0; k < 3; ++k) {
-    p.length[k] = pair{r0.length[k], r1.length[k]};
-    for (std::size_t j = 0; j < 3; ++j) p.dir[k][j] = pair{r0.dir[k][j], r1.dir[k][j]};
-    for (std::size_t j = k; j < 3; ++j) p.stiff[k][j] = pair{r0.stiff[k][j], r1.stiff[k][j]};
+    p.length[k] = make_lanes<T>([&](std::size_t l) { return r[l]->length[k]; });
+    for (std::size_t j = 0; j < 3; ++j) p.dir[k][j] = make_lanes<T>([&](std::size_t l) { return r[l]->dir[k][j]; });
+    for (std::size_t j = k; j < 3; ++j) {
+      p.stiff[k][j] = make_lanes<T>([&](std::size_t l) { return r[l]->stiff[k][j]; });
+    }
   }
-  p.area = pair{r0.area, r1.area};
-  return p;
+  p.area = make_lanes<T>([&](std::size_t l) { return r[l]->area; });
 }
 
 // The element at the displacements delta (vertex 1 X, Y, Z, vertex 2 ...,
-// vertex 3 ...); Ref is the element record (T = double) or pair_reference.
+// vertex 3 ...); Ref is the element record (T = double) or lane_reference<T>.
 // Side k lies opposite vertex k and runs from vertex 2 to 3 (side 1), 3 to
 // 1 (side 2), 1 to 2 (side 3); its strain derivative row is +b at the
 // vertex where it ends, -b where it starts and 0 at the third, whose zero
@@ -113,90 +117,155 @@ element_state cstobj_with(const analysis &a, const element &el, const terms::Vec
   return {res.n1, res.n2, res.n3, res.energy};
 }
 
-// Asks the cache for the records of elements e + ahead and e + ahead + 1
-// (two records span seven cache lines) while elements e and e + 1 are
-// evaluated. The records are read front to back, but only part of each is
-// the kernel's, and on a model larger than the caches the hint took back
-// most of what reading the records instead of a packed copy had cost
-// (160 000 elements, one thread: 38.9 ns per element without, 36.0 with,
+// Asks the cache for the records of the elements a few groups ahead while
+// the current group is evaluated (a record spans three to four cache
+// lines). The records are read front to back, but only part of each is the
+// kernel's, and on a model larger than the caches the hint took back most
+// of what reading the records instead of a packed copy had cost (160 000
+// elements, one thread, pairs: 38.9 ns per element without, 36.0 with,
 // 35.9 for the packed copy).
-inline void prefetch_pair(const element *records, std::size_t e, std::size_t count) {
+template <std::size_t W>
+[[gnu::always_inline]] inline void prefetch_group(const element* records, std::size_t e, std::size_t count) {
   constexpr std::size_t ahead = 16;
-  if (e + ahead + 1 >= count) return;  // both records lie inside the array
-  const char *p = reinterpret_cast<const char *>(records + e + ahead);
-  for (std::size_t off = 0; off < 2 * sizeof(element); off += 64) __builtin_prefetch(p + off);
+  if (e + ahead + W > count) return;  // the whole group lies inside the array
+  const char* p = reinterpret_cast<const char*>(records + e + ahead);
+  for (std::size_t off = 0; off < W * sizeof(element); off += 64) __builtin_prefetch(p + off);
 }
 
-// Elements e and e + 1 (0-based) side by side: their nine displacements
-// gathered from the full-length workspace xf by their slots, the records of
-// a few pairs ahead prefetched (last: one past the run's last element).
-template <class Law>
-[[gnu::always_inline]] inline void evaluate_pair(const element *records,
-                                                 const element_slots *slots,
-                                                 const double *xf,
-                                                 std::size_t e,
-                                                 std::size_t last,
-                                                 element_result<pair> &res) {
-  prefetch_pair(records, e, last);
-  const std::array<int, 9> &s0 = slots[e];
-  const std::array<int, 9> &s1 = slots[e + 1];
-  pair delta[9];
-  for (std::size_t q = 0; q < 9; ++q) {
-    delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
+// The elements begin..end-1 (0-based), W = width<T> at a time, their nine
+// displacements gathered from the full-length workspace xf by their slots.
+// Each element's results are handed to sink(e, res, l), lane l of res, in
+// element order. The last group of a range may be short: its empty lanes
+// repeat the range's last element, and their results are not handed on.
+template <class Law, class T, class Sink>
+[[gnu::always_inline]] inline void element_range(const element* records,
+                                                 const element_slots* slots,
+                                                 const double* xf,
+                                                 std::size_t begin,
+                                                 std::size_t end,
+                                                 Sink& sink) {
+  constexpr std::size_t W = width<T>;
+  for (std::size_t e = begin; e < end; e += W) {
+    const std::size_t valid = end - e < W ? end - e : W;
+    element_result<T> res;
+    T delta[9];
+    if constexpr (W == 1) {
+      const element_slots& s = slots[e];
+      for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
+      evaluate<Law>(records[e], delta, res);
+    } else {
+      prefetch_group<W>(records, e, end);
+      const element* r[W];
+      const int* lane_slots[W];
+      for (std::size_t l = 0; l < W; ++l) {
+        const std::size_t el = e + (l < valid ? l : valid - 1);
+        r[l] = records + el;
+        lane_slots[l] = slots[el].data();
+      }
+      for (std::size_t q = 0; q < 9; ++q) {
+        delta[q] = make_lanes<T>([&](std::size_t l) { return xf[static_cast<std::size_t>(lane_slots[l][q])]; });
+      }
+      lane_reference<T> ref;
+      interleave<T>(r, ref);
+      evaluate<Law>(ref, delta, res);
+    }
+    for (std::size_t l = 0; l < valid; ++l) sink(e + l, res, l);
   }
-  evaluate<Law>(interleave(records[e], records[e + 1]), delta, res);
 }
 
-// Element e alone (the last of an odd number).
-template <class Law>
-inline void evaluate_one(const element *records,
-                         const element_slots *slots,
-                         const double *xf,
-                         std::size_t e,
-                         element_result<double> &res) {
-  const std::array<int, 9> &s = slots[e];
-  double delta[9];
-  for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
-  evaluate<Law>(records[e], delta, res);
+// One element loop per path: the same source, compiled for the registers
+// of the path; which one runs is chosen at run time (current_path).
+template <class Law, class Sink>
+void range_scalar(const element* records,
+                  const element_slots* slots,
+                  const double* xf,
+                  std::size_t begin,
+                  std::size_t end,
+                  Sink& sink) {
+  element_range<Law, double>(records, slots, xf, begin, end, sink);
+}
+template <class Law, class Sink>
+void range_pairs(const element* records,
+                 const element_slots* slots,
+                 const double* xf,
+                 std::size_t begin,
+                 std::size_t end,
+                 Sink& sink) {
+  element_range<Law, pair>(records, slots, xf, begin, end, sink);
+}
+#if defined(__x86_64__)
+template <class Law, class Sink>
+[[gnu::target("avx2")]] void range_avx2(const element* records,
+                                        const element_slots* slots,
+                                        const double* xf,
+                                        std::size_t begin,
+                                        std::size_t end,
+                                        Sink& sink) {
+  element_range<Law, quad>(records, slots, xf, begin, end, sink);
+}
+template <class Law, class Sink>
+[[gnu::target("avx512f")]] void range_avx512(const element* records,
+                                             const element_slots* slots,
+                                             const double* xf,
+                                             std::size_t begin,
+                                             std::size_t end,
+                                             Sink& sink) {
+  element_range<Law, octet>(records, slots, xf, begin, end, sink);
+}
+#endif
+
+// The elements begin..end-1 on the path p. Sink is a generic callable:
+// sink(e, res, l) for element_result<T> of the path's lane type T.
+template <class Law, class Sink>
+void run_range(path p,
+               const element* records,
+               const element_slots* slots,
+               const double* xf,
+               std::size_t begin,
+               std::size_t end,
+               Sink& sink) {
+  switch (p) {
+#if defined(__x86_64__)
+    case path::avx512:
+      range_avx512<Law>(records, slots, xf, begin, end, sink);
+      return;
+    case path::avx2:
+      range_avx2<Law>(records, slots, xf, begin, end, sink);
+      return;
+#else
+    case path::avx512:
+    case path::avx2:  // not supported(): current_path never returns them here
+#endif
+    case path::pairs:
+      range_pairs<Law>(records, slots, xf, begin, end, sink);
+      return;
+    case path::scalar:
+      range_scalar<Law>(records, slots, xf, begin, end, sink);
+      return;
+  }
 }
 
-// The element loops of the energy for the law's strain policy.
+// The element loops of the energy for the law's strain policy, on the
+// path (lane width) chosen when the evaluator was built.
 template <class Law>
 class LawEvaluator final : public EnergyEvaluator {
  public:
-  LawEvaluator(const analysis& a, const EvaluationOptions& options) : EnergyEvaluator(a, options) {}
+  LawEvaluator(const analysis& a, const EvaluationOptions& options)
+      : EnergyEvaluator(a, options), path_(current_path()) {}
 
  private:
-  // Elements two at a time; each pair's contributions are added element by
-  // element, so the sums keep element order.
+  // Elements a group of lanes at a time; each group's contributions are
+  // added element by element, so the sums keep element order.
   double serial_elements(const double* xf, double* gf, double f) const override {
-    const element* records = a_.elem.data();  // element e + 1 at records[e]
     const element_slots* slots = slots_.data();
-    const std::size_t count = slots_.size();
-    std::size_t e = 0;
-    for (; e + 1 < count; e += 2) {
-      element_result<pair> res;
-      evaluate_pair<Law>(records, slots, xf, e, count, res);
-      f = f + res.energy[0];
+    auto add = [&f, gf, slots](std::size_t e, const auto& res, std::size_t l) {
+      f = f + lane(res.energy, l);
       for (std::size_t q = 0; q < 9; ++q) {
         double& gq = gf[static_cast<std::size_t>(slots[e][q])];
-        gq = gq + res.grad[q][0];
+        gq = gq + lane(res.grad[q], l);
       }
-      f = f + res.energy[1];
-      for (std::size_t q = 0; q < 9; ++q) {
-        double& gq = gf[static_cast<std::size_t>(slots[e + 1][q])];
-        gq = gq + res.grad[q][1];
-      }
-    }
-    if (e < count) {  // the last one of an odd number
-      element_result<double> res;
-      evaluate_one<Law>(records, slots, xf, e, res);
-      f = f + res.energy;
-      for (std::size_t q = 0; q < 9; ++q) {
-        double& gq = gf[static_cast<std::size_t>(slots[e][q])];
-        gq = gq + res.grad[q];
-      }
-    }
+    };
+    run_range<Law>(path_, a_.elem.data(), slots, xf, 0, slots_.size(), add);
     return f;
   }
 
@@ -206,7 +275,6 @@ class LawEvaluator final : public EnergyEvaluator {
   // part owns goes straight into g, any other into the part's deferred
   // list; terms of prescribed components are dropped.
   void part_elements(std::size_t t, const double* xf, int n, double* g, double* f) override {
-    const element* records = a_.elem.data();
     const element_slots* slots = slots_.data();
     const unsigned char* owner = owner_.data();
     const unsigned char self = static_cast<unsigned char>(t);
@@ -215,42 +283,28 @@ class LawEvaluator final : public EnergyEvaluator {
     const std::size_t begin = static_cast<std::size_t>(part_element_[t]);
     const std::size_t end = static_cast<std::size_t>(part_element_[t + 1]);
     double sum = t == 0 ? *f : 0.0;
-    auto hand_on = [&](std::size_t e, double energy, const element_slots& s, const double* grad) {
+    auto hand_on = [&](std::size_t e, const auto& res, std::size_t l) {
       if (t == 0) {
-        sum = sum + energy;
+        sum = sum + lane(res.energy, l);
       } else {
-        energies[e] = energy;
+        energies[e] = lane(res.energy, l);
       }
+      const element_slots& s = slots[e];
       for (std::size_t q = 0; q < 9; ++q) {
         const int k = s[q];
         if (k >= n) continue;
         if (owner[k] == self) {
-          g[k] = g[k] + grad[q];
+          g[k] = g[k] + lane(res.grad[q], l);
         } else {
-          *deferred++ = {k, grad[q]};
+          *deferred++ = {k, lane(res.grad[q], l)};
         }
       }
     };
-    std::size_t e = begin;
-    for (; e + 1 < end; e += 2) {
-      element_result<pair> res;
-      evaluate_pair<Law>(records, slots, xf, e, end, res);
-      double g0[9];
-      double g1[9];
-      for (std::size_t q = 0; q < 9; ++q) {
-        g0[q] = res.grad[q][0];
-        g1[q] = res.grad[q][1];
-      }
-      hand_on(e, res.energy[0], slots[e], g0);
-      hand_on(e + 1, res.energy[1], slots[e + 1], g1);
-    }
-    if (e < end) {
-      element_result<double> res;
-      evaluate_one<Law>(records, slots, xf, e, res);
-      hand_on(e, res.energy, slots[e], res.grad);
-    }
+    run_range<Law>(path_, a_.elem.data(), slots, xf, begin, end, hand_on);
     if (t == 0) *f = sum;
   }
+
+  const path path_;
 };
 
 }  // namespace solver::kernel

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "solver/kernel_path.h"
 #include "solver/progress_line.h"
 #include "solver/solver.h"
 
@@ -25,9 +26,8 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
                          "output.txt (iterations, energy, displacements, deformed coordinates, principal "
                          "stresses, support reactions), autocad.scr (undeformed and deformed mesh)"});
   line.add_solver_options();
-  // The solver library will name the instruction set its energy kernel was
-  // built for; until then the kernel is the baseline x86-64 one.
-  line.set_kernel("sse2");
+  // The element loop in use on this processor (or as VELORA_KERNEL chose).
+  line.set_kernel(kernel_path());
   return line.run(argc, argv, [&] {
     const cli::SolverOptions& given = line.solver();
     RunOptions options;

@@ -17,6 +17,11 @@
 //     // returns c = -2 q'(s) / (length * q^2) at the q that strain() set.
 //     template <class T> static T curvature(T s, T length, T q);
 //   };
+//
+// The policies are always inlined: the element loops of the wider lanes are
+// compiled for AVX2 or AVX-512 (kernel.h), and a call that passed their
+// vectors by value to a function compiled without would disagree about
+// where the vectors go (at -O0, where nothing else is inlined).
 
 #include "solver/lanes.h"
 
@@ -28,7 +33,7 @@ namespace solver {
 // and its derivative vector b = a / length.
 struct green_strain {
   template <class T>
-  static T strain(T s, T length, T& q) {
+  [[gnu::always_inline]] static T strain(T s, T length, T& q) {
     q = length;
     return 0.5 * (s - 1.0);
   }
@@ -45,7 +50,7 @@ struct green_strain {
 // cancel; its derivative vector is b = a / (lambda * length).
 struct engineering_strain {
   template <class T>
-  static T strain(T s, T length, T& q) {
+  [[gnu::always_inline]] static T strain(T s, T length, T& q) {
     const T lambda = kernel::root(s);
     q = lambda * length;
     return (s - 1.0) / (lambda + 1.0);
