@@ -30,6 +30,7 @@ equivalent. A survivor marked "accepted" keeps its reason in the report.
 """
 
 import argparse
+import json
 import os
 import random
 import re
@@ -194,10 +195,51 @@ def sync_tree(repo, tree):
     return copied
 
 
+def test_programs(build, exclude):
+    """Test number -> the files of the build folder that its command names
+    (the test program, or the programs a script is given), from ctest's
+    own listing; tests matching the exclude pattern are left out. Numbers
+    are ctest's (1-based, in its order), as -I takes them."""
+    listing = json.loads(subprocess.run(["ctest", "--test-dir", str(build), "--show-only=json-v1"], check=True,
+                                        capture_output=True, text=True).stdout)
+    programs = {}
+    root = str(build) + os.sep
+    for number, t in enumerate(listing["tests"], start=1):
+        if exclude and re.search(exclude, t["name"]):
+            continue
+        programs[number] = {a for a in t.get("command", []) if a.startswith(root) and os.path.isfile(a)}
+    return programs
+
+
+def only(numbers):
+    return ["-I", "0,0,0," + ",".join(map(str, sorted(numbers)))]
+
+
+def newer_than(paths, when):
+    return {p for p in paths if os.path.getmtime(p) > when}
+
+
 def failed_tests(log):
     text = Path(log).read_text(encoding="utf-8", errors="replace")
     names = re.findall(r"Test\s+#\d+: (\S+) \.+\**\s*(?:Failed|Timeout|Exception|Not Run|\*\*\*)", text)
     return names
+
+
+def test_mutant(m, build_cmd, test_cmd, tree, logs, before, programs, all_programs, every_test):
+    """Builds the mutated copy and runs the tests that can see the mutant:
+    (status, detail)."""
+    if run(build_cmd, tree, logs / f"{m.name}.build.log") != 0:
+        return "build failed", str(logs / f"{m.name}.build.log")
+    numbers = list(programs)
+    if not every_test:
+        changed = newer_than(all_programs, before)
+        numbers = [n for n, used in programs.items() if used & changed or not used]
+        if not numbers:
+            return "survived", "no test program changed"
+    cmd = test_cmd + only(numbers)
+    if run(cmd, tree, logs / f"{m.name}.test.log") != 0:
+        return "killed", ", ".join(failed_tests(logs / f"{m.name}.test.log")[:3])
+    return "survived", m.fields.get("accepted", "")
 
 
 def main():
@@ -207,10 +249,12 @@ def main():
     ap.add_argument("--sample", type=int, default=0, metavar="K", help="run K mutants drawn at random")
     ap.add_argument("--seed", type=int, default=1, help="seed of --sample (default 1)")
     ap.add_argument("--work", default=None, help="scratch folder (default: build/mutation in the repository)")
-    ap.add_argument("--exclude", default="", metavar="REGEX", help="ctest -E: tests left out of every run")
+    ap.add_argument("--exclude", default="", metavar="REGEX", help="tests (names matching REGEX) left out of every run")
     ap.add_argument("--timeout", type=int, default=120, help="seconds one test may run (default 120)")
     ap.add_argument("--jobs", type=int, default=2, help="parallel build and test jobs (default 2)")
     ap.add_argument("--run-equivalent", action="store_true", help="run mutants marked equivalent as well")
+    ap.add_argument("--every-test", action="store_true",
+                    help="run the whole suite for each mutant, not only the tests of the programs it changed")
     ap.add_argument("--list", action="store_true", help="list the selected mutants and stop")
     ap.add_argument("--report", default=None, help="also write the result table to this file")
     args = ap.parse_args()
@@ -259,15 +303,19 @@ def main():
     build_cmd = ["cmake", "--build", str(build), "-j", str(args.jobs)]
     test_cmd = ["ctest", "--test-dir", str(build), "-j", str(args.jobs), "--timeout", str(args.timeout),
                 "--stop-on-failure", "--output-on-failure"]
-    if args.exclude:
-        test_cmd += ["-E", args.exclude]
     if run(build_cmd, tree, logs / "baseline-build.log") != 0:
         sys.exit(f"the unmutated copy does not build: {logs / 'baseline-build.log'}")
+    programs = test_programs(build, args.exclude)
+    all_programs = set().union(*programs.values()) if programs else set()
     t0 = time.monotonic()
-    if run(test_cmd, tree, logs / "baseline-test.log") != 0:
+    if run(test_cmd + only(programs), tree, logs / "baseline-test.log") != 0:
         sys.exit(f"the suite fails without any mutant: {logs / 'baseline-test.log'}")
     print(f"baseline: built and tested in {time.monotonic() - started:.0f} s (suite {time.monotonic() - t0:.0f} s)",
           flush=True)
+    # A test can only see a mutant through a program that the mutant's
+    # build relinked: the others are the programs the suite just passed
+    # with. So each mutant runs the tests whose programs changed (all of
+    # them with --every-test).
 
     # Mutants of one file one after the other: restoring a file costs a
     # rebuild of its dependents, paid once per file instead of per mutant.
@@ -288,14 +336,9 @@ def main():
             else:
                 try:
                     path.write_text(mutated, encoding="utf-8")
-                    if run(build_cmd, tree, logs / f"{m.name}.build.log") != 0:
-                        status, detail = "build failed", str(logs / f"{m.name}.build.log")
-                    elif run(test_cmd, tree, logs / f"{m.name}.test.log") != 0:
-                        status = "killed"
-                        detail = ", ".join(failed_tests(logs / f"{m.name}.test.log")[:3])
-                    else:
-                        status = "survived"
-                        detail = m.fields.get("accepted", "") or m.fields.get("equivalent", "")
+                    before = time.time()
+                    status, detail = test_mutant(m, build_cmd, test_cmd, tree, logs, before, programs,
+                                                 all_programs, args.every_test)
                 finally:
                     path.write_text(text, encoding="utf-8")
         results.append((m, status, detail))
