@@ -1,32 +1,35 @@
-// Material law of velora1: the Green strain of each element side,
-// (lambda^2 - 1) / 2, which makes the element a Saint Venant-Kirchhoff
-// membrane. The strain is a polynomial of the displacements, so no square
-// root is needed: with s = lambda^2 the strain is 0.5 * (s - 1) and its
-// derivative vector b = a / length.
+// Material law of velora1: the Green strain of each element side, which
+// makes the element a Saint Venant-Kirchhoff membrane.
 
 #include "solver/kernel.h"
-#include "solver/model.h"
+#include "solver/law.h"
+#include "solver/strain.h"
 
 namespace solver {
 
 namespace {
 
-struct green_strain {
-  template <class T>
-  static T strain(T s, T length, T &q) {
-    q = length;
-    return 0.5 * (s - 1.0);
+class GreenLaw final : public MaterialLaw {
+ public:
+  const char* name() const override { return "green"; }
+
+  element_state cstobj(const analysis& a,
+                       const element& e,
+                       const terms::Vector& x,
+                       std::array<double, 9>& grad) const override {
+    return kernel::cstobj_with<green_strain>(a, e, x, grad);
+  }
+
+  std::unique_ptr<EnergyEvaluator> evaluator(const analysis& a, const EvaluationOptions& options) const override {
+    return std::make_unique<kernel::LawEvaluator<green_strain>>(a, options);
   }
 };
 
 }  // namespace
 
-element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
-  return kernel::cstobj_with<green_strain>(a, e, x, grad);
-}
-
-double objective(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
-  return kernel::objective_with<green_strain>(a, n, x, g);
+const MaterialLaw& green_law() {
+  static const GreenLaw law;
+  return law;
 }
 
 }  // namespace solver

@@ -1,7 +1,7 @@
 #pragma once
 // The steps of a solver run that work on the model: reading it, setting it
-// up, the material law of one element, the total potential energy with its
-// gradient, and the nodal loads. Each works on the one analysis state.
+// up, and the nodal loads. Each works on the one analysis state. The
+// material laws and the energy are in solver/law.h and solver/evaluator.h.
 
 #include <array>
 
@@ -32,16 +32,6 @@ struct element_state {
   double n3 = 0.0;
   double energy = 0.0;
 };
-
-// The material law of one element at unknowns x (1..nfree): side stresses,
-// strain energy, and in grad the gradient of the energy with respect to the
-// nine displacement components (vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex
-// 3 X, Y, Z). Defined by the program's material-law source.
-element_state cstobj(const analysis& a, const element& e, const terms::Vector& x,
-                     std::array<double, 9>& grad);
-
-// Total potential energy at x (1..n, n = nfree), gradient into g(1..n).
-double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g);
 
 // Rebuilds force from the applied loads, the self-weight and the pressure
 // on the current shape (at the state's u).

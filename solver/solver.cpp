@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
 #include "platform/failure.h"
+#include "solver/evaluator.h"
 #include "solver/model.h"
 #include "solver/results.h"
 
@@ -106,13 +108,20 @@ double rounding_level(const analysis& a) {
 
 }  // namespace
 
-void run(analysis& a) {
+void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   input(a);
   start(a);
+  if (options.method != Method::lbfgs) {
+    throw platform::DataError("the Newton method is not available in this build; use --method lbfgs");
+  }
+  // Built for this model after its set-up, and gone when the run ends.
+  const std::unique_ptr<EnergyEvaluator> evaluator =
+      law.evaluator(a, EvaluationOptions{options.threads, options.parallel_from});
+  EnergyEvaluator& objective = *evaluator;
   setforce(a);
   // The state at zero free displacement under the initial loads: g holds
   // the initial residual forces.
-  a.energy = objective(a, a.nfree, a.u, a.g);
+  a.energy = objective(a.nfree, a.u, a.g);
   // The threshold is absolute when a reference residue is given, otherwise
   // relative to the largest initial residual.
   if (a.mnref > 0.0) {
@@ -142,9 +151,9 @@ void run(analysis& a) {
   // otherwise go on through up to maxminor * maxls evaluations at NaN points
   // (a loaded node that no element holds keeps a finite gradient, so the
   // convergence test never stops it). A run that stays finite is unchanged.
-  auto energy = [&a](int n, const terms::Vector& x, terms::Vector& g) {
+  auto energy = [&a, &objective](int n, const terms::Vector& x, terms::Vector& g) {
     if (!all_finite(n, x)) diverged(a);
-    return objective(a, n, x, g);
+    return objective(n, x, g);
   };
   nlp::qn<decltype(energy)> minimiser(energy);
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
@@ -154,18 +163,18 @@ void run(analysis& a) {
     a.minor = result.iterations;
     a.energy = result.value;
     setforce(a);
-    a.energy = objective(a, a.nfree, a.u, a.g);
+    a.energy = objective(a.nfree, a.u, a.g);
     check_finite(a);
   }
   check_finite(a);
 
   autocad(a);
-  output(a);
+  output(a, law);
 }
 
-void run() {
+void run(const MaterialLaw& law, const RunOptions& options) {
   analysis a;
-  run(a);
+  run(a, law, options);
 }
 
 }  // namespace solver

@@ -1,0 +1,44 @@
+#pragma once
+// The two side strains of the material laws, as policies of the element
+// kernel (solver/kernel.h):
+//
+//   struct Law {
+//     // From s = lambda^2 (squared stretch of a side) and the side's
+//     // reference length: returns the side strain and sets q such that the
+//     // strain's derivative vector is b = a / q, a being the current side
+//     // vector divided by the reference length. T is double or a vector of
+//     // doubles (several elements at once, lane by lane); square roots
+//     // through kernel::root().
+//     template <class T> static T strain(T s, T length, T& q);
+//   };
+
+#include "solver/lanes.h"
+
+namespace solver {
+
+// The Green strain of a side, (lambda^2 - 1) / 2, which makes the element a
+// Saint Venant-Kirchhoff membrane. It is a polynomial of the displacements,
+// so no square root is needed: with s = lambda^2 the strain is 0.5 * (s - 1)
+// and its derivative vector b = a / length.
+struct green_strain {
+  template <class T>
+  static T strain(T s, T length, T& q) {
+    q = length;
+    return 0.5 * (s - 1.0);
+  }
+};
+
+// The engineering strain of a side, lambda - 1. It is computed as
+// (s - 1) / (lambda + 1) with s = lambda^2, which equals lambda - 1 but
+// keeps its precision near lambda = 1, where a direct subtraction would
+// cancel; its derivative vector is b = a / (lambda * length).
+struct engineering_strain {
+  template <class T>
+  static T strain(T s, T length, T& q) {
+    const T lambda = kernel::root(s);
+    q = lambda * length;
+    return (s - 1.0) / (lambda + 1.0);
+  }
+};
+
+}  // namespace solver
