@@ -127,11 +127,13 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   if (a.mnref > 0.0) {
     a.residue = a.mnref * a.mntol;
   } else {
-    a.residue = nlp::norm(a.nfree, a.g) * a.mntol;
+    // A starting residual within rounding of the internal forces is no
+    // load to resolve a fraction of: the model (an unloaded one) is in
+    // equilibrium where it starts, and its residual counts as converged.
+    const double initial = nlp::norm(a.nfree, a.g);
+    const double rounding = rounding_level(a);
+    a.residue = initial > 0.0 && initial <= rounding ? rounding : initial * a.mntol;
   }
-  // A residual within rounding of the internal forces counts as converged:
-  // an unloaded model is in equilibrium where it starts.
-  a.residue = std::max(a.residue, rounding_level(a));
   a.major = 0;
   a.minor = 0;  // reported as 0 when no major iteration runs
 
