@@ -95,6 +95,20 @@ TEST(CircleMesh, RimOnTheCircleAndSidesNearTheRingSpacing) {
   }
 }
 
+// Nodes on the axes lie exactly on them: cos(pi/2) and sin(pi) are about
+// 1e-16, not zero, and would put 6.123234E-17 into the model file where a
+// user expects 0.000000E+00 (and break the mesh's symmetry).
+TEST(CircleMesh, NodesOnTheAxesHaveExactZeroCoordinates) {
+  const circle::Mesh mesh = circle::make_mesh(2, 3.0);
+  // Ring 2 holds nodes 7..18, twelve of them 30 degrees apart from +X.
+  const std::array<double, 3> on_axes[4] = {{3.0, 0.0, 0.0}, {0.0, 3.0, 0.0}, {-3.0, 0.0, 0.0}, {0.0, -3.0, 0.0}};
+  for (std::size_t q = 0; q < 4; ++q) {
+    const auto& p = mesh.coord[7 + 3 * q];
+    EXPECT_EQ(p[0], on_axes[q][0]) << "quarter " << q;
+    EXPECT_EQ(p[1], on_axes[q][1]) << "quarter " << q;
+  }
+}
+
 TEST(CircleParameters, ReadsTheThreeRecords) {
   platform::TextReader in("circle.txt", "Clamped circle\n rings radius\n:\n 4 2.5\n:\n1.0E+03 0.3\n:\n0.448 rest\n");
   const circle::Parameters p = circle::read_parameters(in);

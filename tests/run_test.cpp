@@ -496,6 +496,31 @@ TEST_F(RunTest, UnheldAxisWithALoadResultantHasNoEquilibrium) {
   EXPECT_FALSE(fs::exists(dir_ / "output.txt"));
 }
 
+// The loads along an unheld axis must cancel to within rounding, not to
+// within a loose fraction of their size: a net load of about 1e-9 on loads
+// of 1 is a load, which with a residue of 1e-12 no state can balance.
+TEST_F(RunTest, UnheldAxisWithASmallNetLoadHasNoEquilibrium) {
+  Model m;
+  m.nodes = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}};
+  m.elements = {{1, 2, 4}, {1, 4, 3}};
+  for (int k = 1; k <= 4; ++k) {
+    m.constraints.push_back({k, 2, 0.0});
+    m.constraints.push_back({k, 3, 0.0});
+  }
+  m.loads = {{1, 1, -1.0}, {3, 1, -1.0}, {2, 1, 1.0}, {4, 1, 1.0 - 1e-9}};
+  m.mnref = 1e-12;
+  m.mntol = 1.0;
+  try {
+    Run(m);
+    FAIL() << "no failure";
+  } catch (const platform::Failure& f) {
+    EXPECT_EQ(f.full_name(), "DATA_ERROR");
+    EXPECT_EQ(f.message(),
+              "no equilibrium: no node is held along X, but the loads along X add up to -1e-09 (the membrane would "
+              "move away without limit); add supports; no results written");
+  }
+}
+
 // Loads that cancel along an unheld axis leave an equilibrium: the sheet
 // held in Y and Z only, pulled apart along X by equal and opposite forces.
 TEST_F(RunTest, UnheldAxisWithBalancedLoadsIsSolved) {
