@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <numbers>
 #include <set>
@@ -107,6 +109,21 @@ TEST(CircleMesh, NodesOnTheAxesHaveExactZeroCoordinates) {
     EXPECT_EQ(p[0], on_axes[q][0]) << "quarter " << q;
     EXPECT_EQ(p[1], on_axes[q][1]) << "quarter " << q;
   }
+}
+
+// The model file's parameters record: the solver controls of the square
+// generator, maxminor being 30 times the node count (19 nodes for 2 rings).
+TEST(CircleModel, ParametersRecordGivesThirtyIterationsPerNode) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "velora_circle_parameters.txt";
+  circle::Parameters p;
+  p.rings = 2;
+  p.radius = 1.0;
+  circle::write_model(p, circle::make_mesh(2, 1.0), file.string());
+  std::ifstream in(file);
+  std::string line;
+  for (int k = 0; k < 3; ++k) std::getline(in, line);
+  EXPECT_EQ(line, " 1.000000E-01        20      1.000000E-03      0.000000E+00       570         3        20");
+  std::filesystem::remove(file);
 }
 
 TEST(CircleParameters, ReadsTheThreeRecords) {
