@@ -419,6 +419,12 @@ TEST(Vtu, CellArraysWrapAcrossRowsWithoutLosingValues) {
   const auto offsets = Numbers(ArrayNamed(*Child(piece, "Cells"), "offsets")->text);
   ASSERT_EQ(offsets.size(), 13u);
   EXPECT_EQ(offsets.back(), 39.0);
+  // Every row, the partial last one too, is a line of its own, indented
+  // under its array.
+  const std::string doc = viewer::vtu_document(mesh, r);
+  EXPECT_NE(doc.find("\n          0.3333333333333333\n        </DataArray>\n"), std::string::npos);  // pressure
+  EXPECT_NE(doc.find("\n          33 36 39\n        </DataArray>\n"), std::string::npos);  // offsets
+  EXPECT_NE(doc.find("\n          5 5 5 5 5 5 5 5 5 5 5 5 5\n        </DataArray>\n"), std::string::npos);  // types
 }
 
 // --- The picture ------------------------------------------------------------
