@@ -349,7 +349,7 @@ TEST(InputDecisions, CorruptCountIsAnEndFailureNotAnAllocation) {
   // was expected.
   ModelText short_by_one;
   short_by_one.pressures = ":\n 1\n1 5";
-  EXPECT_EQ(failure_of<EndError>(short_by_one.text()),
+  EXPECT_EQ(read_failure(short_by_one.text(), "END_ERROR"),
             "input.txt:44: the file ends where an integer (element number of pressure record 1) was expected");
 }
 
