@@ -7,22 +7,11 @@
 #include <cmath>
 
 #include "solver/kernel.h"
+#include "solver/strain.h"
+#include "solver/tangent.h"
 #include "solver/model.h"
 
 namespace solver {
-
-namespace {
-
-struct engineering_strain {
-  template <class T>
-  static T strain(T s, T length, T &q) {
-    const T lambda = kernel::root(s);
-    q = lambda * length;
-    return (s - 1.0) / (lambda + 1.0);
-  }
-};
-
-}  // namespace
 
 element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
   return kernel::cstobj_with<engineering_strain>(a, e, x, grad);
@@ -30,6 +19,11 @@ element_state cstobj(const analysis &a, const element &e, const terms::Vector &x
 
 double objective(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
   return kernel::objective_with<engineering_strain>(a, n, x, g);
+}
+
+void tangent(const analysis &a, const terms::Vector &x, const TangentPattern &p, bool clamp,
+             std::vector<double> &values) {
+  assemble_tangent<engineering_strain>(a, x, p, clamp, values);
 }
 
 }  // namespace solver

@@ -5,21 +5,11 @@
 // derivative vector b = a / length.
 
 #include "solver/kernel.h"
+#include "solver/strain.h"
+#include "solver/tangent.h"
 #include "solver/model.h"
 
 namespace solver {
-
-namespace {
-
-struct green_strain {
-  template <class T>
-  static T strain(T s, T length, T &q) {
-    q = length;
-    return 0.5 * (s - 1.0);
-  }
-};
-
-}  // namespace
 
 element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
   return kernel::cstobj_with<green_strain>(a, e, x, grad);
@@ -27,6 +17,11 @@ element_state cstobj(const analysis &a, const element &e, const terms::Vector &x
 
 double objective(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
   return kernel::objective_with<green_strain>(a, n, x, g);
+}
+
+void tangent(const analysis &a, const terms::Vector &x, const TangentPattern &p, bool clamp,
+             std::vector<double> &values) {
+  assemble_tangent<green_strain>(a, x, p, clamp, values);
 }
 
 }  // namespace solver

@@ -4,6 +4,7 @@
 // gradient, and the nodal loads. Each works on the one analysis state.
 
 #include <array>
+#include <vector>
 
 #include "platform/text_reader.h"
 #include "solver/analysis.h"
@@ -42,6 +43,13 @@ element_state cstobj(const analysis& a, const element& e, const terms::Vector& x
 
 // Total potential energy at x (1..n, n = nfree), gradient into g(1..n).
 double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g);
+
+// The tangent (second derivative) of the strain energy at x (1..nfree) on
+// the pattern p, with the compressive side forces left out when clamp is
+// set (solver/tangent.h). Defined by the program's material-law source.
+struct TangentPattern;
+void tangent(const analysis& a, const terms::Vector& x, const TangentPattern& p, bool clamp,
+             std::vector<double>& values);
 
 // Rebuilds force from the applied loads, the self-weight and the pressure
 // on the current shape (at the state's u).

@@ -2,12 +2,15 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
 #include "platform/failure.h"
 #include "solver/model.h"
+#include "solver/newton.h"
+#include "solver/tangent_pattern.h"
 #include "solver/results.h"
 
 namespace solver {
@@ -79,9 +82,49 @@ void check_translation_equilibrium(const analysis& a) {
   }
 }
 
+// The Newton minimiser over the state's energy (through the driver's
+// finite-point check) and the law's tangent.
+template <class Energy>
+class NewtonProblemOf final : public NewtonProblem {
+ public:
+  NewtonProblemOf(analysis& a, Energy& energy, const TangentPattern& p) : a_(a), energy_(energy), pattern_(p) {}
+  double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
+  void tangent(const terms::Vector& x, std::vector<double>& values) override {
+    solver::tangent(a_, x, pattern_, true, values);
+  }
+
+ private:
+  analysis& a_;
+  Energy& energy_;
+  const TangentPattern& pattern_;
+};
+
+class NewtonDriver {
+ public:
+  template <class Energy>
+  NewtonDriver(analysis& a, Energy& energy)
+      : a_(a),
+        pattern_(tangent_pattern(a)),
+        newton_(pattern_, shift_values(a, pattern_)),
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, energy, pattern_)) {}
+
+  Newton::Result minimise() {
+    return newton_.minimise(*problem_, a_.nfree, a_.maxminor, a_.maxls, a_.residue, a_.u, a_.g, a_.energy);
+  }
+  const NewtonCounts& counts() const { return newton_.counts(); }
+
+ private:
+  analysis& a_;
+  TangentPattern pattern_;
+  Newton newton_;
+  std::unique_ptr<NewtonProblem> problem_;
+};
+
 }  // namespace
 
-void run(analysis& a) {
+NewtonCounts last_newton_counts;
+
+void run(analysis& a, Method method) {
   input(a);
   start(a);
   setforce(a);
@@ -119,25 +162,40 @@ void run(analysis& a) {
     return objective(a, n, x, g);
   };
   nlp::qn<decltype(energy)> minimiser(energy);
+  // The second-order minimiser, built only when chosen: its pattern,
+  // ordering and symbolic factorization are made once for the run.
+  std::unique_ptr<NewtonDriver> newton;
+  if (method == Method::newton) newton = std::make_unique<NewtonDriver>(a, energy);
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);
     a.major = a.major + 1;
-    const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
-    a.minor = result.iterations;
-    a.energy = result.value;
+    if (newton) {
+      const auto result = newton->minimise();
+      a.minor = result.iterations;
+      a.energy = result.value;
+    } else {
+      const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
+      a.minor = result.iterations;
+      a.energy = result.value;
+    }
     setforce(a);
     a.energy = objective(a, a.nfree, a.u, a.g);
     check_finite(a);
   }
   check_finite(a);
+  if (newton) last_newton_counts = newton->counts();
 
   autocad(a);
   output(a);
 }
 
-void run() {
+void run(analysis& a) { run(a, Method::lbfgs); }
+
+void run(Method method) {
   analysis a;
-  run(a);
+  run(a, method);
 }
+
+void run() { run(Method::lbfgs); }
 
 }  // namespace solver

@@ -1,0 +1,125 @@
+#include "solver/newton.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <utility>
+
+#include "nlp/nlp.h"
+#include "platform/failure.h"
+
+namespace solver {
+
+namespace {
+
+// Dot product accumulated from 0.0 in index order.
+double dot(int n, const double* p, const double* q) {
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) sum = sum + p[i] * q[i];
+  return sum;
+}
+
+}  // namespace
+
+Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions options)
+    : pattern_(p),
+      shift_(std::move(shift)),
+      options_(options),
+      cholesky_(make_sparse_cholesky()),
+      tau_(options.tau_start) {
+  if (shift_.size() != p.row.size()) throw platform::RangeError("the shift does not match the tangent's pattern");
+  cholesky_->analyse(p.n, p.colptr, p.row);
+}
+
+void Newton::factorize_shifted() {
+  matrix_.resize(tangent_.size());
+  for (;;) {
+    for (std::size_t k = 0; k < tangent_.size(); ++k) matrix_[k] = tangent_[k] + tau_ * shift_[k];
+    ++counts_.factorizations;
+    if (cholesky_->factorize(matrix_)) return;
+    ++counts_.failed;
+    tau_ = std::max(10.0 * tau_, options_.tau_min);
+    if (!(tau_ <= options_.tau_max)) {
+      throw platform::DataError(
+          "the tangent stays singular under every shift (the energy may have no minimum); no results written");
+    }
+  }
+}
+
+Newton::Result Newton::minimise(
+    NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  terms::Vector d(n);
+  terms::Vector x0(n);
+  terms::Vector trial_x(n);
+  terms::Vector trial_g(n);
+  const int trials = std::max(1, maxls);
+  int iterations = 0;
+  bool fresh = false;  // the factor is of the tangent at x
+  while (iterations < maxminor && nlp::norm(n, g) > gtol) {
+    if (!fresh) problem.tangent(x, tangent_);
+    factorize_shifted();
+    fresh = true;
+    // The step solves (T + tau R) d = -g.
+    for (std::size_t i = 0; i < size; ++i) d.data()[i] = -g.data()[i];
+    cholesky_->solve(d.data(), d.data());
+    const double slope = dot(n, d.data(), g.data());
+    if (!(slope < 0.0)) {
+      // Only rounding can make a positive definite system's step ascend:
+      // hold the membrane harder.
+      tau_ = std::max(10.0 * tau_, options_.tau_min);
+      continue;
+    }
+    // Backtracking line search; trial points are rebuilt from x0.
+    std::copy(x.data(), x.data() + size, x0.data());
+    double step = 1.0;
+    bool accepted = false;
+    double ft = f;
+    for (int k = 1; k <= trials; ++k) {
+      for (std::size_t i = 0; i < size; ++i) trial_x.data()[i] = x0.data()[i] + step * d.data()[i];
+      ft = problem.energy(n, trial_x, trial_g);
+      ++counts_.evaluations;
+      // Near the minimum the decrease may drown in the rounding of the
+      // energy (a sum over every element): a trial that does not raise the
+      // energy and has lost half the slope is taken too.
+      const bool armijo = ft <= f + options_.armijo * step * slope;
+      const bool flat = ft <= f && std::fabs(dot(n, d.data(), trial_g.data())) <= 0.5 * -slope;
+      if (std::isfinite(ft) && (armijo || flat)) {
+        accepted = true;
+        break;
+      }
+      // The minimum of q(t) = f + slope t + c t^2 through (step, ft):
+      // t = -slope step^2 / (2 (ft - f - slope step)); kept in
+      // [0.1, 0.5] step (a non-finite ft takes 0.1).
+      double next = 0.1 * step;
+      if (std::isfinite(ft)) {
+        const double curvature = ft - f - slope * step;
+        if (curvature > 0.0) next = std::clamp(-slope * step * step / (2.0 * curvature), 0.1 * step, 0.5 * step);
+      }
+      step = next;
+    }
+    if (!accepted) {
+      // No decrease along this step: it trusted the tangent too far. Once
+      // the shift is at its limit the energy cannot be lowered further
+      // (rounding): return unconverged, as the other minimisers do when
+      // they run out of steps.
+      if (tau_ >= options_.tau_max) break;
+      tau_ = std::min(std::max(10.0 * tau_, options_.tau_min), options_.tau_max);
+      continue;
+    }
+    std::swap(x, trial_x);
+    std::swap(g, trial_g);
+    f = ft;
+    fresh = false;
+    ++iterations;
+    ++counts_.steps;
+    if (step == 1.0) {
+      tau_ = tau_ / 10.0;
+      if (tau_ < options_.tau_min) tau_ = 0.0;
+    }
+  }
+  return Result{iterations, f, nlp::norm(n, g) <= gtol};
+}
+
+}  // namespace solver
