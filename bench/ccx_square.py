@@ -22,7 +22,7 @@ iterations.
 A flat membrane has no stiffness across its plane until it is stretched, so
 a Newton solve from the flat state meets a singular tangent (ccx answers with
 displacements of 1e11 and gives up). The steps therefore are:
-  1. every node held across the plane, the membrane cooled by one degree
+  1. every node held across the plane (Z), the membrane cooled by one degree
      with an expansion coefficient of 1e-3: a uniform tension of about
      young * 1e-3 / (1 - poisson), flat;
   2. the hold across the plane released (only the model's own supports
@@ -64,6 +64,8 @@ def write_ccx_input(model, path, centre, thickness=1.0, tight=False):
     coord, elem, fixed, displ = model["coord"], model["elem"], model["fixed"], model["displ"]
     if abs(model["density"]) > 0 or abs(model["action"]).max(initial=0.0) > 0:
         raise ValueError("only models loaded by pressure alone are written (no self-weight, no nodal forces)")
+    if len(coord) and (coord[:, 2] != coord[0, 2]).any():
+        raise ValueError("only flat models in a plane Z = constant are written (step 1 holds them along Z)")
     out = []
     out.append("** velora model, written by bench/ccx_square.py")
     out.append("*NODE, NSET=NALL")
@@ -72,6 +74,10 @@ def write_ccx_input(model, path, centre, thickness=1.0, tight=False):
     out.extend("%d, %d, %d, %d" % (k + 1, e[0] + 1, e[1] + 1, e[2] + 1) for k, e in enumerate(elem))
     out.append("*NSET, NSET=CENTRE")
     out.append("%d" % centre)
+    # The nodes that step 1 holds across the plane: those free along Z.
+    flat = [p + 1 for p in range(len(coord)) if not fixed[p, 2]]
+    out.append("*NSET, NSET=FLAT")
+    out.extend(", ".join("%d" % p for p in flat[k:k + 16]) for k in range(0, len(flat), 16))
     out.append("*MATERIAL, NAME=SHEET")
     out.append("*ELASTIC")
     out.append("%.17g, %.17g" % (model["young"] / thickness, model["poisson"]))
@@ -101,7 +107,8 @@ def write_ccx_input(model, path, centre, thickness=1.0, tight=False):
     out.extend(controls)
     out.append("*BOUNDARY")
     out.extend(supports)
-    out.append("NALL, 3, 3, 0.0")
+    if flat:
+        out.append("FLAT, 3, 3, 0.0")
     out.append("*TEMPERATURE")
     out.append("NALL, -1.0")
     out.append("*END STEP")

@@ -18,8 +18,9 @@ set -euo pipefail
 build=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsuitesparse-dev libopenblas-dev
        libeigen3-dev libgmsh-dev pkg-config dpkg-dev file)
 # Optional checks: libFuzzer (clang), VTK's Python reader, a headless
-# browser, and the gmsh program that meshes the examples' .geo files.
-optional=(clang libclang-rt-14-dev python3-vtk9 chromium gmsh)
+# browser, the gmsh program that meshes the examples' .geo files, and
+# CalculiX with numpy and scipy for the comparisons in bench/.
+optional=(clang libclang-rt-14-dev python3-vtk9 chromium gmsh calculix-ccx python3-numpy python3-scipy)
 
 want=("${build[@]}")
 [ "${1:-}" = "--test" ] && want+=("${optional[@]}")
