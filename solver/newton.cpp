@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -32,13 +33,24 @@ Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions
   cholesky_->analyse(p.n, p.colptr, p.row);
 }
 
-void Newton::factorize_shifted() {
+bool Newton::factorize_shifted() {
   matrix_.resize(tangent_.size());
-  for (;;) {
-    for (std::size_t k = 0; k < tangent_.size(); ++k) matrix_[k] = tangent_[k] + tau_ * shift_[k];
-    ++counts_.factorizations;
-    if (cholesky_->factorize(matrix_)) return;
-    ++counts_.failed;
+  for (std::size_t k = 0; k < tangent_.size(); ++k) matrix_[k] = tangent_[k] + tau_ * shift_[k];
+  ++counts_.factorizations;
+  if (cholesky_->factorize(matrix_)) return true;
+  ++counts_.failed;
+  return false;
+}
+
+void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
+  if (options_.exact_first) {
+    clamped_ = false;
+    problem.tangent(x, false, tangent_);
+    if (factorize_shifted()) return;
+  }
+  clamped_ = true;
+  problem.tangent(x, true, tangent_);
+  while (!factorize_shifted()) {
     tau_ = std::max(10.0 * tau_, options_.tau_min);
     if (!(tau_ <= options_.tau_max)) {
       throw platform::DataError(
@@ -54,12 +66,18 @@ Newton::Result Newton::minimise(
   terms::Vector x0(n);
   terms::Vector trial_x(n);
   terms::Vector trial_g(n);
+  terms::Vector far_x(n);
+  terms::Vector far_g(n);
   const int trials = std::max(1, maxls);
   int iterations = 0;
   bool fresh = false;  // the factor is of the tangent at x
   while (iterations < maxminor && nlp::norm(n, g) > gtol) {
-    if (!fresh) problem.tangent(x, tangent_);
-    factorize_shifted();
+    if (fresh) {
+      // The same tangent, a larger shift.
+      while (!factorize_shifted()) tau_ = std::max(10.0 * tau_, options_.tau_min);
+    } else {
+      factorize_at(problem, x);
+    }
     fresh = true;
     // The step solves (T + tau R) d = -g.
     for (std::size_t i = 0; i < size; ++i) d.data()[i] = -g.data()[i];
@@ -99,6 +117,23 @@ Newton::Result Newton::minimise(
       }
       step = next;
     }
+    if (accepted && step == 1.0 && clamped_) {
+      // The clamped tangent is stiffer than the energy wherever sides are
+      // compressed, so its step falls short there: while the slope at the
+      // last point is still at least half the initial one, double the step
+      // as long as the energy keeps falling.
+      for (int k = 1; k < trials && dot(n, d.data(), trial_g.data()) <= 0.5 * slope; ++k) {
+        const double longer = 2.0 * step;
+        for (std::size_t i = 0; i < size; ++i) far_x.data()[i] = x0.data()[i] + longer * d.data()[i];
+        const double fl = problem.energy(n, far_x, far_g);
+        ++counts_.evaluations;
+        if (!(fl < ft)) break;
+        std::swap(trial_x, far_x);
+        std::swap(trial_g, far_g);
+        ft = fl;
+        step = longer;
+      }
+    }
     if (!accepted) {
       // No decrease along this step: it trusted the tangent too far. Once
       // the shift is at its limit the energy cannot be lowered further
@@ -114,7 +149,7 @@ Newton::Result Newton::minimise(
     fresh = false;
     ++iterations;
     ++counts_.steps;
-    if (step == 1.0) {
+    if (step >= 1.0) {
       tau_ = tau_ / 10.0;
       if (tau_ < options_.tau_min) tau_ = 0.0;
     }

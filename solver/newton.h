@@ -35,8 +35,10 @@ class NewtonProblem {
   virtual ~NewtonProblem() = default;
   // Energy at x(1..n), its gradient into g(1..n).
   virtual double energy(int n, const terms::Vector& x, terms::Vector& g) = 0;
-  // The values of the tangent at x on the pattern the method was built with.
-  virtual void tangent(const terms::Vector& x, std::vector<double>& values) = 0;
+  // The values of the tangent at x on the pattern the method was built
+  // with; with clamp, the compressive side forces left out (positive
+  // semi-definite).
+  virtual void tangent(const terms::Vector& x, bool clamp, std::vector<double>& values) = 0;
 };
 
 struct NewtonOptions {
@@ -44,6 +46,7 @@ struct NewtonOptions {
   double tau_min = 1e-8;    // smallest nonzero shift (> 0)
   double tau_max = 1e12;    // a shift beyond this ends the run with a failure
   double armijo = 1e-4;     // sufficient decrease factor of the line search, in (0, 0.5)
+  bool exact_first = true;  // try the exact tangent before the clamped one (else the clamped one only)
 };
 
 // Totals over every call, for the benchmarks and tests.
@@ -82,9 +85,12 @@ class Newton {
   double tau() const { return tau_; }
 
  private:
-  // Factorizes T + tau R for the current tangent, raising tau until it
-  // succeeds.
-  void factorize_shifted();
+  // Factorizes T + tau R for the tangent in tangent_; false when it is not
+  // positive definite.
+  bool factorize_shifted();
+  // Factorizes the exact tangent at x plus the shift or, if that is not
+  // positive definite, the clamped one, raising tau until one succeeds.
+  void factorize_at(NewtonProblem& problem, const terms::Vector& x);
 
   const TangentPattern& pattern_;
   std::vector<double> shift_;
@@ -93,6 +99,7 @@ class Newton {
   std::vector<double> tangent_;
   std::vector<double> matrix_;
   double tau_;
+  bool clamped_ = false;  // the factor is of the clamped tangent
   NewtonCounts counts_;
 };
 

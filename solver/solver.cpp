@@ -10,8 +10,8 @@
 #include "platform/failure.h"
 #include "solver/model.h"
 #include "solver/newton.h"
-#include "solver/tangent_pattern.h"
 #include "solver/results.h"
+#include "solver/tangent_pattern.h"
 
 namespace solver {
 
@@ -75,8 +75,8 @@ void check_translation_equilibrium(const analysis& a) {
       const char axis = static_cast<char>('X' + (j - 1));
       char sum[32];
       std::snprintf(sum, sizeof sum, "%.6g", resultant);
-      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis + ", but the loads along " +
-                                axis + " add up to " + sum +
+      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis +
+                                ", but the loads along " + axis + " add up to " + sum +
                                 " (the membrane would move away without limit); add supports; no results written");
     }
   }
@@ -89,8 +89,8 @@ class NewtonProblemOf final : public NewtonProblem {
  public:
   NewtonProblemOf(analysis& a, Energy& energy, const TangentPattern& p) : a_(a), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
-  void tangent(const terms::Vector& x, std::vector<double>& values) override {
-    solver::tangent(a_, x, pattern_, true, values);
+  void tangent(const terms::Vector& x, bool clamp, std::vector<double>& values) override {
+    solver::tangent(a_, x, pattern_, clamp, values);
   }
 
  private:

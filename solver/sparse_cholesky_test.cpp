@@ -1,0 +1,85 @@
+// The factorization behind its interface: solves against closed forms, the
+// answer for a matrix that is not positive definite, and reuse of the
+// analysis for new values after such an answer.
+
+#include "solver/sparse_cholesky.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr double kTol = 1e-12;
+
+// The upper triangle of the n x n matrix with d on the diagonal and -1 next
+// to it (a chain of springs, fixed at both ends when d = 2).
+struct Tridiagonal {
+  std::vector<int> colptr;
+  std::vector<int> row;
+  std::vector<double> values(double d) const {
+    std::vector<double> v;
+    for (std::size_t j = 0; j + 1 < colptr.size(); ++j) {
+      if (j > 0) v.push_back(-1.0);
+      v.push_back(d);
+    }
+    return v;
+  }
+};
+
+Tridiagonal Chain(int n) {
+  Tridiagonal t;
+  t.colptr.push_back(0);
+  for (int j = 0; j < n; ++j) {
+    if (j > 0) t.row.push_back(j - 1);
+    t.row.push_back(j);
+    t.colptr.push_back(static_cast<int>(t.row.size()));
+  }
+  return t;
+}
+
+TEST(SparseCholesky, SolvesAChainOfSpringsUnderAUniformLoad) {
+  // -u(i-1) + 2 u(i) - u(i+1) = 1, u(0) = u(n+1) = 0: u(i) = i (n + 1 - i) / 2.
+  constexpr int n = 50;
+  const Tridiagonal t = Chain(n);
+  auto chol = solver::make_sparse_cholesky();
+  chol->analyse(n, t.colptr, t.row);
+  ASSERT_TRUE(chol->factorize(t.values(2.0)));
+  std::vector<double> u(n, 1.0);
+  chol->solve(u.data(), u.data());
+  for (int i = 1; i <= n; ++i) EXPECT_NEAR(u[static_cast<std::size_t>(i - 1)], 0.5 * i * (n + 1 - i), kTol * n * n);
+  EXPECT_GE(chol->factor_entries(), 2.0 * n - 1.0);
+}
+
+TEST(SparseCholesky, ReportsAnIndefiniteMatrixAndRecovers) {
+  constexpr int n = 20;
+  const Tridiagonal t = Chain(n);
+  auto chol = solver::make_sparse_cholesky();
+  chol->analyse(n, t.colptr, t.row);
+  // Diagonal 1.9 < 2 cos(pi / (n + 1)) * ... : the smallest eigenvalue
+  // 1.9 - 2 cos(pi / 21) is negative.
+  EXPECT_FALSE(chol->factorize(t.values(1.9)));
+  // Singular: the free chain (diagonal 2 with both ends loose would be; here
+  // a zero matrix).
+  EXPECT_FALSE(chol->factorize(std::vector<double>(t.row.size(), 0.0)));
+  // The same analysis takes positive definite values again.
+  ASSERT_TRUE(chol->factorize(t.values(3.0)));
+  std::vector<double> b(n, 0.0);
+  b[0] = 1.0;
+  std::vector<double> x(n);
+  chol->solve(b.data(), x.data());
+  // Residual of the first two rows.
+  EXPECT_NEAR(3.0 * x[0] - x[1], 1.0, kTol);
+  EXPECT_NEAR(-x[0] + 3.0 * x[1] - x[2], 0.0, kTol);
+}
+
+TEST(SparseCholesky, RefusesValuesOfAnotherPattern) {
+  const Tridiagonal t = Chain(5);
+  auto chol = solver::make_sparse_cholesky();
+  EXPECT_ANY_THROW(chol->factorize(t.values(2.0)));
+  chol->analyse(5, t.colptr, t.row);
+  EXPECT_ANY_THROW(chol->factorize(std::vector<double>(3, 1.0)));
+}
+
+}  // namespace

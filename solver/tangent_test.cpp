@@ -1,0 +1,273 @@
+// The element tangent and its assembly against central differences of the
+// gradient, for both strain laws, on irregular meshes and states.
+
+#include "solver/tangent.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "solver/kernel.h"
+#include "solver/model.h"
+#include "solver/model_testing.h"
+#include "solver/strain.h"
+#include "solver/tangent_pattern.h"
+
+namespace {
+
+using solver::analysis;
+
+constexpr double kStep = 1e-6;   // central difference step (displacements are O(0.1))
+constexpr double kTolFd = 2e-7;  // tangent against differences, relative to the largest entry
+constexpr double kTolExact = 1e-12;
+
+enum class Law { green, engineering };
+
+std::string LawName(Law law) { return law == Law::green ? "green" : "engineering"; }
+
+// An irregular mesh: a jittered grid of m x m cells in a tilted plane, each
+// cell cut along a random diagonal, every node free but the first three
+// (which fix the rigid motions), with random displacements of size
+// `amplitude` (stretched and compressed sides alike).
+analysis IrregularModel(unsigned seed, int m, double amplitude, terms::Vector& x) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> jitter(-0.3, 0.3);
+  std::vector<std::array<double, 3>> nodes;
+  for (int j = 0; j <= m; ++j) {
+    for (int i = 0; i <= m; ++i) {
+      const double px = i + jitter(rng);
+      const double py = j + jitter(rng);
+      nodes.push_back({px, py, 0.2 * px - 0.1 * py + 0.1 * jitter(rng)});
+    }
+  }
+  std::vector<std::array<int, 3>> elements;
+  std::bernoulli_distribution flip(0.5);
+  for (int j = 0; j < m; ++j) {
+    for (int i = 0; i < m; ++i) {
+      const int a = j * (m + 1) + i + 1;
+      const int b = a + 1;
+      const int c = a + m + 1;
+      const int d = c + 1;
+      if (flip(rng)) {
+        elements.push_back({a, b, d});
+        elements.push_back({a, d, c});
+      } else {
+        elements.push_back({a, b, c});
+        elements.push_back({b, d, c});
+      }
+    }
+  }
+  analysis a = solver::testing::make_model(nodes, elements, 1000.0, 0.3);
+  for (int axis = 1; axis <= 3; ++axis) solver::testing::constrain(a, 1, axis, 0.0);
+  solver::testing::constrain(a, 2, 2, 0.01);
+  solver::testing::constrain(a, 2, 3, -0.02);
+  solver::start(a);
+  std::uniform_real_distribution<double> u(-amplitude, amplitude);
+  x = terms::Vector(a.nfree);
+  for (int k = 1; k <= a.nfree; ++k) x(k) = u(rng);
+  return a;
+}
+
+template <class L>
+void ElementGradient(const solver::element& el, const double (&delta)[9], double (&g)[9]) {
+  solver::kernel::element_result<double> res;
+  solver::kernel::evaluate<L>(el, delta, res);
+  for (int q = 0; q < 9; ++q) g[q] = res.grad[q];
+}
+
+template <class L>
+void ElementTangent(const solver::element& el, const double (&delta)[9], bool clamp, double (&h)[81]) {
+  solver::element_tangent<L>(el, delta, clamp, h);
+}
+
+struct Case {
+  Law law;
+  unsigned seed;
+  double amplitude;
+};
+
+class ElementTangentTest : public ::testing::TestWithParam<Case> {};
+
+// Every element of the mesh: each column of the 9 x 9 tangent against the
+// central difference of the element gradient along that component.
+TEST_P(ElementTangentTest, MatchesCentralDifferencesOfTheGradient) {
+  const Case c = GetParam();
+  terms::Vector x;
+  analysis a = IrregularModel(c.seed, 4, c.amplitude, x);
+  std::vector<double> full;
+  solver::gather_full(a, x, full);
+  int compressed = 0;
+  for (int e = 1; e <= a.nelem; ++e) {
+    const solver::element& el = a.elem(e);
+    double delta[9];
+    for (std::size_t q = 0; q < 9; ++q)
+      delta[q] = full[static_cast<std::size_t>(a.stream[static_cast<std::size_t>(e - 1)].slot[q])];
+    double h[81];
+    if (c.law == Law::green) {
+      ElementTangent<solver::green_strain>(el, delta, false, h);
+    } else {
+      ElementTangent<solver::engineering_strain>(el, delta, false, h);
+    }
+    solver::kernel::element_result<double> res;
+    solver::kernel::evaluate<solver::green_strain>(el, delta, res);
+    if (res.n1 < 0.0 || res.n2 < 0.0 || res.n3 < 0.0) ++compressed;
+    double scale = 0.0;
+    for (const double v : h) scale = std::max(scale, std::fabs(v));
+    for (int q = 0; q < 9; ++q) {
+      double plus[9];
+      double minus[9];
+      std::copy(delta, delta + 9, plus);
+      std::copy(delta, delta + 9, minus);
+      plus[q] += kStep;
+      minus[q] -= kStep;
+      double gp[9];
+      double gm[9];
+      if (c.law == Law::green) {
+        ElementGradient<solver::green_strain>(el, plus, gp);
+        ElementGradient<solver::green_strain>(el, minus, gm);
+      } else {
+        ElementGradient<solver::engineering_strain>(el, plus, gp);
+        ElementGradient<solver::engineering_strain>(el, minus, gm);
+      }
+      for (int p = 0; p < 9; ++p) {
+        const double fd = (gp[p] - gm[p]) / (2.0 * kStep);
+        EXPECT_NEAR(h[9 * p + q], fd, kTolFd * scale) << "element " << e << " entry " << p << ", " << q;
+      }
+    }
+  }
+  // The random states must exercise the part from compressive side forces.
+  EXPECT_GT(compressed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(IrregularMeshes,
+                         ElementTangentTest,
+                         ::testing::Values(Case{Law::green, 1, 0.05},
+                                           Case{Law::green, 2, 0.3},
+                                           Case{Law::engineering, 1, 0.05},
+                                           Case{Law::engineering, 2, 0.3},
+                                           Case{Law::engineering, 3, 0.6}),
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                           return LawName(param.param.law) + "_seed" + std::to_string(param.param.seed);
+                         });
+
+// The assembled tangent over the free unknowns against central differences
+// of the whole objective's gradient: checks the pattern, the positions of
+// every element's entries and the dropping of prescribed components.
+class AssembledTangentTest : public ::testing::TestWithParam<Law> {};
+
+template <class L>
+void CheckAssembled() {
+  terms::Vector x;
+  analysis a = IrregularModel(7, 3, 0.1, x);
+  a.threads = 1;
+  const solver::TangentPattern p = solver::tangent_pattern(a);
+  std::vector<double> values;
+  solver::assemble_tangent<L>(a, x, p, false, values);
+  // Dense copy of the upper triangle.
+  const int n = a.nfree;
+  std::vector<double> dense(static_cast<std::size_t>(n * n), 0.0);
+  for (int j = 0; j < n; ++j) {
+    for (int k = p.colptr[static_cast<std::size_t>(j)]; k < p.colptr[static_cast<std::size_t>(j) + 1]; ++k) {
+      const int i = p.row[static_cast<std::size_t>(k)];
+      ASSERT_LE(i, j);
+      dense[static_cast<std::size_t>(i * n + j)] = values[static_cast<std::size_t>(k)];
+      dense[static_cast<std::size_t>(j * n + i)] = values[static_cast<std::size_t>(k)];
+    }
+  }
+  double scale = 0.0;
+  for (const double v : dense) scale = std::max(scale, std::fabs(v));
+  terms::Vector gp(n);
+  terms::Vector gm(n);
+  for (int j = 1; j <= n; ++j) {
+    terms::Vector xp = x;
+    terms::Vector xm = x;
+    xp(j) += kStep;
+    xm(j) -= kStep;
+    solver::kernel::objective_with<L>(a, n, xp, gp);
+    solver::kernel::objective_with<L>(a, n, xm, gm);
+    for (int i = 1; i <= n; ++i) {
+      const double fd = (gp(i) - gm(i)) / (2.0 * kStep);
+      EXPECT_NEAR(dense[static_cast<std::size_t>((i - 1) * n + (j - 1))], fd, kTolFd * scale) << i << ", " << j;
+    }
+  }
+}
+
+TEST_P(AssembledTangentTest, MatchesCentralDifferencesOfTheObjective) {
+  if (GetParam() == Law::green) {
+    CheckAssembled<solver::green_strain>();
+  } else {
+    CheckAssembled<solver::engineering_strain>();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLaws,
+                         AssembledTangentTest,
+                         ::testing::Values(Law::green, Law::engineering),
+                         [](const ::testing::TestParamInfo<Law>& param) { return LawName(param.param); });
+
+// Clamping drops only compressive side forces: it leaves a stretched state's
+// tangent as it is and adds a positive semi-definite matrix otherwise (the
+// dropped part, -A n_k d2e_k with n_k < 0, and d2e_k is positive
+// semi-definite for both laws).
+TEST(ClampedTangent, EqualsTheExactOneUnderTension) {
+  terms::Vector x;
+  analysis a = IrregularModel(5, 2, 0.0, x);
+  solver::element el = a.elem(1);
+  // Uniform stretch by 10%: every side in tension.
+  double delta[9];
+  for (std::size_t v = 0; v < 3; ++v) {
+    const int node = el.node[v];
+    delta[3 * v] = 0.1 * a.coordx(node);
+    delta[3 * v + 1] = 0.1 * a.coordy(node);
+    delta[3 * v + 2] = 0.1 * a.coordz(node);
+  }
+  double exact[81];
+  double clamped[81];
+  solver::element_tangent<solver::engineering_strain>(el, delta, false, exact);
+  solver::element_tangent<solver::engineering_strain>(el, delta, true, clamped);
+  for (int k = 0; k < 81; ++k) EXPECT_EQ(exact[k], clamped[k]) << k;
+}
+
+TEST(ClampedTangent, AddsAPositiveSemiDefinitePartUnderCompression) {
+  terms::Vector x;
+  analysis a = IrregularModel(5, 2, 0.0, x);
+  const solver::element el = a.elem(1);
+  double delta[9];
+  for (std::size_t v = 0; v < 3; ++v) {
+    const int node = el.node[v];
+    delta[3 * v] = -0.1 * a.coordx(node);
+    delta[3 * v + 1] = -0.1 * a.coordy(node);
+    delta[3 * v + 2] = -0.1 * a.coordz(node);
+  }
+  for (const bool green : {true, false}) {
+    double exact[81];
+    double clamped[81];
+    if (green) {
+      solver::element_tangent<solver::green_strain>(el, delta, false, exact);
+      solver::element_tangent<solver::green_strain>(el, delta, true, clamped);
+    } else {
+      solver::element_tangent<solver::engineering_strain>(el, delta, false, exact);
+      solver::element_tangent<solver::engineering_strain>(el, delta, true, clamped);
+    }
+    std::mt19937 rng(11);
+    std::normal_distribution<double> normal;
+    double largest = 0.0;
+    for (int trial = 0; trial < 200; ++trial) {
+      double v[9];
+      for (double& c : v) c = normal(rng);
+      double quad = 0.0;
+      for (int p = 0; p < 9; ++p) {
+        for (int q = 0; q < 9; ++q) quad += v[p] * (clamped[9 * p + q] - exact[9 * p + q]) * v[q];
+      }
+      EXPECT_GE(quad, -kTolExact) << (green ? "green" : "engineering");
+      largest = std::max(largest, quad);
+    }
+    EXPECT_GT(largest, 0.0) << "nothing was clamped";
+  }
+}
+
+}  // namespace
