@@ -29,6 +29,10 @@ displacements of 1e11 and gives up). The steps therefore are:
      remain) and the pressure applied;
   3. the temperature returned to zero with the pressure held, which takes the
      tension away again.
+Steps 2 and 3 start with the whole step as one increment, which ccx cuts
+back when an increment does not converge: at n = 24 that took 3 increments
+and 20 iterations in 25 s, against 7 increments, 31 iterations and 36 s
+when starting with a quarter and a half of the steps.
 The end of step 3 is the equilibrium of the model itself (no temperature,
 the model's supports and pressure), which is what velora solves; only the
 path to it differs.
@@ -57,10 +61,12 @@ def model_has_uniform_pressure(model):
     return len(p) > 0 and bool((p == p[0]).all())
 
 
-def write_ccx_input(model, path, centre, thickness=1.0, tight=False):
+def write_ccx_input(model, path, centre, thickness=1.0, tight=False, increments=(1.0, 1.0)):
     """Writes the CalculiX input of a velora model (compare.read_model's
     dictionary) to path; the centre node's displacements are printed to the
-    .dat file at the end of every increment."""
+    .dat file at the end of every increment of the last step. increments:
+    the first increment of steps 2 and 3, as a fraction of the step (ccx
+    then adapts it)."""
     coord, elem, fixed, displ = model["coord"], model["elem"], model["fixed"], model["displ"]
     if abs(model["density"]) > 0 or abs(model["action"]).max(initial=0.0) > 0:
         raise ValueError("only models loaded by pressure alone are written (no self-weight, no nodal forces)")
@@ -115,7 +121,7 @@ def write_ccx_input(model, path, centre, thickness=1.0, tight=False):
     # Step 2: the hold across the plane released, the pressure applied.
     out.append("*STEP, NLGEOM, INC=1000")
     out.append("*STATIC")
-    out.append("0.25, 1.0, 1e-6, 1.0")
+    out.append("%.17g, 1.0, 1e-6, 1.0" % increments[0])
     out.extend(controls)
     out.append("*BOUNDARY, OP=NEW")
     out.extend(supports)
@@ -131,7 +137,7 @@ def write_ccx_input(model, path, centre, thickness=1.0, tight=False):
     # Step 3: the tension taken away; the pressure stays.
     out.append("*STEP, NLGEOM, INC=1000")
     out.append("*STATIC")
-    out.append("0.5, 1.0, 1e-6, 1.0")
+    out.append("%.17g, 1.0, 1e-6, 1.0" % increments[1])
     out.extend(controls)
     out.append("*TEMPERATURE")
     out.append("NALL, 0.0")
