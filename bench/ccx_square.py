@@ -8,7 +8,7 @@ python3-numpy (the model reader is compare.py's). GNU time (/usr/bin/time)
 gives the peak memory. Installs nothing.
 
 Usage: /usr/bin/python3 bench/ccx_square.py --build build/release [--sizes 32 64]
-       [--thickness 1] [--tight] [--keep DIR]
+       [--thickness 1 ...] [--tight] [--keep DIR]
 
 The CalculiX model is the one in velora's "input.txt", read from the file:
 the same nodes and triangles (M3D3 membranes, the node order kept, so the
@@ -126,9 +126,11 @@ def write_ccx_input(model, path, centre, thickness=1.0, tight=False, increments=
     out.append("*BOUNDARY, OP=NEW")
     out.extend(supports)
     out.append("*DLOAD")
-    # ccx's membrane pressure label is P2 (the face on the side of the normal,
-    # node order by the right hand); its sign is fixed against velora's by
-    # the test in ccx_square_test.py.
+    # ccx expands a membrane into a volume element of the given thickness and
+    # loads its face on the side of the normal (node order by the right
+    # hand; the labels P1 and P2 give the same load). A positive pressure
+    # pushes along the normal, as velora's does; scripts_test.py holds the
+    # sign against velora's.
     if model_has_uniform_pressure(model):
         out.append("EALL, P2, %.17g" % model["pressure"][0])
     else:
@@ -215,7 +217,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build/release", help="build folder with square/ and solver/")
     ap.add_argument("--sizes", type=int, nargs="+", default=[32, 64])
-    ap.add_argument("--thickness", type=float, default=1.0)
+    ap.add_argument("--thickness", type=float, nargs="+", default=[1.0], help="one ccx run per thickness")
     ap.add_argument("--tight", action="store_true", help="tighten ccx's convergence test")
     ap.add_argument("--tolerance", type=float, default=2e-4, help="largest relative difference accepted")
     ap.add_argument("--keep", help="work in this folder (kept) instead of a temporary one")
@@ -228,8 +230,8 @@ def main():
             sys.exit("missing %s: build the release programs first" % p)
 
     failures = 0
-    print("%5s %8s | %10s %10s | %10s %10s %6s %6s | %12s %12s %10s" % (
-        "n", "elements", "velora1 s", "ccx s", "velora KB", "ccx KB", "incr", "iters",
+    print("%5s %8s %9s | %10s %10s | %10s %10s %6s %6s | %12s %12s %10s" % (
+        "n", "elements", "thickness", "velora1 s", "ccx s", "velora KB", "ccx KB", "incr", "iters",
         "w velora1", "w ccx", "relative"))
     with tempfile.TemporaryDirectory() as tmp:
         root = os.path.abspath(args.keep) if args.keep else tmp
@@ -241,13 +243,16 @@ def main():
             centre = compare.centre_node(n)
             tv, pv = compare.run_timed(velora1, d)
             wv = compare.deflection_from_report(os.path.join(d, "output.txt"), centre)
-            tc, pc, inc, its, wc = solve_with_ccx(os.path.join(d, "input.txt"), d, centre, args.thickness,
-                                                  args.tight)
-            rel = (wc - wv) / abs(wv)
-            flag = "" if abs(rel) <= args.tolerance else "  DIFFERS"
-            failures += bool(flag)
-            print("%5d %8d | %10.3f %10.3f | %10d %10s %6d %6d | %12.8f %12.8f %+10.2e%s" % (
-                n, 4 * n * n, tv, tc, pv, pc if pc is not None else "-", inc, its, wv, wc, rel, flag), flush=True)
+            for t in args.thickness:
+                c = os.path.join(d, "ccx_t%g" % t)
+                os.makedirs(c, exist_ok=True)
+                tc, pc, inc, its, wc = solve_with_ccx(os.path.join(d, "input.txt"), c, centre, t, args.tight)
+                rel = (wc - wv) / abs(wv)
+                flag = "" if abs(rel) <= args.tolerance else "  DIFFERS"
+                failures += bool(flag)
+                print("%5d %8d %9g | %10.3f %10.3f | %10d %10s %6d %6d | %12.8f %12.8f %+10.2e%s" % (
+                    n, 4 * n * n, t, tv, tc, pv, pc if pc is not None else "-", inc, its, wv, wc, rel, flag),
+                    flush=True)
     return 1 if failures else 0
 
 
