@@ -1,16 +1,19 @@
-# Finds CHOLMOD (SuiteSparse) and defines the imported target CHOLMOD::CHOLMOD.
-# Debian: libsuitesparse-dev, header suitesparse/cholmod.h. The factorization's
-# dense kernels come from whichever BLAS the system links libcholmod with
-# (on Debian the libblas.so.3 alternative: OpenBLAS when installed).
+# Finds CHOLMOD (SuiteSparse; Debian: libsuitesparse-dev, header
+# suitesparse/cholmod.h) and defines CHOLMOD::headers, its headers alone: the
+# solver loads the library itself when the Newton method first factorizes
+# (solver/sparse_cholesky.cpp), so that its BLAS and that BLAS's threads
+# are not part of a run that never factorizes. The library must be there
+# all the same. The factorization's dense kernels come from whichever BLAS
+# libcholmod is linked with: on Debian the libblas.so.3 alternative
+# (OpenBLAS when installed).
 find_path(CHOLMOD_INCLUDE_DIR NAMES suitesparse/cholmod.h)
 find_library(CHOLMOD_LIBRARY NAMES cholmod)
-find_library(SUITESPARSECONFIG_LIBRARY NAMES suitesparseconfig)
 include(FindPackageHandleStandardArgs)
-find_package_handle_standard_args(CHOLMOD REQUIRED_VARS CHOLMOD_LIBRARY SUITESPARSECONFIG_LIBRARY CHOLMOD_INCLUDE_DIR)
-if(CHOLMOD_FOUND AND NOT TARGET CHOLMOD::CHOLMOD)
-  add_library(CHOLMOD::CHOLMOD INTERFACE IMPORTED)
-  set_target_properties(CHOLMOD::CHOLMOD PROPERTIES
+find_package_handle_standard_args(CHOLMOD REQUIRED_VARS CHOLMOD_LIBRARY CHOLMOD_INCLUDE_DIR)
+if(CHOLMOD_FOUND AND NOT TARGET CHOLMOD::headers)
+  add_library(CHOLMOD::headers INTERFACE IMPORTED)
+  set_target_properties(CHOLMOD::headers PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${CHOLMOD_INCLUDE_DIR}"
-    INTERFACE_LINK_LIBRARIES "${CHOLMOD_LIBRARY};${SUITESPARSECONFIG_LIBRARY}")
+    INTERFACE_LINK_LIBRARIES "${CMAKE_DL_LIBS}")
 endif()
-mark_as_advanced(CHOLMOD_INCLUDE_DIR CHOLMOD_LIBRARY SUITESPARSECONFIG_LIBRARY)
+mark_as_advanced(CHOLMOD_INCLUDE_DIR CHOLMOD_LIBRARY)

@@ -3,6 +3,7 @@
 #include "fuzz/entry.h"
 #include "platform/text_reader.h"
 #include "solver/analysis.h"
+#include "solver/law.h"
 #include "solver/model.h"
 
 namespace robust {
@@ -13,7 +14,7 @@ void model_entry(const std::uint8_t* data, std::size_t size) {
   solver::input(a, reader);
   solver::start(a);
   solver::setforce(a);
-  a.energy = solver::objective(a, a.nfree, a.u, a.g);
+  a.energy = (*solver::green_law().evaluator(a, {}))(a.nfree, a.u, a.g);
 }
 
 }  // namespace robust

@@ -15,6 +15,7 @@
 #include "platform/failure.h"
 #include "platform/text_reader.h"
 #include "solver/model.h"
+#include "solver/model_testing.h"
 #include "square/square.h"
 
 namespace {
@@ -263,7 +264,7 @@ TEST(HostileModels, EveryComponentConstrained) {
   solver::analysis a = set_up(text);
   EXPECT_EQ(a.nfree, 0);
   solver::setforce(a);
-  const double energy = solver::objective(a, a.nfree, a.u, a.g);
+  const double energy = solver::testing::objective(a, a.nfree, a.u, a.g);
   EXPECT_TRUE(std::isfinite(energy));
   EXPECT_GT(energy, 0.0);  // node 2 is pulled 0.1 along X
 }

@@ -26,12 +26,12 @@ case "$target" in
   model)
     define=ROBUST_TARGET_MODEL
     # The solver's model steps with the Green law: every source of solver/
-    # but the programs' main, the driver and the result writers (which the
+    # but the programs' mains, the driver and the result writers (which the
     # entry does not reach), the other law, tests and benchmarks.
     sources=("$root/fuzz/entry_model.cpp")
     for f in "$root"/solver/*.cpp; do
       case "$(basename "$f")" in
-        main.cpp | solver.cpp | output.cpp | autocad.cpp | law_engineering.cpp | *_test.cpp | *_benchmark.cpp) ;;
+        velora1.cpp | velora2.cpp | solver.cpp | output.cpp | autocad.cpp | law_engineering.cpp | *_test.cpp | *_benchmark.cpp) ;;
         *) sources+=("$f") ;;
       esac
     done

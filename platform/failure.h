@@ -54,7 +54,9 @@ void report_failure(const std::string& full_name, const std::string& message);
 
 // Runs a program body and turns every failure (and exhausted storage, whose
 // full name is STORAGE_ERROR) into the report and exit status 1. Returns the
-// program's exit status.
+// program's exit status. Any other exception that reaches here is a fault
+// of the program, not of its input; it is reported as PROGRAM_ERROR with
+// the same exit status, so that a program never aborts without a report.
 template <class Body>
 int run_program(Body&& body) {
   try {
@@ -64,6 +66,10 @@ int run_program(Body&& body) {
     report_failure(f.full_name(), f.message());
   } catch (const std::bad_alloc&) {
     report_failure("STORAGE_ERROR", "not enough memory for the model's tables");
+  } catch (const std::exception& e) {
+    report_failure("PROGRAM_ERROR", e.what());
+  } catch (...) {
+    report_failure("PROGRAM_ERROR", "an exception of unknown type");
   }
   return 1;
 }

@@ -8,17 +8,15 @@
 //   force again by every setforce, g by every objective, u and g by the
 //         minimiser, 24-27 by the main procedure.
 // After start the shape of the state (counts, index ranges, element
-// reference quantities, dof) is fixed for the rest of the run.
+// reference quantities, dof) is fixed for the rest of the run. The state is
+// the model's alone: what evaluating its energy needs beyond it (workspaces,
+// threads) belongs to the energy evaluator (solver/evaluator.h).
 
 #include <array>
-#include <memory>
-#include <vector>
 
 #include "terms/terms.h"
 
 namespace solver {
-
-class pool;  // solver/pool.h
 
 // One triangle. Side k lies opposite vertex k: side 1 runs from vertex 2 to
 // vertex 3, side 2 from vertex 3 to vertex 1, side 3 from vertex 1 to 2.
@@ -30,17 +28,6 @@ struct element {
   std::array<int, 3> node{};                       // node numbers of vertices 1, 2, 3
   std::array<std::array<double, 3>, 3> dir{};      // dir[k][j]: unit vector of side k+1, axis X, Y, Z
   std::array<std::array<double, 3>, 3> stiff{};    // side-strain stiffness, row by row, symmetric
-};
-
-// The slots of an element's nine displacement components, the part of the
-// energy routine's input that the element record does not hold (the kernel
-// reads the reference quantities from the record itself). A slot is the
-// component's degree-of-freedom number minus one, an index into the
-// full-length workspaces of the analysis (below), which hold the unknowns
-// at slots 0..nfree-1 and the prescribed displacements after them, so the
-// kernel gathers without asking which kind a component is. 36 bytes.
-struct element_stream {
-  std::array<int, 9> slot{};  // vertex 1 X, Y, Z, vertex 2 ..., vertex 3 ...
 };
 
 struct analysis {
@@ -76,35 +63,6 @@ struct analysis {
   int minor = 0;                 // 25 minor iterations of the last minimiser call
   double energy = 0.0;           // 26 total potential energy at u
   double residue = 0.0;          // 27 allowable maximum residue
-
-  // Working storage of the energy routine, laid out by start; not part of
-  // the model. Fixed in size after start like the tables above, except
-  // gfull, which only the one-thread evaluation uses and which its first
-  // call makes (a parallel evaluation starts the gradient in g itself).
-  std::vector<element_stream> stream;  // 1 entry per element, in element order
-  std::vector<double> xfull;           // 3 * nnode: unknowns, then prescribed displacements, by dof number
-  std::vector<double> gfull;           // 3 * nnode or empty: gradient accumulator, same numbering
-
-  // Parallel evaluation. The elements are cut into as many contiguous parts
-  // as there are threads. Each unknown is owned by the first part whose
-  // elements touch it: that part adds its terms straight into g, in element
-  // order; a later part keeps its terms for the unknown in a list of its
-  // own, and those lists are added afterwards, part by part, in element
-  // order. Every sum thus keeps the order of the one-thread pass and the
-  // results do not depend on the thread count. Likewise the first part adds
-  // its energies into f and the others store theirs for a serial sum. All
-  // this is laid out by the first evaluation that runs in parallel.
-  struct deferred_term {
-    int unknown;  // 0-based
-    double value;
-  };
-  unsigned threads = 0;                 // parts of an evaluation; 0: the hardware's thread count
-  int parallel_from = 4096;             // fewest elements worth more than one thread
-  std::vector<int> part_element;        // part boundaries (elements, even), parts + 1 entries
-  std::vector<unsigned char> owner;     // nfree: the part that owns each unknown
-  std::vector<double> energies;         // nelem: strain energies of the elements past the first part
-  std::vector<std::vector<deferred_term>> deferred;  // per part: its terms for unknowns it does not own
-  std::shared_ptr<pool> workers;  // started once, shared by copies of the state
 };
 
 }  // namespace solver

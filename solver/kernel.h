@@ -1,46 +1,23 @@
 #pragma once
-// The element energy kernel and the objective loop, written once for both
-// material laws. Each program's law source supplies a strain policy and
-// instantiates cstobj_with and objective_with with it, so the two programs
-// share every line of arithmetic except the side strain itself:
-//
-//   struct Law {
-//     // From s = lambda^2 (squared stretch of a side) and the side's
-//     // reference length: returns the side strain and sets q such that the
-//     // strain's derivative vector is b = a / q, a being the current side
-//     // vector divided by the reference length. T is double or pair (two
-//     // elements at once, lane by lane); square roots through root().
-//     template <class T> static T strain(T s, T length, T& q);
-//   };
+// The element energy kernel and its loops, written once for both material
+// laws. Each law's library instantiates cstobj_with and LawEvaluator with
+// its strain policy (solver/strain.h), so the two laws share every line of
+// arithmetic except the side strain itself.
 //
 // Every sum below keeps one fixed order, the one the reference results were
 // computed with; the minimiser turns a last-bit difference into a different
 // iteration count, so no term may be regrouped.
 
 #include <array>
-#include <cmath>
 #include <cstddef>
-#include <cstring>
-#include <string>
 
-#include "platform/failure.h"
 #include "solver/analysis.h"
+#include "solver/evaluator.h"
+#include "solver/lanes.h"
 #include "solver/model.h"
-#include "solver/pool.h"
 #include "terms/terms.h"
 
 namespace solver::kernel {
-
-// Two doubles side by side, one per element: the pair kernel below runs
-// the scalar arithmetic on two elements at once. Every operation acts on
-// each lane as the scalar operation would (IEEE, no contraction), so each
-// lane's result is bit for bit the scalar result; the pairing only halves
-// the number of division and square-root instructions, which bound the
-// kernel.
-using pair = double __attribute__((vector_size(16)));
-
-inline double root(double s) { return std::sqrt(s); }
-inline pair root(pair s) { return __builtin_ia32_sqrtpd(s); }
 
 // Side stresses, strain energy and energy gradient of one element (T =
 // double) or of two (T = pair).
@@ -155,14 +132,14 @@ inline void prefetch_pair(const element *records, std::size_t e, std::size_t cou
 // a few pairs ahead prefetched (last: one past the run's last element).
 template <class Law>
 [[gnu::always_inline]] inline void evaluate_pair(const element *records,
-                                                 const element_stream *stream,
+                                                 const element_slots *slots,
                                                  const double *xf,
                                                  std::size_t e,
                                                  std::size_t last,
                                                  element_result<pair> &res) {
   prefetch_pair(records, e, last);
-  const std::array<int, 9> &s0 = stream[e].slot;
-  const std::array<int, 9> &s1 = stream[e + 1].slot;
+  const std::array<int, 9> &s0 = slots[e];
+  const std::array<int, 9> &s1 = slots[e + 1];
   pair delta[9];
   for (std::size_t q = 0; q < 9; ++q) {
     delta[q] = pair{xf[static_cast<std::size_t>(s0[q])], xf[static_cast<std::size_t>(s1[q])]};
@@ -173,171 +150,107 @@ template <class Law>
 // Element e alone (the last of an odd number).
 template <class Law>
 inline void evaluate_one(const element *records,
-                         const element_stream *stream,
+                         const element_slots *slots,
                          const double *xf,
                          std::size_t e,
                          element_result<double> &res) {
-  const std::array<int, 9> &s = stream[e].slot;
+  const std::array<int, 9> &s = slots[e];
   double delta[9];
   for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
   evaluate<Law>(records[e], delta, res);
 }
 
-// One part of a parallel evaluation: the elements of part t, their energies
-// and gradient terms handed on in element, vertex and axis order. Part 0
-// adds its energies to *f; the others store theirs in a.energies. A term
-// for an unknown this part owns goes straight into g, any other into the
-// part's deferred list; terms of prescribed components are dropped.
+// The element loops of the energy for the law's strain policy.
 template <class Law>
-void element_part(analysis &a, const double *xf, std::size_t t, int n, double *g, double *f) {
-  const element *records = a.elem.data();  // element e + 1 at records[e]
-  const element_stream *stream = a.stream.data();
-  const unsigned char *owner = a.owner.data();
-  const unsigned char self = static_cast<unsigned char>(t);
-  analysis::deferred_term *deferred = a.deferred[t].data();
-  double *energies = a.energies.data();
-  const std::size_t begin = static_cast<std::size_t>(a.part_element[t]);
-  const std::size_t end = static_cast<std::size_t>(a.part_element[t + 1]);
-  double sum = t == 0 ? *f : 0.0;
-  auto hand_on = [&](std::size_t e, double energy, const std::array<int, 9> &s, const double *grad) {
-    if (t == 0) {
-      sum = sum + energy;
-    } else {
-      energies[e] = energy;
-    }
-    for (std::size_t q = 0; q < 9; ++q) {
-      const int k = s[q];
-      if (k >= n) continue;
-      if (owner[k] == self) {
-        g[k] = g[k] + grad[q];
-      } else {
-        *deferred++ = {k, grad[q]};
+class LawEvaluator final : public EnergyEvaluator {
+ public:
+  LawEvaluator(const analysis& a, const EvaluationOptions& options) : EnergyEvaluator(a, options) {}
+
+ private:
+  // Elements two at a time; each pair's contributions are added element by
+  // element, so the sums keep element order.
+  double serial_elements(const double* xf, double* gf, double f) const override {
+    const element* records = a_.elem.data();  // element e + 1 at records[e]
+    const element_slots* slots = slots_.data();
+    const std::size_t count = slots_.size();
+    std::size_t e = 0;
+    for (; e + 1 < count; e += 2) {
+      element_result<pair> res;
+      evaluate_pair<Law>(records, slots, xf, e, count, res);
+      f = f + res.energy[0];
+      for (std::size_t q = 0; q < 9; ++q) {
+        double& gq = gf[static_cast<std::size_t>(slots[e][q])];
+        gq = gq + res.grad[q][0];
+      }
+      f = f + res.energy[1];
+      for (std::size_t q = 0; q < 9; ++q) {
+        double& gq = gf[static_cast<std::size_t>(slots[e + 1][q])];
+        gq = gq + res.grad[q][1];
       }
     }
-  };
-  std::size_t e = begin;
-  for (; e + 1 < end; e += 2) {
-    const std::array<int, 9> &s0 = stream[e].slot;
-    const std::array<int, 9> &s1 = stream[e + 1].slot;
-    element_result<pair> res;
-    evaluate_pair<Law>(records, stream, xf, e, end, res);
-    double g0[9];
-    double g1[9];
-    for (std::size_t q = 0; q < 9; ++q) {
-      g0[q] = res.grad[q][0];
-      g1[q] = res.grad[q][1];
-    }
-    hand_on(e, res.energy[0], s0, g0);
-    hand_on(e + 1, res.energy[1], s1, g1);
-  }
-  if (e < end) {
-    const std::array<int, 9> &s = stream[e].slot;
-    element_result<double> res;
-    evaluate_one<Law>(records, stream, xf, e, res);
-    hand_on(e, res.energy, s, res.grad);
-  }
-  if (t == 0) *f = sum;
-}
-
-// objective: total potential energy at x (1..n) and its gradient into g.
-//
-// One pass over the node table puts x and the prescribed displacements into
-// the full-length workspace by dof number and starts the gradient at -force
-// (f takes the load potential in node and axis order); the elements are
-// then visited in order, each one's nine displacements gathered by its
-// slots and its reference quantities read from its record, and energy and
-// gradient are added in element, vertex and axis order.
-template <class Law>
-double objective_with(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
-  const std::size_t entries = 3 * static_cast<std::size_t>(a.nnode);
-  if (n != a.nfree || x.size() < n || g.size() < n || a.xfull.size() != entries ||
-      a.stream.size() != static_cast<std::size_t>(a.nelem) || a.elem.size() != a.nelem) {
-    throw platform::RangeError("objective called with " + std::to_string(n) + " unknowns (vectors of " +
-                               std::to_string(x.size()) + " and " + std::to_string(g.size()) +
-                               ") on a model set up for " + std::to_string(a.nfree));
-  }
-  const bool parallel = prepare_parallel(a);
-  // The one-thread path adds every term into the full-length gradient
-  // workspace, whose constrained slots collect terms nobody reads; that
-  // spares the kernel a branch per component. The parallel path starts
-  // each unknown's gradient in g and needs no such workspace.
-  if (!parallel && a.gfull.size() != entries) a.gfull.assign(entries, 0.0);
-  const int *dof = a.dof.data();
-  const double *force = a.force.data();
-  const double *displ = a.displ.data();
-  const double *xp = x.data();
-  double *xf = a.xfull.data();
-  double *gf = parallel ? g.data() : a.gfull.data();
-
-  double f = 0.0;
-  for (std::size_t i = 0; i < entries; ++i) {  // node by node, axis by axis
-    const int k = dof[i];
-    const std::size_t slot = static_cast<std::size_t>(k - 1);
-    if (k <= n) {
-      const double xk = xp[slot];  // read before g is written: x and g may be one vector
-      f = f - force[i] * xk;
-      xf[slot] = xk;
-      gf[slot] = -force[i];
-    } else {
-      if (!parallel) gf[slot] = 0.0;
-      xf[slot] = displ[i];
-    }
-  }
-
-  if (parallel) {
-    // The parts run side by side; part 0 extends f and every part writes
-    // only the unknowns it owns. Then, in part order, the energies and the
-    // deferred terms of the later parts follow, element by element.
-    auto compute = [&a, xf, n, gf, &f](std::size_t t) { element_part<Law>(a, xf, t, n, gf, &f); };
-    const std::size_t parts = a.part_element.size() - 1;
-    a.workers->run(parts, compute);
-    const double *energies = a.energies.data();
-    const std::size_t count = static_cast<std::size_t>(a.nelem);
-    for (std::size_t e = static_cast<std::size_t>(a.part_element[1]); e < count; ++e) f = f + energies[e];
-    for (std::size_t t = 1; t < parts; ++t) {
-      for (const analysis::deferred_term &d : a.deferred[t]) {
-        double &gk = gf[static_cast<std::size_t>(d.unknown)];
-        gk = gk + d.value;
+    if (e < count) {  // the last one of an odd number
+      element_result<double> res;
+      evaluate_one<Law>(records, slots, xf, e, res);
+      f = f + res.energy;
+      for (std::size_t q = 0; q < 9; ++q) {
+        double& gq = gf[static_cast<std::size_t>(slots[e][q])];
+        gq = gq + res.grad[q];
       }
     }
     return f;
   }
 
-  // Elements two at a time; each pair's contributions are added element
-  // by element, so the sums keep element order.
-  const element *records = a.elem.data();  // element e + 1 at records[e]
-  const element_stream *stream = a.stream.data();
-  const std::size_t count = a.stream.size();
-  std::size_t e = 0;
-  for (; e + 1 < count; e += 2) {
-    const std::array<int, 9> &s0 = stream[e].slot;
-    const std::array<int, 9> &s1 = stream[e + 1].slot;
-    element_result<pair> res;
-    evaluate_pair<Law>(records, stream, xf, e, count, res);
-    f = f + res.energy[0];
-    for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(s0[q])];
-      gq = gq + res.grad[q][0];
+  // One part of a parallel pass: the elements of part t, their energies and
+  // gradient terms handed on in element, vertex and axis order. Part 0 adds
+  // its energies to *f; the others store theirs. A term for an unknown this
+  // part owns goes straight into g, any other into the part's deferred
+  // list; terms of prescribed components are dropped.
+  void part_elements(std::size_t t, const double* xf, int n, double* g, double* f) override {
+    const element* records = a_.elem.data();
+    const element_slots* slots = slots_.data();
+    const unsigned char* owner = owner_.data();
+    const unsigned char self = static_cast<unsigned char>(t);
+    deferred_term* deferred = deferred_[t].data();
+    double* energies = energies_.data();
+    const std::size_t begin = static_cast<std::size_t>(part_element_[t]);
+    const std::size_t end = static_cast<std::size_t>(part_element_[t + 1]);
+    double sum = t == 0 ? *f : 0.0;
+    auto hand_on = [&](std::size_t e, double energy, const element_slots& s, const double* grad) {
+      if (t == 0) {
+        sum = sum + energy;
+      } else {
+        energies[e] = energy;
+      }
+      for (std::size_t q = 0; q < 9; ++q) {
+        const int k = s[q];
+        if (k >= n) continue;
+        if (owner[k] == self) {
+          g[k] = g[k] + grad[q];
+        } else {
+          *deferred++ = {k, grad[q]};
+        }
+      }
+    };
+    std::size_t e = begin;
+    for (; e + 1 < end; e += 2) {
+      element_result<pair> res;
+      evaluate_pair<Law>(records, slots, xf, e, end, res);
+      double g0[9];
+      double g1[9];
+      for (std::size_t q = 0; q < 9; ++q) {
+        g0[q] = res.grad[q][0];
+        g1[q] = res.grad[q][1];
+      }
+      hand_on(e, res.energy[0], slots[e], g0);
+      hand_on(e + 1, res.energy[1], slots[e + 1], g1);
     }
-    f = f + res.energy[1];
-    for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(s1[q])];
-      gq = gq + res.grad[q][1];
+    if (e < end) {
+      element_result<double> res;
+      evaluate_one<Law>(records, slots, xf, e, res);
+      hand_on(e, res.energy, slots[e], res.grad);
     }
+    if (t == 0) *f = sum;
   }
-  if (e < count) {  // the last one of an odd number
-    const std::array<int, 9> &s = stream[e].slot;
-    element_result<double> res;
-    evaluate_one<Law>(records, stream, xf, e, res);
-    f = f + res.energy;
-    for (std::size_t q = 0; q < 9; ++q) {
-      double &gq = gf[static_cast<std::size_t>(s[q])];
-      gq = gq + res.grad[q];
-    }
-  }
-
-  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
-  return f;
-}
+};
 
 }  // namespace solver::kernel

@@ -1,27 +1,45 @@
-// Material law of velora1: the Green strain of each element side,
-// (lambda^2 - 1) / 2, which makes the element a Saint Venant-Kirchhoff
-// membrane. The strain is a polynomial of the displacements, so no square
-// root is needed: with s = lambda^2 the strain is 0.5 * (s - 1) and its
-// derivative vector b = a / length.
+// Material law of velora1: the Green strain of each element side, which
+// makes the element a Saint Venant-Kirchhoff membrane.
 
 #include "solver/kernel.h"
+#include "solver/law.h"
 #include "solver/strain.h"
 #include "solver/tangent.h"
-#include "solver/model.h"
 
 namespace solver {
 
-element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
-  return kernel::cstobj_with<green_strain>(a, e, x, grad);
-}
+namespace {
 
-double objective(analysis &a, int n, const terms::Vector &x, terms::Vector &g) {
-  return kernel::objective_with<green_strain>(a, n, x, g);
-}
+class GreenLaw final : public MaterialLaw {
+ public:
+  const char* name() const override { return "green"; }
 
-void tangent(const analysis &a, const terms::Vector &x, const TangentPattern &p, bool clamp,
-             std::vector<double> &values) {
-  assemble_tangent<green_strain>(a, x, p, clamp, values);
+  element_state cstobj(const analysis& a,
+                       const element& e,
+                       const terms::Vector& x,
+                       std::array<double, 9>& grad) const override {
+    return kernel::cstobj_with<green_strain>(a, e, x, grad);
+  }
+
+  std::unique_ptr<EnergyEvaluator> evaluator(const analysis& a, const EvaluationOptions& options) const override {
+    return std::make_unique<kernel::LawEvaluator<green_strain>>(a, options);
+  }
+
+  void tangent(const analysis& a,
+               const std::vector<element_slots>& slots,
+               const terms::Vector& x,
+               const TangentPattern& p,
+               bool clamp,
+               std::vector<double>& values) const override {
+    assemble_tangent<green_strain>(a, slots, x, p, clamp, values);
+  }
+};
+
+}  // namespace
+
+const MaterialLaw& green_law() {
+  static const GreenLaw law;
+  return law;
 }
 
 }  // namespace solver

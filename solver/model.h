@@ -1,10 +1,9 @@
 #pragma once
 // The steps of a solver run that work on the model: reading it, setting it
-// up, the material law of one element, the total potential energy with its
-// gradient, and the nodal loads. Each works on the one analysis state.
+// up, and the nodal loads. Each works on the one analysis state. The
+// material laws and the energy are in solver/law.h and solver/evaluator.h.
 
 #include <array>
-#include <vector>
 
 #include "platform/text_reader.h"
 #include "solver/analysis.h"
@@ -33,23 +32,6 @@ struct element_state {
   double n3 = 0.0;
   double energy = 0.0;
 };
-
-// The material law of one element at unknowns x (1..nfree): side stresses,
-// strain energy, and in grad the gradient of the energy with respect to the
-// nine displacement components (vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex
-// 3 X, Y, Z). Defined by the program's material-law source.
-element_state cstobj(const analysis& a, const element& e, const terms::Vector& x,
-                     std::array<double, 9>& grad);
-
-// Total potential energy at x (1..n, n = nfree), gradient into g(1..n).
-double objective(analysis& a, int n, const terms::Vector& x, terms::Vector& g);
-
-// The tangent (second derivative) of the strain energy at x (1..nfree) on
-// the pattern p, with the compressive side forces left out when clamp is
-// set (solver/tangent.h). Defined by the program's material-law source.
-struct TangentPattern;
-void tangent(const analysis& a, const terms::Vector& x, const TangentPattern& p, bool clamp,
-             std::vector<double>& values);
 
 // Rebuilds force from the applied loads, the self-weight and the pressure
 // on the current shape (at the state's u).

@@ -37,7 +37,7 @@ struct Evaluation {
 // stresses through the (invertible) side stiffness by Cramer's rule.
 Evaluation evaluate(const analysis &a, const terms::Vector &x) {
   Evaluation r{};
-  r.state = solver::cstobj(a, a.elem(1), x, r.grad);
+  r.state = solver::testing::cstobj(a, a.elem(1), x, r.grad);
   const auto &k = a.elem(1).stiff;
   auto det = [](const std::array<std::array<double, 3>, 3> &m) {
     return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
@@ -201,7 +201,7 @@ TEST(Objective, GradientMatchesCentralDifferences) {
   ASSERT_EQ(n, 16);
   terms::Vector x = a.u;
   terms::Vector g(n);
-  const double f = solver::objective(a, n, x, g);
+  const double f = solver::testing::objective(a, n, x, g);
   EXPECT_TRUE(std::isfinite(f));
   terms::Vector scratch(n);
   const double h = 1e-6;
@@ -213,7 +213,7 @@ TEST(Objective, GradientMatchesCentralDifferences) {
     terms::Vector xm = x;
     xp(k) += h;
     xm(k) -= h;
-    const double fd = (solver::objective(a, n, xp, scratch) - solver::objective(a, n, xm, scratch)) / (2 * h);
+    const double fd = (solver::testing::objective(a, n, xp, scratch) - solver::testing::objective(a, n, xm, scratch)) / (2 * h);
     EXPECT_NEAR(g(k), fd, 1e-7 * largest) << "component " << k;
   }
 }
@@ -226,7 +226,7 @@ TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
     analysis a = irregular_mesh(elements);
     const int n = a.nfree;
     terms::Vector g(n, 123.0);  // content on entry must not matter
-    const double f = solver::objective(a, n, a.u, g);
+    const double f = solver::testing::objective(a, n, a.u, g);
 
     double expected_f = 0.0;
     terms::Vector expected_g(n);
@@ -241,7 +241,7 @@ TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
     }
     for (int e = 1; e <= a.nelem; ++e) {
       std::array<double, 9> grad{};
-      const solver::element_state st = solver::cstobj(a, a.elem(e), a.u, grad);
+      const solver::element_state st = solver::testing::cstobj(a, a.elem(e), a.u, grad);
       expected_f = expected_f + st.energy;
       for (std::size_t v = 0; v < 3; ++v) {
         for (int j = 1; j <= 3; ++j) {
@@ -255,7 +255,7 @@ TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
 
     // Again, into a gradient vector of other content: the same results.
     terms::Vector again(n, -7.0);
-    EXPECT_EQ(solver::objective(a, n, a.u, again), f);
+    EXPECT_EQ(solver::testing::objective(a, n, a.u, again), f);
     for (int k = 1; k <= n; ++k) EXPECT_EQ(again(k), g(k));
   }
 }
@@ -272,7 +272,7 @@ TEST(Objective, WithoutElementsIsTheLoadPotential) {
   x(a.dof(1, 1)) = 0.25;
   x(a.dof(2, 3)) = 0.5;
   terms::Vector g(a.nfree);
-  EXPECT_EQ(solver::objective(a, a.nfree, x, g), -(2.0 * 0.25) + 3.0 * 0.5);
+  EXPECT_EQ(solver::testing::objective(a, a.nfree, x, g), -(2.0 * 0.25) + 3.0 * 0.5);
   EXPECT_EQ(g(a.dof(1, 1)), -2.0);
   EXPECT_EQ(g(a.dof(2, 3)), 3.0);
   EXPECT_EQ(g(a.dof(1, 2)), 0.0);
@@ -284,7 +284,7 @@ TEST(Objective, IllustrativeModelAtTheStart) {
   solver::input(a, reader);
   solver::start(a);
   solver::setforce(a);
-  const double f = solver::objective(a, a.nfree, a.u, a.g);
+  const double f = solver::testing::objective(a, a.nfree, a.u, a.g);
   // No displacement: only rounding strain, so f is (almost) zero and g is
   // -force; the largest residual is node 3's Z load, -1 plus a sixth of the
   // pressure 0.5 on each of its two elements of area 0.5.
@@ -300,7 +300,7 @@ TEST(Objective, WrongNumberOfUnknownsIsRefused) {
   solver::start(a);
   terms::Vector x(8);
   terms::Vector g(8);
-  EXPECT_THROW(solver::objective(a, 8, x, g), platform::RangeError);
+  EXPECT_THROW(solver::testing::objective(a, 8, x, g), platform::RangeError);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "solver/analysis.h"
+#include "solver/law.h"
+#include "solver/model.h"
+#include "terms/terms.h"
 
 namespace solver::testing {
 
@@ -48,6 +51,28 @@ inline analysis make_model(const std::vector<std::array<double, 3>> &nodes,
 inline void constrain(analysis &a, int k, int axis, double d) {
   a.dof(k, axis) = 1;
   a.displ(k, axis) = d;
+}
+
+// The law a law-dependent test program is built for: such tests are built
+// once per law, VELORA_LAW_GREEN selecting the Green strain.
+inline const MaterialLaw &tested_law() {
+#if defined(VELORA_LAW_GREEN) || defined(VELORA_GREEN)
+  return green_law();
+#else
+  return engineering_law();
+#endif
+}
+
+// The total potential energy at x and its gradient, by an evaluator built
+// for this one call on one thread: tests change the model between calls.
+inline double objective(const analysis &a, int n, const terms::Vector &x, terms::Vector &g,
+                        const MaterialLaw &law = tested_law()) {
+  return (*law.evaluator(a, EvaluationOptions{1, EvaluationOptions{}.parallel_from}))(n, x, g);
+}
+
+// One element by the tested law.
+inline element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
+  return tested_law().cstobj(a, e, x, grad);
 }
 
 }  // namespace solver::testing

@@ -48,7 +48,7 @@ principal_stresses principal(const element& e, double n1, double n2, double n3) 
   return {0.5 * (t + r), 0.5 * (t - r)};
 }
 
-void output(analysis& a) {
+void output(analysis& a, const MaterialLaw& law) {
   platform::OutputFile f("output.txt");
 
   rule(f, 65);
@@ -92,7 +92,7 @@ void output(analysis& a) {
   std::array<double, 9> grad{};
   for (int e = 1; e <= a.nelem; ++e) {
     const element& el = a.elem(e);
-    const element_state st = cstobj(a, el, a.u, grad);
+    const element_state st = law.cstobj(a, el, a.u, grad);
     const principal_stresses ps = principal(el, st.n1, st.n2, st.n3);
     f.integer(e, 7).chars(' ', 5).real(ps.s1, kFore, kAft, kExp).chars(' ', 5).real(ps.s2, kFore, kAft, kExp);
     f.line_end();

@@ -2,6 +2,7 @@
 // The result files of a solver run: the drawing script and the report.
 
 #include "solver/analysis.h"
+#include "solver/law.h"
 
 namespace solver {
 
@@ -12,7 +13,7 @@ void autocad(const analysis& a);
 // Writes "output.txt": iteration counts, energy, displacements, deformed
 // coordinates, principal stresses and support reactions. Reuses force as
 // the work table for the residual forces (it holds them afterwards).
-void output(analysis& a);
+void output(analysis& a, const MaterialLaw& law);
 
 // The principal stresses of an element with side stresses n1, n2, n3:
 // {larger, smaller}.

@@ -1,6 +1,5 @@
-// Set-up of the model once it is read: degree-of-freedom numbers, the
-// reference geometry and side stiffness of every element, and the slots of
-// the elements' displacement components that the energy routine gathers by.
+// Set-up of the model once it is read: degree-of-freedom numbers and the
+// reference geometry and side stiffness of every element.
 
 #include <cmath>
 #include <string>
@@ -94,16 +93,6 @@ void set_up_element(const analysis &a, int e, element &el, double m) {
   }
 }
 
-// The slots of an element's nine displacement components (dof numbers are
-// 1-based, slots 0-based).
-element_stream stream_entry(const analysis &a, const element &el) {
-  element_stream s;
-  for (std::size_t v = 0; v < 3; ++v) {
-    for (std::size_t j = 0; j < 3; ++j) s.slot[3 * v + j] = a.dof(el.node[v], static_cast<int>(j) + 1) - 1;
-  }
-  return s;
-}
-
 }  // namespace
 
 void start(analysis &a) {
@@ -135,13 +124,6 @@ void start(analysis &a) {
   a.u = terms::Vector(a.nfree, 0.0);
   a.g = terms::Vector(a.nfree, 0.0);
   a.force = terms::RealTable(a.nnode, 0.0);
-
-  a.stream.clear();
-  a.stream.reserve(static_cast<std::size_t>(a.nelem));
-  for (int e = 1; e <= a.nelem; ++e) a.stream.push_back(stream_entry(a, a.elem(e)));
-  a.xfull.assign(static_cast<std::size_t>(3 * a.nnode), 0.0);
-  a.gfull.clear();  // made by the first evaluation on one thread, if any
-  a.gfull.shrink_to_fit();
 }
 
 std::array<double, 3> vertex(const analysis &a, int k) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "solver/law.h"
 #include "solver/model.h"
 #include "solver/model_testing.h"
 
@@ -141,9 +142,10 @@ TEST(Start, NumbersFreeComponentsFirstThenConstrainedOnes) {
   EXPECT_EQ(a.u.size(), 8);
   EXPECT_EQ(a.g.size(), 8);
   EXPECT_EQ(a.force.rows(), 4);
-  // The element stream carries each vertex component's slot, dof - 1.
-  ASSERT_EQ(a.stream.size(), 2u);
-  EXPECT_EQ(a.stream[1].slot, (std::array<int, 9>{0, 1, 2, 5, 6, 7, 3, 11, 4}));
+  // The evaluator gathers each vertex component by its slot, dof - 1.
+  const auto evaluator = solver::green_law().evaluator(a, {1});
+  ASSERT_EQ(evaluator->slots().size(), 2u);
+  EXPECT_EQ(evaluator->slots()[1], (std::array<int, 9>{0, 1, 2, 5, 6, 7, 3, 11, 4}));
 }
 
 TEST(Start, WithoutConstraintsEveryComponentIsFreeInOrder) {
@@ -173,7 +175,7 @@ TEST(Start, EmptyModel) {
   EXPECT_EQ(a.nfree, 0);
   EXPECT_TRUE(a.u.empty());
   EXPECT_TRUE(a.force.empty());
-  EXPECT_TRUE(a.stream.empty());
+  EXPECT_TRUE(solver::green_law().evaluator(a, {})->slots().empty());
 }
 
 TEST(Vertex, AddsUnknownsOrPrescribedDisplacements) {

@@ -8,10 +8,11 @@
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
 #include "platform/failure.h"
+#include "solver/evaluator.h"
 #include "solver/model.h"
 #include "solver/newton.h"
-#include "solver/results.h"
 #include "solver/tangent_pattern.h"
+#include "solver/results.h"
 
 namespace solver {
 
@@ -75,38 +76,47 @@ void check_translation_equilibrium(const analysis& a) {
       const char axis = static_cast<char>('X' + (j - 1));
       char sum[32];
       std::snprintf(sum, sizeof sum, "%.6g", resultant);
-      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis +
-                                ", but the loads along " + axis + " add up to " + sum +
+      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis + ", but the loads along " +
+                                axis + " add up to " + sum +
                                 " (the membrane would move away without limit); add supports; no results written");
     }
   }
 }
 
-// The Newton minimiser over the state's energy (through the driver's
-// finite-point check) and the law's tangent.
+// The Newton minimiser over the driver's energy (with its finite-point
+// check) and the law's tangent.
 template <class Energy>
 class NewtonProblemOf final : public NewtonProblem {
  public:
-  NewtonProblemOf(analysis& a, Energy& energy, const TangentPattern& p) : a_(a), energy_(energy), pattern_(p) {}
+  NewtonProblemOf(const analysis& a,
+                  const MaterialLaw& law,
+                  const std::vector<element_slots>& slots,
+                  Energy& energy,
+                  const TangentPattern& p)
+      : a_(a), law_(law), slots_(slots), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
   void tangent(const terms::Vector& x, bool clamp, std::vector<double>& values) override {
-    solver::tangent(a_, x, pattern_, clamp, values);
+    law_.tangent(a_, slots_, x, pattern_, clamp, values);
   }
 
  private:
-  analysis& a_;
+  const analysis& a_;
+  const MaterialLaw& law_;
+  const std::vector<element_slots>& slots_;
   Energy& energy_;
   const TangentPattern& pattern_;
 };
 
+// The second-order method for one run: the pattern of the model's tangent,
+// its shift matrix and the factorization's analysis, made once.
 class NewtonDriver {
  public:
   template <class Energy>
-  NewtonDriver(analysis& a, Energy& energy)
+  NewtonDriver(analysis& a, const MaterialLaw& law, const std::vector<element_slots>& slots, Energy& energy)
       : a_(a),
-        pattern_(tangent_pattern(a)),
+        pattern_(tangent_pattern(a, slots)),
         newton_(pattern_, shift_values(a, pattern_)),
-        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, energy, pattern_)) {}
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, slots, energy, pattern_)) {}
 
   Newton::Result minimise() {
     return newton_.minimise(*problem_, a_.nfree, a_.maxminor, a_.maxls, a_.residue, a_.u, a_.g, a_.energy);
@@ -122,15 +132,17 @@ class NewtonDriver {
 
 }  // namespace
 
-NewtonCounts last_newton_counts;
-
-void run(analysis& a, Method method) {
+void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   input(a);
   start(a);
+  // Built for this model after its set-up, and gone when the run ends.
+  const std::unique_ptr<EnergyEvaluator> evaluator =
+      law.evaluator(a, EvaluationOptions{options.threads, options.parallel_from});
+  EnergyEvaluator& objective = *evaluator;
   setforce(a);
   // The state at zero free displacement under the initial loads: g holds
   // the initial residual forces.
-  a.energy = objective(a, a.nfree, a.u, a.g);
+  a.energy = objective(a.nfree, a.u, a.g);
   // The threshold is absolute when a reference residue is given, otherwise
   // relative to the largest initial residual.
   if (a.mnref > 0.0) {
@@ -157,15 +169,15 @@ void run(analysis& a, Method method) {
   // otherwise go on through up to maxminor * maxls evaluations at NaN points
   // (a loaded node that no element holds keeps a finite gradient, so the
   // convergence test never stops it). A run that stays finite is unchanged.
-  auto energy = [&a](int n, const terms::Vector& x, terms::Vector& g) {
+  auto energy = [&a, &objective](int n, const terms::Vector& x, terms::Vector& g) {
     if (!all_finite(n, x)) diverged(a);
-    return objective(a, n, x, g);
+    return objective(n, x, g);
   };
   nlp::qn<decltype(energy)> minimiser(energy);
   // The second-order minimiser, built only when chosen: its pattern,
   // ordering and symbolic factorization are made once for the run.
   std::unique_ptr<NewtonDriver> newton;
-  if (method == Method::newton) newton = std::make_unique<NewtonDriver>(a, energy);
+  if (options.method == Method::newton) newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy);
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);
     a.major = a.major + 1;
@@ -173,29 +185,25 @@ void run(analysis& a, Method method) {
       const auto result = newton->minimise();
       a.minor = result.iterations;
       a.energy = result.value;
+      if (options.newton_counts != nullptr) *options.newton_counts = newton->counts();
     } else {
       const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
       a.minor = result.iterations;
       a.energy = result.value;
     }
     setforce(a);
-    a.energy = objective(a, a.nfree, a.u, a.g);
+    a.energy = objective(a.nfree, a.u, a.g);
     check_finite(a);
   }
   check_finite(a);
-  if (newton) last_newton_counts = newton->counts();
 
   autocad(a);
-  output(a);
+  output(a, law);
 }
 
-void run(analysis& a) { run(a, Method::lbfgs); }
-
-void run(Method method) {
+void run(const MaterialLaw& law, const RunOptions& options) {
   analysis a;
-  run(a, method);
+  run(a, law, options);
 }
-
-void run() { run(Method::lbfgs); }
 
 }  // namespace solver

@@ -1,24 +1,36 @@
 #pragma once
 
 #include "solver/analysis.h"
+#include "solver/law.h"
 #include "solver/newton.h"
 
 namespace solver {
 
-// The minimiser of each major iteration: the limited-memory quasi-Newton
-// method (the default) or the second-order method of solver/newton.h.
-enum class Method { lbfgs, newton };
+// The minimiser of a major iteration.
+enum class Method {
+  lbfgs,   // the limited-memory BFGS method with its cubic line search (the default)
+  newton,  // a safeguarded Newton method with a sparse Cholesky factorization
+};
 
-// Runs one analysis in the current directory: "input.txt" in, "autocad.scr"
-// and "output.txt" out.
-void run();
-void run(Method method);
+struct RunOptions {
+  // Threads of the energy evaluation, the calling thread included; 0: the
+  // CPUs this process may run on. The results do not depend on it.
+  unsigned threads = 0;
+  // Fewest elements worth more than one thread (tests lower it to run small
+  // models in parallel).
+  int parallel_from = EvaluationOptions{}.parallel_from;
+  Method method = Method::lbfgs;
+  // Where the second-order method leaves its counts (tests, benchmarks);
+  // none when null.
+  NewtonCounts* newton_counts = nullptr;
+};
 
-// The same on a given state (left as the run ended, for tests).
-void run(analysis& a);
-void run(analysis& a, Method method);
+// Runs one analysis on a state: "input.txt" in, "autocad.scr" and
+// "output.txt" out, in the current directory; the state is left as the run
+// ended (tests look at it).
+void run(analysis& a, const MaterialLaw& law, const RunOptions& options = {});
 
-// The counts of the last run with the second-order method (tests, benchmarks).
-extern NewtonCounts last_newton_counts;
+// The same on a fresh state: what a solver program does.
+void run(const MaterialLaw& law, const RunOptions& options = {});
 
 }  // namespace solver

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "solver/analysis.h"
+#include "solver/evaluator.h"
 #include "solver/tangent_pattern.h"
 #include "terms/terms.h"
 
@@ -113,14 +114,18 @@ inline void gather_full(const analysis& a, const terms::Vector& x, std::vector<d
 // pattern p, summed element by element in element order (a fixed order, so
 // the same x gives the same bits).
 template <class Law>
-void assemble_tangent(
-    const analysis& a, const terms::Vector& x, const TangentPattern& p, bool clamp, std::vector<double>& values) {
+void assemble_tangent(const analysis& a,
+                      const std::vector<element_slots>& slots,
+                      const terms::Vector& x,
+                      const TangentPattern& p,
+                      bool clamp,
+                      std::vector<double>& values) {
   std::vector<double> full;
   gather_full(a, x, full);
   values.assign(p.row.size(), 0.0);
   const element* records = a.elem.data();
-  for (std::size_t e = 0; e < a.stream.size(); ++e) {
-    const std::array<int, 9>& s = a.stream[e].slot;
+  for (std::size_t e = 0; e < slots.size(); ++e) {
+    const element_slots& s = slots[e];
     double delta[9];
     for (std::size_t q = 0; q < 9; ++q) delta[q] = full[static_cast<std::size_t>(s[q])];
     double h[81];

@@ -8,15 +8,15 @@
 
 namespace solver {
 
-TangentPattern tangent_pattern(const analysis& a) {
+TangentPattern tangent_pattern(const analysis& a, const std::vector<element_slots>& slots) {
   TangentPattern p;
   p.n = a.nfree;
   const std::size_t n = static_cast<std::size_t>(a.nfree);
-  const std::size_t count = a.stream.size();
+  const std::size_t count = slots.size();
   // The elements around each free unknown (compressed rows).
   std::vector<int> first(n + 1, 0);
-  for (const element_stream& s : a.stream) {
-    for (const int k : s.slot) {
+  for (const element_slots& s : slots) {
+    for (const int k : s) {
       if (k < a.nfree) ++first[static_cast<std::size_t>(k) + 1];
     }
   }
@@ -25,7 +25,7 @@ TangentPattern tangent_pattern(const analysis& a) {
   {
     std::vector<int> next(first.begin(), first.end() - 1);
     for (std::size_t e = 0; e < count; ++e) {
-      for (const int k : a.stream[e].slot) {
+      for (const int k : slots[e]) {
         if (k < a.nfree) around[static_cast<std::size_t>(next[static_cast<std::size_t>(k)]++)] = static_cast<int>(e);
       }
     }
@@ -36,7 +36,7 @@ TangentPattern tangent_pattern(const analysis& a) {
   for (std::size_t j = 0; j < n; ++j) {
     rows.clear();
     for (int t = first[j]; t < first[j + 1]; ++t) {
-      for (const int k : a.stream[static_cast<std::size_t>(around[static_cast<std::size_t>(t)])].slot) {
+      for (const int k : slots[static_cast<std::size_t>(around[static_cast<std::size_t>(t)])]) {
         if (k <= static_cast<int>(j)) rows.push_back(k);
       }
     }
@@ -49,7 +49,7 @@ TangentPattern tangent_pattern(const analysis& a) {
   // Where each element's entries go.
   p.position.assign(TangentPattern::kEntries * count, -1);
   for (std::size_t e = 0; e < count; ++e) {
-    const std::array<int, 9>& s = a.stream[e].slot;
+    const element_slots& s = slots[e];
     int* pos = p.position.data() + TangentPattern::kEntries * e;
     std::size_t k = 0;
     for (std::size_t i = 0; i < 9; ++i) {
@@ -70,7 +70,7 @@ std::vector<double> shift_values(const analysis& a, const TangentPattern& p) {
   std::vector<double> values(p.row.size(), 0.0);
   constexpr std::size_t from[3] = {1, 2, 0};
   constexpr std::size_t to[3] = {2, 0, 1};
-  for (std::size_t e = 0; e < a.stream.size(); ++e) {
+  for (std::size_t e = 0; e < p.position.size() / TangentPattern::kEntries; ++e) {
     const element& el = a.elem.data()[e];
     const int* pos = p.position.data() + TangentPattern::kEntries * e;
     const double stiffness = ((el.stiff[0][0] + el.stiff[1][1]) + el.stiff[2][2]) / 3.0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "solver/analysis.h"
+#include "solver/evaluator.h"
 
 namespace solver {
 
@@ -21,8 +22,9 @@ struct TangentPattern {
   std::vector<int> position;  // kEntries per element: index into row (and values), -1 for a prescribed component
 };
 
-// The pattern of a set-up model (after start).
-TangentPattern tangent_pattern(const analysis& a);
+// The pattern of a set-up model (after start) whose elements have these
+// slots (EnergyEvaluator::slots()).
+TangentPattern tangent_pattern(const analysis& a, const std::vector<element_slots>& slots);
 
 // The values of the shift matrix R on the pattern p: the stiffness of a
 // uniform tension in every side, a weighted membrane Laplacian acting alike

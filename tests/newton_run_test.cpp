@@ -27,7 +27,9 @@
 #include "nlp/nlp.h"
 #include "platform/failure.h"
 #include "solver/analysis.h"
+#include "solver/law.h"
 #include "solver/model.h"
+#include "solver/model_testing.h"
 #include "solver/solver.h"
 #include "solver/sparse_cholesky.h"
 #include "solver/tangent_pattern.h"
@@ -55,9 +57,10 @@ std::string Slurp(const fs::path& p) {
 // the dense inverse, by Gauss-Jordan elimination with partial pivoting
 // (the models here have a few hundred unknowns at most).
 double InverseNorm(const solver::analysis& a) {
-  const solver::TangentPattern p = solver::tangent_pattern(a);
+  const auto slots = solver::testing::tested_law().evaluator(a, solver::EvaluationOptions{1, 1})->slots();
+  const solver::TangentPattern p = solver::tangent_pattern(a, slots);
   std::vector<double> values;
-  solver::tangent(a, a.u, p, false, values);
+  solver::testing::tested_law().tangent(a, slots, a.u, p, false, values);
   const std::size_t n = static_cast<std::size_t>(a.nfree);
   std::vector<double> m(n * 2 * n, 0.0);  // [J | I], row by row
   for (std::size_t j = 0; j < n; ++j) {
@@ -111,12 +114,16 @@ class NewtonRun : public ::testing::Test {
   }
   solver::analysis Run(solver::Method method) {
     solver::analysis a;
-    solver::run(a, method);
+    solver::RunOptions options;
+    options.method = method;
+    options.newton_counts = &counts_;
+    solver::run(a, solver::testing::tested_law(), options);
     return a;
   }
   static bool Converged(const solver::analysis& a) { return nlp::norm(a.nfree, a.g) <= a.residue; }
 
   fs::path dir_, old_;
+  solver::NewtonCounts counts_;
 };
 
 // The model of a case: a golden model's input file, or the circle.
@@ -161,9 +168,9 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
               c.name,
               difference,
               bound,
-              solver::last_newton_counts.steps,
-              solver::last_newton_counts.factorizations,
-              solver::last_newton_counts.failed);
+              counts_.steps,
+              counts_.factorizations,
+              counts_.failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(GoldenModelsAndCircle,
@@ -190,9 +197,10 @@ TEST_F(NewtonRun, StartsFromTheFlatState) {
     solver::analysis flat;
     solver::input(flat);
     solver::start(flat);
-    const solver::TangentPattern p = solver::tangent_pattern(flat);
+    const auto slots = solver::testing::tested_law().evaluator(flat, solver::EvaluationOptions{1, 1})->slots();
+    const solver::TangentPattern p = solver::tangent_pattern(flat, slots);
     std::vector<double> values;
-    solver::tangent(flat, flat.u, p, false, values);
+    solver::testing::tested_law().tangent(flat, slots, flat.u, p, false, values);
     auto cholesky = solver::make_sparse_cholesky();
     cholesky->analyse(p.n, p.colptr, p.row);
     EXPECT_FALSE(cholesky->factorize(values));

@@ -16,6 +16,7 @@
 #include "platform/failure.h"
 #include "solver/analysis.h"
 #include "solver/model.h"
+#include "solver/model_testing.h"
 #include "solver/solver.h"
 
 namespace {
@@ -120,7 +121,7 @@ class RunTest : public ::testing::Test {
   solver::analysis Run(const Model& m) {
     std::ofstream(dir_ / "input.txt", std::ios::binary) << m.text();
     solver::analysis a;
-    solver::run(a);
+    solver::run(a, solver::testing::tested_law());
     return a;
   }
   std::string Output() const { return Slurp(dir_ / "output.txt"); }

@@ -1,0 +1,101 @@
+#pragma once
+// The evaluation of one model's total potential energy and its gradient:
+// the function that the minimiser minimises. An evaluator is built for a
+// model once it is set up (after start) and owns everything the evaluation
+// needs beyond the model itself: the slots of every element's components,
+// the full-length workspaces, the cut of the elements into parts for the
+// threads, the owner and deferred lists of those parts, and the threads.
+// It reads the model (elements, dof, displ and the current force table) at
+// every call and never writes it; it must not outlive the model, whose
+// shape must not change while it exists (the driver builds one per run, in
+// the scope of that run).
+//
+// The energy's element loops depend on the material law; the law's library
+// supplies them (MaterialLaw::evaluator, solver/law.h).
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "platform/thread_pool.h"
+#include "solver/analysis.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+// The slots of an element's nine displacement components (vertex 1 X, Y, Z,
+// vertex 2 ..., vertex 3 ...): each is the component's degree-of-freedom
+// number minus one, an index into the full-length workspace, which holds
+// the unknowns at slots 0..nfree-1 and the prescribed displacements after
+// them, so the kernel gathers without asking which kind a component is. A
+// slot below nfree is an unknown.
+using element_slots = std::array<int, 9>;
+
+struct EvaluationOptions {
+  // Parts of a parallel evaluation, the calling thread included; 0: the
+  // CPUs this process may run on. 1 runs on the calling thread alone.
+  unsigned threads = 0;
+  // Fewest elements worth more than one thread: below it the start and
+  // end of a parallel pass cost more than the second thread saves.
+  int parallel_from = 4096;
+  // Starts the worker threads; empty: std::thread (tests refuse to start
+  // threads through it).
+  platform::ThreadPool::Starter start_thread = {};
+};
+
+class EnergyEvaluator {
+ public:
+  virtual ~EnergyEvaluator();
+  EnergyEvaluator(const EnergyEvaluator&) = delete;
+  EnergyEvaluator& operator=(const EnergyEvaluator&) = delete;
+
+  // Total potential energy at x(1..n), n = nfree, gradient into g(1..n):
+  // the strain energy of every element minus the work of the loads (the
+  // force table, held fixed) at the free components. The energy and every
+  // gradient component are summed in node, then element, vertex and axis
+  // order, whatever the thread count, so the results do not depend on it.
+  double operator()(int n, const terms::Vector& x, terms::Vector& g);
+
+  // The threads an evaluation uses (1 when it runs on the calling thread).
+  unsigned threads() const { return static_cast<unsigned>(part_element_.size() - 1); }
+  const std::vector<element_slots>& slots() const { return slots_; }
+
+ protected:
+  EnergyEvaluator(const analysis& a, const EvaluationOptions& options);
+
+  // The law's element loops. serial: every element in order, its energy
+  // added to f and its gradient terms into the full-length gradient gf;
+  // returns f. part: the elements of part t of a parallel pass (see
+  // below); xf is the full-length workspace of the displacements.
+  virtual double serial_elements(const double* xf, double* gf, double f) const = 0;
+  virtual void part_elements(std::size_t t, const double* xf, int n, double* g, double* f) = 0;
+
+  // A parallel pass cuts the elements into contiguous parts, one per
+  // thread. Each unknown is owned by the first part whose elements touch
+  // it: that part adds its terms straight into g, in element order; a later
+  // part keeps its terms for the unknown in a list of its own, and those
+  // lists are added afterwards, part by part, in element order. Every sum
+  // thus keeps the order of the one-thread pass. Likewise the first part
+  // adds its energies into f and the others store theirs for a serial sum.
+  struct deferred_term {
+    int unknown;  // 0-based
+    double value;
+  };
+
+  const analysis& a_;
+  std::vector<element_slots> slots_;                // one per element, in element order
+  std::vector<int> part_element_;                   // part boundaries (elements, even), parts + 1 entries
+  std::vector<unsigned char> owner_;                // nfree: the part that owns each unknown
+  std::vector<double> energies_;                    // nelem: energies of the elements past the first part
+  std::vector<std::vector<deferred_term>> deferred_;  // per part: its terms for unknowns it does not own
+
+ private:
+  void lay_out_parts(unsigned parts);
+
+  std::vector<double> xfull_;  // 3 * nnode: unknowns, then prescribed displacements, by slot
+  std::vector<double> gfull_;  // 3 * nnode on one thread: gradient accumulator, same numbering
+  std::unique_ptr<platform::ThreadPool> pool_;  // none on one thread
+};
+
+}  // namespace solver

@@ -1,0 +1,57 @@
+#pragma once
+// A material law: how an element's sides are strained. The two laws differ
+// only in the side strain (solver/strain.h); each lives in a library of its
+// own (law_green, law_engineering) that instantiates the element kernel for
+// it. A program chooses its law at run time by passing one to the driver.
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "solver/analysis.h"
+#include "solver/evaluator.h"
+#include "solver/model.h"
+#include "solver/tangent_pattern.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+class MaterialLaw {
+ public:
+  virtual ~MaterialLaw() = default;
+
+  // A short name for messages and tests: "green" or "engineering".
+  virtual const char* name() const = 0;
+
+  // One element at unknowns x (1..nfree): side stresses, strain energy, and
+  // in grad the gradient of the energy with respect to the nine
+  // displacement components (vertex 1 X, Y, Z, vertex 2 ..., vertex 3 ...).
+  virtual element_state cstobj(const analysis& a,
+                               const element& e,
+                               const terms::Vector& x,
+                               std::array<double, 9>& grad) const = 0;
+
+  // The energy evaluation of the set-up model a with this law.
+  virtual std::unique_ptr<EnergyEvaluator> evaluator(const analysis& a, const EvaluationOptions& options) const = 0;
+
+  // The tangent (second derivative) of the strain energy at x (1..nfree)
+  // into values, one per entry of the pattern p built from the elements'
+  // slots; with clamp, the compressive side forces left out
+  // (solver/tangent.h).
+  virtual void tangent(const analysis& a,
+                       const std::vector<element_slots>& slots,
+                       const terms::Vector& x,
+                       const TangentPattern& p,
+                       bool clamp,
+                       std::vector<double>& values) const = 0;
+};
+
+// The Green strain of each side, (lambda^2 - 1) / 2: the Saint
+// Venant-Kirchhoff membrane (velora1). Library law_green.
+const MaterialLaw& green_law();
+
+// The engineering strain of each side, lambda - 1 (velora2). Library
+// law_engineering.
+const MaterialLaw& engineering_law();
+
+}  // namespace solver
