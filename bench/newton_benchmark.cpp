@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "bench/square_model.h"
+#include "solver/evaluator.h"
+#include "solver/law.h"
 #include "solver/model.h"
 #include "solver/sparse_cholesky.h"
 #include "solver/tangent_pattern.h"
@@ -50,20 +52,22 @@ solver::analysis strained_square(int n) {
   return a;
 }
 
-// A model with its pattern, shift and analysed factorization.
+// A model with its evaluator, pattern, shift and analysed factorization.
 struct Prepared {
   solver::analysis a;
+  std::unique_ptr<solver::EnergyEvaluator> energy;
   solver::TangentPattern pattern;
   std::vector<double> shift;
   std::vector<double> values;  // tangent + kShift R at a.u
   std::unique_ptr<solver::SparseCholesky> cholesky;
 
   explicit Prepared(int n) : a(strained_square(n)) {
-    pattern = solver::tangent_pattern(a);
+    energy = solver::green_law().evaluator(a, {});
+    pattern = solver::tangent_pattern(a, energy->slots());
     shift = solver::shift_values(a, pattern);
     cholesky = solver::make_sparse_cholesky();
     cholesky->analyse(pattern.n, pattern.colptr, pattern.row);
-    solver::tangent(a, a.u, pattern, true, values);
+    solver::green_law().tangent(a, energy->slots(), a.u, pattern, true, values);
     for (std::size_t k = 0; k < values.size(); ++k) values[k] += kShift * shift[k];
   }
 };
@@ -77,10 +81,11 @@ void per_element(benchmark::State& state, const solver::analysis& a) {
 
 void tangent(benchmark::State& state) {
   const solver::analysis a = strained_square(static_cast<int>(state.range(0)));
-  const solver::TangentPattern p = solver::tangent_pattern(a);
+  const auto energy = solver::green_law().evaluator(a, {});
+  const solver::TangentPattern p = solver::tangent_pattern(a, energy->slots());
   std::vector<double> values;
   for (auto _ : state) {
-    solver::tangent(a, a.u, p, true, values);
+    solver::green_law().tangent(a, energy->slots(), a.u, p, true, values);
     benchmark::DoNotOptimize(values.data());
     benchmark::ClobberMemory();
   }
@@ -90,9 +95,10 @@ void tangent(benchmark::State& state) {
 
 void analyse(benchmark::State& state) {
   const solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  const auto energy = solver::green_law().evaluator(a, {});
   double entries = 0.0;
   for (auto _ : state) {
-    const solver::TangentPattern p = solver::tangent_pattern(a);
+    const solver::TangentPattern p = solver::tangent_pattern(a, energy->slots());
     const std::vector<double> shift = solver::shift_values(a, p);
     auto cholesky = solver::make_sparse_cholesky();
     cholesky->analyse(p.n, p.colptr, p.row);
@@ -134,20 +140,20 @@ void step(benchmark::State& state) {
   Prepared m(static_cast<int>(state.range(0)));
   solver::analysis& a = m.a;
   terms::Vector g(a.nfree);
-  solver::objective(a, a.nfree, a.u, g);
+  (*m.energy)(a.nfree, a.u, g);
   std::vector<double> rhs(static_cast<std::size_t>(a.nfree));
   std::vector<double> d(rhs.size());
   terms::Vector trial(a.nfree);
   terms::Vector gt(a.nfree);
   bool ok = m.cholesky->factorize(m.values);  // allocates the factor, as the first step does
   for (auto _ : state) {
-    solver::tangent(a, a.u, m.pattern, true, m.values);
+    solver::green_law().tangent(a, m.energy->slots(), a.u, m.pattern, true, m.values);
     for (std::size_t k = 0; k < m.values.size(); ++k) m.values[k] += kShift * m.shift[k];
     ok = m.cholesky->factorize(m.values) && ok;
     for (int k = 1; k <= a.nfree; ++k) rhs[static_cast<std::size_t>(k - 1)] = -g(k);
     m.cholesky->solve(rhs.data(), d.data());
     for (int k = 1; k <= a.nfree; ++k) trial(k) = a.u(k) + d[static_cast<std::size_t>(k - 1)];
-    benchmark::DoNotOptimize(solver::objective(a, a.nfree, trial, gt));
+    benchmark::DoNotOptimize((*m.energy)(a.nfree, trial, gt));
   }
   if (!ok) state.SkipWithError("the shifted tangent was not positive definite");
   per_element(state, a);
