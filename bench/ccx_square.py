@@ -174,10 +174,23 @@ def ccx_counts(log_text):
     return increments, iterations
 
 
+def gnu_time_figures(text):
+    """Peak resident memory (KiB) and CPU seconds (user + system) from the
+    report of GNU time -v; None for what the text does not hold."""
+    peak, cpu = None, None
+    for line in text.splitlines():
+        key, _, value = line.strip().rpartition(": ")
+        if key == "Maximum resident set size (kbytes)":
+            peak = int(value)
+        elif key in ("User time (seconds)", "System time (seconds)"):
+            cpu = (cpu or 0.0) + float(value)
+    return peak, cpu
+
+
 def run_ccx(directory, job="square", threads=1):
     """Runs ccx on directory/job.inp with threads threads (OMP_NUM_THREADS,
-    CCX_NPROC_*): wall seconds, peak memory in KiB (None without GNU time),
-    increments, iterations."""
+    CCX_NPROC_*): a dictionary of wall seconds, cpu seconds and peak memory
+    in KiB (None without GNU time), increments and iterations."""
     env = dict(os.environ)
     for k in ("OMP_NUM_THREADS", "CCX_NPROC_STIFFNESS", "CCX_NPROC_EQUATION_SOLVER", "CCX_NPROC_RESULTS",
               "NUMBER_OF_CPUS", "OPENBLAS_NUM_THREADS"):
@@ -194,23 +207,20 @@ def run_ccx(directory, job="square", threads=1):
     if r.returncode != 0 or "*ERROR" in r.stdout:
         raise RuntimeError("ccx failed in %s (status %d): %s" % (directory, r.returncode,
                                                                  "\n".join(r.stdout.splitlines()[-5:])))
-    peak = None
-    if timed:
-        peak = next((int(line.split(":")[1]) for line in r.stderr.splitlines()
-                     if "Maximum resident set size" in line), None)
+    peak, cpu = gnu_time_figures(r.stderr) if timed else (None, None)
     increments, iterations = ccx_counts(r.stdout)
-    return seconds, peak, increments, iterations
+    return {"seconds": seconds, "cpu": cpu, "peak": peak, "increments": increments, "iterations": iterations}
 
 
 def solve_with_ccx(input_path, directory, centre, thickness=1.0, tight=False, threads=1):
     """Writes and runs the CalculiX model of velora's input_path in
-    directory: (seconds, peak KiB, increments, iterations, centre
-    deflection along Z)."""
+    directory: run_ccx's dictionary with the centre deflection along Z
+    added as "w"."""
     model = compare.read_model(input_path)
     write_ccx_input(model, os.path.join(directory, "square.inp"), centre, thickness, tight)
-    seconds, peak, increments, iterations = run_ccx(directory, "square", threads)
-    w = read_last_displacement(os.path.join(directory, "square.dat"), centre)[2]
-    return seconds, peak, increments, iterations, w
+    r = run_ccx(directory, "square", threads)
+    r["w"] = read_last_displacement(os.path.join(directory, "square.dat"), centre)[2]
+    return r
 
 
 def main():
@@ -246,13 +256,13 @@ def main():
             for t in args.thickness:
                 c = os.path.join(d, "ccx_t%g" % t)
                 os.makedirs(c, exist_ok=True)
-                tc, pc, inc, its, wc = solve_with_ccx(os.path.join(d, "input.txt"), c, centre, t, args.tight)
-                rel = (wc - wv) / abs(wv)
+                r = solve_with_ccx(os.path.join(d, "input.txt"), c, centre, t, args.tight)
+                rel = (r["w"] - wv) / abs(wv)
                 flag = "" if abs(rel) <= args.tolerance else "  DIFFERS"
                 failures += bool(flag)
                 print("%5d %8d %9g | %10.3f %10.3f | %10d %10s %6d %6d | %12.8f %12.8f %+10.2e%s" % (
-                    n, 4 * n * n, t, tv, tc, pv, pc if pc is not None else "-", inc, its, wv, wc, rel, flag),
-                    flush=True)
+                    n, 4 * n * n, t, tv, r["seconds"], pv, r["peak"] if r["peak"] is not None else "-",
+                    r["increments"], r["iterations"], wv, r["w"], rel, flag), flush=True)
     return 1 if failures else 0
 
 

@@ -15,7 +15,10 @@ For every size n of --sizes: square writes input.txt (half side 1, young
 1000, poisson 0.3, pressure 1); velora1 solves it with the default method
 (only up to --default-up-to: beyond it the default method takes hours, and
 its time is estimated from the measured sizes as stated in the table) and
-with the second-order method. Each row gives wall time, peak resident memory
+with the second-order method. Each row gives wall and CPU time (user +
+system, from GNU time; on a loaded machine the CPU time is the steadier
+figure, as long as the program's threads do not wait on each other), peak
+resident memory
 per element, major iterations, the Newton steps and factorizations the
 program reports, and the centre deflection with its relative difference
 from the default method's.
@@ -72,8 +75,8 @@ def parse_summary(report_path):
 
 
 def run_process(cmd, cwd, env=None):
-    """Wall seconds, peak resident KiB (None without GNU time) and standard
-    error of one run; a failing run raises."""
+    """Wall seconds, peak resident KiB and CPU seconds (None without GNU
+    time) and standard error of one run; a failing run raises."""
     timed = os.path.exists("/usr/bin/time")
     full = (["/usr/bin/time", "-v"] + cmd) if timed else cmd
     t = time.perf_counter()
@@ -81,11 +84,8 @@ def run_process(cmd, cwd, env=None):
     seconds = time.perf_counter() - t
     if r.returncode != 0:
         raise RuntimeError("%s failed in %s: %s" % (" ".join(cmd), cwd, r.stderr[-2000:]))
-    peak = None
-    if timed:
-        peak = next((int(line.split(":")[1]) for line in r.stderr.splitlines()
-                     if "Maximum resident set size" in line), None)
-    return seconds, peak, r.stderr
+    peak, cpu = ccx_square.gnu_time_figures(r.stderr) if timed else (None, None)
+    return seconds, peak, cpu, r.stderr
 
 
 def has_method_option(velora1):
@@ -109,9 +109,9 @@ def solve(velora1, directory, newton, method_option):
             env["VELORA_METHOD"] = "newton"
     else:
         env.pop("VELORA_METHOD", None)
-    seconds, peak, stderr = run_process(cmd, directory, env)
+    seconds, peak, cpu, stderr = run_process(cmd, directory, env)
     majors, minors = parse_summary(os.path.join(directory, "output.txt"))
-    row = {"seconds": seconds, "peak": peak, "majors": majors, "minors": minors}
+    row = {"seconds": seconds, "cpu": cpu, "peak": peak, "majors": majors, "minors": minors}
     row.update(parse_counts(stderr))
     return row
 
@@ -148,10 +148,31 @@ def estimate_default(measured, n):
     return measured[b] * (n / b) ** exponent, exponent
 
 
+def times(row):
+    """ "wall / cpu" seconds of a run."""
+    cpu = "-" if row.get("cpu") is None else "%.2f" % row["cpu"]
+    return "%.2f / %s" % (row["seconds"], cpu)
+
+
+def ratios(slow, fast):
+    """ "wall / cpu" ratio of two runs."""
+    cpu = "-" if slow.get("cpu") is None or not fast.get("cpu") else "%.1f" % (slow["cpu"] / fast["cpu"])
+    return "%.1f / %s" % (slow["seconds"] / fast["seconds"], cpu)
+
+
+def relative(w, reference, tolerance=None):
+    rel = (w - reference) / abs(reference)
+    text = "%+.2e" % rel
+    if tolerance is not None and abs(rel) > tolerance:
+        text += " (over %.0e)" % tolerance
+    return text, tolerance is not None and abs(rel) > tolerance
+
+
 def part_methods(args, velora1, square, root, method_option):
     print("\n## velora1: default method against --method newton (%s)" % load(), flush=True)
-    print("| n | elements | default s | newton s | speed-up | default B/elem | newton B/elem | majors d / n"
-          " | newton steps | factorizations (failed) | evaluations | w default | w newton | relative |")
+    print("| n | elements | default s wall / cpu | newton s wall / cpu | speed-up wall / cpu | default B/elem"
+          " | newton B/elem | majors d / n | newton steps | factorizations (failed) | evaluations | w default"
+          " | w newton | relative |")
     print("|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|")
     measured = {}
     failures = 0
@@ -167,23 +188,20 @@ def part_methods(args, velora1, square, root, method_option):
         newton = min(runs, key=lambda r: r["seconds"])
         newton["w"] = deflection(d, n)
         if default:
-            ts, speed, mem_d = "%.3f" % default["seconds"], "%.1f" % (default["seconds"] / newton["seconds"]), \
-                per_element(default["peak"], n)
+            td, speed, mem_d = times(default), ratios(default, newton), per_element(default["peak"], n)
             majors = "%s / %s" % (default["majors"], newton["majors"])
-            wd, rel = "%.8f" % default["w"], (newton["w"] - default["w"]) / abs(default["w"])
-            rel_text = "%+.2e" % rel
-            if abs(rel) > args.tolerance:
-                failures += 1
-                rel_text += " (over %.0e)" % args.tolerance
+            wd = "%.8f" % default["w"]
+            rel_text, over = relative(newton["w"], default["w"], args.tolerance)
+            failures += over
         else:
             est, exponent = estimate_default(measured, n)
-            ts = "%.0f (estimated, n^%.2f)" % (est, exponent) if est else "-"
+            td = "%.0f (estimated, n^%.2f)" % (est, exponent) if est else "-"
             speed = "%.0f (estimated)" % (est / newton["seconds"]) if est else "-"
             mem_d, majors, wd, rel_text = "-", "- / %s" % newton["majors"], "-", "-"
         fact = newton.get("factorizations")
         fact_text = "-" if fact is None else "%d (%d)" % (fact, newton.get("failed", 0))
-        print("| %d | %d | %s | %.3f | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
-            n, 4 * n * n, ts, newton["seconds"], speed, mem_d, per_element(newton["peak"], n), majors,
+        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
+            n, 4 * n * n, td, times(newton), speed, mem_d, per_element(newton["peak"], n), majors,
             newton.get("steps", "-"), fact_text, newton.get("evaluations", "-"), wd, newton["w"], rel_text),
             flush=True)
     print("(%s)" % load())
@@ -192,8 +210,8 @@ def part_methods(args, velora1, square, root, method_option):
 
 def part_ccx(args, velora1, square, root, method_option):
     print("\n## velora1 --method newton against CalculiX on one thread (%s)" % load(), flush=True)
-    print("| n | elements | thickness | newton s | ccx s | ccx / newton | newton B/elem | ccx B/elem"
-          " | ccx increments / iterations | w newton | w ccx | relative |")
+    print("| n | elements | thickness | newton s wall / cpu | ccx s wall / cpu | ccx / newton wall / cpu"
+          " | newton B/elem | ccx B/elem | ccx increments / iterations | w newton | w ccx | relative |")
     print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|")
     for n in args.ccx_sizes:
         d = make_square(root, n, square)
@@ -202,28 +220,30 @@ def part_ccx(args, velora1, square, root, method_option):
         for t in args.ccx_thickness:
             c = os.path.join(d, "ccx_t%g" % t)
             os.makedirs(c, exist_ok=True)
-            seconds, peak, inc, its, w = ccx_square.solve_with_ccx(os.path.join(d, "input.txt"), c,
-                                                                    compare.centre_node(n), t)
-            print("| %d | %d | %g | %.3f | %.3f | %.1f | %s | %s | %d / %d | %.8f | %.8f | %+.2e |" % (
-                n, 4 * n * n, t, newton["seconds"], seconds, seconds / newton["seconds"],
-                per_element(newton["peak"], n), per_element(peak, n), inc, its, newton["w"], w,
-                (w - newton["w"]) / abs(newton["w"])), flush=True)
+            r = ccx_square.solve_with_ccx(os.path.join(d, "input.txt"), c, compare.centre_node(n), t)
+            print("| %d | %d | %g | %s | %s | %s | %s | %s | %d / %d | %.8f | %.8f | %s |" % (
+                n, 4 * n * n, t, times(newton), times(r), ratios(r, newton), per_element(newton["peak"], n),
+                per_element(r["peak"], n), r["increments"], r["iterations"], newton["w"], r["w"],
+                relative(r["w"], newton["w"])[0]), flush=True)
     print("(%s)" % load())
 
 
 def part_scipy(args, velora1, square, root, method_option):
     print("\n## velora1 --method newton against the scipy L-BFGS-B peer, history 10 (%s)" % load(), flush=True)
-    print("| n | elements | newton s | scipy s | scipy / newton | scipy evaluations | w newton | w scipy | relative |")
+    print("| n | elements | newton s wall / cpu | scipy s wall / cpu | scipy / newton wall / cpu | scipy evaluations"
+          " | w newton | w scipy | relative |")
     print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for n in args.scipy_sizes:
         d = make_square(root, n, square)
         newton = solve(velora1, d, True, method_option)
         newton["w"] = deflection(d, n)
+        cpu = time.process_time()
         seconds, evaluations, _, mem, x = compare.python_solve(os.path.join(d, "input.txt"), True, 10)
+        peer = {"seconds": seconds, "cpu": time.process_time() - cpu}
         w = mem.displacements(x)[compare.centre_node(n) - 1, 2]
-        print("| %d | %d | %.3f | %.3f | %.1f | %d | %.8f | %.8f | %+.2e |" % (
-            n, 4 * n * n, newton["seconds"], seconds, seconds / newton["seconds"], evaluations, newton["w"], w,
-            (w - newton["w"]) / abs(newton["w"])), flush=True)
+        print("| %d | %d | %s | %s | %s | %d | %.8f | %.8f | %s |" % (
+            n, 4 * n * n, times(newton), times(peer), ratios(peer, newton), evaluations, newton["w"], w,
+            relative(w, newton["w"])[0]), flush=True)
     print("(%s)" % load())
 
 
