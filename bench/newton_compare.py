@@ -221,9 +221,11 @@ def part_ccx(args, velora1, square, root, method_option):
             c = os.path.join(d, "ccx_t%g" % t)
             os.makedirs(c, exist_ok=True)
             r = ccx_square.solve_with_ccx(os.path.join(d, "input.txt"), c, compare.centre_node(n), t)
-            print("| %d | %d | %g | %s | %s | %s | %s | %s | %d / %d | %.8f | %.8f | %s |" % (
+            start = "" if r["start"] == ccx_square.INCREMENTS[0] else " (first increments %g, %g after %.0f s)" % (
+                r["start"][0], r["start"][1], r["failed_seconds"])
+            print("| %d | %d | %g | %s | %s | %s | %s | %s | %d / %d%s | %.8f | %.8f | %s |" % (
                 n, 4 * n * n, t, times(newton), times(r), ratios(r, newton), per_element(newton["peak"], n),
-                per_element(r["peak"], n), r["increments"], r["iterations"], newton["w"], r["w"],
+                per_element(r["peak"], n), r["increments"], r["iterations"], start, newton["w"], r["w"],
                 relative(r["w"], newton["w"])[0]), flush=True)
     print("(%s)" % load())
 

@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 try:
     import numpy as np
@@ -155,6 +156,48 @@ class CalculixInput(unittest.TestCase):
         m = tiny_model()
         m["action"][3, 2] = 1.0
         self.assertRaises(ValueError, self.write, m)
+
+
+class CalculixRetry(unittest.TestCase):
+    """solve_with_ccx starts from whole steps and falls back to smaller first
+    increments only when ccx gives up with too many cutbacks."""
+
+    def run_with(self, outcomes):
+        calls = []
+
+        def fake_run(directory, job, threads):
+            with open(os.path.join(directory, job + ".inp")) as f:
+                calls.append([line for line in f.read().splitlines() if line.endswith(", 1.0, 1e-6, 1.0")])
+            outcome = outcomes[len(calls) - 1]
+            if isinstance(outcome, Exception):
+                raise outcome
+            with open(os.path.join(directory, job + ".dat"), "w") as f:
+                f.write("         4  0.0  0.0  0.125\n")
+            return {"seconds": 1.0, "cpu": 1.0, "peak": 1, "increments": 3, "iterations": 9}
+
+        with tempfile.TemporaryDirectory() as d, mock.patch.object(ccx_square, "run_ccx", fake_run), \
+                mock.patch.object(ccx_square.compare, "read_model", lambda path: tiny_model()):
+            return ccx_square.solve_with_ccx("input.txt", d, 4, 1.0), calls
+
+    def test_whole_steps_first(self):
+        r, calls = self.run_with([None])
+        self.assertEqual(r["start"], (1.0, 1.0))
+        self.assertEqual(r["w"], 0.125)
+        self.assertEqual(calls, [["1, 1.0, 1e-6, 1.0", "1, 1.0, 1e-6, 1.0"]])
+
+    def test_smaller_increments_after_too_many_cutbacks(self):
+        r, calls = self.run_with([RuntimeError("ccx failed: *ERROR: too many cutbacks"), None])
+        self.assertEqual(r["start"], (0.25, 0.5))
+        self.assertEqual(calls[1], ["0.25, 1.0, 1e-6, 1.0", "0.5, 1.0, 1e-6, 1.0"])
+
+    def test_other_failures_are_not_retried(self):
+        with self.assertRaises(RuntimeError):
+            self.run_with([RuntimeError("ccx failed: *ERROR in readinput"), None])
+
+    def test_the_last_attempt_failing_raises(self):
+        cutbacks = RuntimeError("*ERROR: too many cutbacks")
+        with self.assertRaises(RuntimeError):
+            self.run_with([cutbacks] * len(ccx_square.INCREMENTS))
 
 
 class GnuTime(unittest.TestCase):
