@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "solver/analysis.h"
@@ -43,7 +44,7 @@ class MaterialLaw {
                        const terms::Vector& x,
                        const TangentPattern& p,
                        bool clamp,
-                       std::vector<double>& values) const = 0;
+                       std::span<double> values) const = 0;
 };
 
 // The Green strain of each side, (lambda^2 - 1) / 2: the Saint

@@ -29,7 +29,7 @@ class EngineeringLaw final : public MaterialLaw {
                const terms::Vector& x,
                const TangentPattern& p,
                bool clamp,
-               std::vector<double>& values) const override {
+               std::span<double> values) const override {
     assemble_tangent<engineering_strain>(a, slots, x, p, clamp, values);
   }
 };

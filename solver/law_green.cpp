@@ -30,7 +30,7 @@ class GreenLaw final : public MaterialLaw {
                const terms::Vector& x,
                const TangentPattern& p,
                bool clamp,
-               std::vector<double>& values) const override {
+               std::span<double> values) const override {
     assemble_tangent<green_strain>(a, slots, x, p, clamp, values);
   }
 };

@@ -31,13 +31,20 @@ Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions
       tau_(options.tau_start) {
   if (shift_.size() != p.row.size()) throw platform::RangeError("the shift does not match the tangent's pattern");
   cholesky_->analyse(p.n, p.colptr, p.row);
+  counts_.tangent_entries = static_cast<double>(p.row.size());
+  counts_.factor_entries = cholesky_->factor_entries();
 }
 
 bool Newton::factorize_shifted() {
-  matrix_.resize(tangent_.size());
-  for (std::size_t k = 0; k < tangent_.size(); ++k) matrix_[k] = tangent_[k] + tau_ * shift_[k];
+  // The matrix holds T + applied_tau_ R: move it to T + tau_ R in place.
+  const std::span<double> m = cholesky_->values();
+  const double change = tau_ - applied_tau_;
+  if (change != 0.0) {
+    for (std::size_t k = 0; k < m.size(); ++k) m[k] = m[k] + change * shift_[k];
+  }
+  applied_tau_ = tau_;
   ++counts_.factorizations;
-  if (cholesky_->factorize(matrix_)) return true;
+  if (cholesky_->factorize()) return true;
   ++counts_.failed;
   return false;
 }
@@ -45,11 +52,13 @@ bool Newton::factorize_shifted() {
 void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
   if (options_.exact_first) {
     clamped_ = false;
-    problem.tangent(x, false, tangent_);
+    problem.tangent(x, false, cholesky_->values());
+    applied_tau_ = 0.0;
     if (factorize_shifted()) return;
   }
   clamped_ = true;
-  problem.tangent(x, true, tangent_);
+  problem.tangent(x, true, cholesky_->values());
+  applied_tau_ = 0.0;
   while (!factorize_shifted()) {
     tau_ = std::max(10.0 * tau_, options_.tau_min);
     if (!(tau_ <= options_.tau_max)) {

@@ -21,6 +21,7 @@
 // within [0.1, 0.5] of the last step.
 
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "solver/sparse_cholesky.h"
@@ -38,7 +39,7 @@ class NewtonProblem {
   // The values of the tangent at x on the pattern the method was built
   // with; with clamp, the compressive side forces left out (positive
   // semi-definite).
-  virtual void tangent(const terms::Vector& x, bool clamp, std::vector<double>& values) = 0;
+  virtual void tangent(const terms::Vector& x, bool clamp, std::span<double> values) = 0;
 };
 
 struct NewtonOptions {
@@ -51,10 +52,12 @@ struct NewtonOptions {
 
 // Totals over every call, for the benchmarks and tests.
 struct NewtonCounts {
-  int steps = 0;           // accepted steps
-  int factorizations = 0;  // numeric factorizations, failed ones included
-  int failed = 0;          // factorizations that found the matrix not positive definite
-  int evaluations = 0;     // energy and gradient evaluations
+  int steps = 0;                 // accepted steps
+  int factorizations = 0;        // numeric factorizations, failed ones included
+  int failed = 0;                // factorizations that found the matrix not positive definite
+  int evaluations = 0;           // energy and gradient evaluations
+  double tangent_entries = 0.0;  // stored entries of the tangent (upper triangle)
+  double factor_entries = 0.0;   // entries of the Cholesky factor
 };
 
 class Newton {
@@ -85,8 +88,8 @@ class Newton {
   double tau() const { return tau_; }
 
  private:
-  // Factorizes T + tau R for the tangent in tangent_; false when it is not
-  // positive definite.
+  // Factorizes T + tau R, T being the tangent last assembled into the
+  // factorization's values; false when it is not positive definite.
   bool factorize_shifted();
   // Factorizes the exact tangent at x plus the shift or, if that is not
   // positive definite, the clamped one, raising tau until one succeeds.
@@ -96,8 +99,7 @@ class Newton {
   std::vector<double> shift_;
   NewtonOptions options_;
   std::unique_ptr<SparseCholesky> cholesky_;
-  std::vector<double> tangent_;
-  std::vector<double> matrix_;
+  double applied_tau_ = 0.0;  // the shift the factorization's values hold
   double tau_;
   bool clamped_ = false;  // the factor is of the clamped tangent
   NewtonCounts counts_;

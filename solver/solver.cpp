@@ -95,7 +95,7 @@ class NewtonProblemOf final : public NewtonProblem {
                   const TangentPattern& p)
       : a_(a), law_(law), slots_(slots), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
-  void tangent(const terms::Vector& x, bool clamp, std::vector<double>& values) override {
+  void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
     law_.tangent(a_, slots_, x, pattern_, clamp, values);
   }
 

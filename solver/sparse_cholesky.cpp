@@ -116,12 +116,13 @@ class Cholmod final : public SparseCholesky {
     n_ = n;
   }
 
-  bool factorize(const std::vector<double>& values) override {
-    if (matrix_ == nullptr || values.size() != matrix_->nzmax) {
-      throw platform::RangeError("factorize called with " + std::to_string(values.size()) +
-                                 " values before analyse or for another pattern");
-    }
-    std::memcpy(matrix_->x, values.data(), values.size() * sizeof(double));
+  std::span<double> values() override {
+    if (matrix_ == nullptr) return {};
+    return {static_cast<double*>(matrix_->x), matrix_->nzmax};
+  }
+
+  bool factorize() override {
+    if (matrix_ == nullptr) throw platform::RangeError("factorize called before analyse");
     api_.factorize(matrix_, factor_, &common_);
     if (common_.status == CHOLMOD_NOT_POSDEF) return false;
     check("factorizing the matrix");
@@ -140,7 +141,9 @@ class Cholmod final : public SparseCholesky {
     api_.free_dense(&sol, &common_);
   }
 
-  double factor_entries() const override { return factor_ == nullptr ? 0.0 : common_.lnz; }
+  double factor_entries() const override {
+    return factor_ == nullptr ? 0.0 : static_cast<double>(factor_->is_super ? factor_->xsize : factor_->nzmax);
+  }
 
  private:
   void check(const char* what) {
@@ -159,6 +162,16 @@ class Cholmod final : public SparseCholesky {
 };
 
 }  // namespace
+
+bool SparseCholesky::factorize(const std::vector<double>& v) {
+  const std::span<double> target = values();
+  if (target.empty() || v.size() != target.size()) {
+    throw platform::RangeError("factorize called with " + std::to_string(v.size()) +
+                               " values before analyse or for another pattern");
+  }
+  std::copy(v.begin(), v.end(), target.begin());
+  return factorize();
+}
 
 std::unique_ptr<SparseCholesky> make_sparse_cholesky() { return std::make_unique<Cholmod>(); }
 

@@ -6,6 +6,7 @@
 // METIS ordering, whose dense kernels run in the BLAS the system provides.
 
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace solver {
@@ -20,16 +21,25 @@ class SparseCholesky {
   // the factor; called once, before any factorize.
   virtual void analyse(int n, const std::vector<int>& colptr, const std::vector<int>& row) = 0;
 
-  // Factorizes the matrix with these values (one per entry of the pattern).
-  // Returns false when the matrix is not positive definite (numerically),
-  // leaving no usable factor.
-  virtual bool factorize(const std::vector<double>& values) = 0;
+  // The values of the matrix to factorize, one per entry of the pattern,
+  // held by the factorization so that a large model needs no second copy:
+  // fill them, then call factorize(). Empty before analyse.
+  virtual std::span<double> values() = 0;
+
+  // Factorizes the matrix with the values above. Returns false when it is
+  // not positive definite (numerically), leaving no usable factor; the
+  // values are left as they were.
+  virtual bool factorize() = 0;
+
+  // The same with these values copied in first.
+  bool factorize(const std::vector<double>& v);
 
   // x = A^-1 b with the last successful factorization (b and x: n entries,
   // may be the same vector).
   virtual void solve(const double* b, double* x) = 0;
 
-  // Entries of the factor (0 before the first analysis).
+  // Entries stored for the factor, padding of its dense blocks included (0
+  // before the first analysis).
   virtual double factor_entries() const = 0;
 };
 

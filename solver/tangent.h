@@ -19,10 +19,13 @@
 // matrix is then positive semi-definite, so a Newton step with it is a
 // descent direction of the energy, which itself is left unchanged.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <span>
 #include <vector>
 
+#include "platform/failure.h"
 #include "solver/analysis.h"
 #include "solver/evaluator.h"
 #include "solver/tangent_pattern.h"
@@ -111,18 +114,19 @@ inline void gather_full(const analysis& a, const terms::Vector& x, std::vector<d
 }
 
 // The tangent of the strain energy at x over the free unknowns: values of
-// pattern p, summed element by element in element order (a fixed order, so
-// the same x gives the same bits).
+// pattern p (values: one per entry), summed element by element in element
+// order (a fixed order, so the same x gives the same bits).
 template <class Law>
 void assemble_tangent(const analysis& a,
                       const std::vector<element_slots>& slots,
                       const terms::Vector& x,
                       const TangentPattern& p,
                       bool clamp,
-                      std::vector<double>& values) {
+                      std::span<double> values) {
+  if (values.size() != p.row.size()) throw platform::RangeError("tangent values do not match the pattern");
   std::vector<double> full;
   gather_full(a, x, full);
-  values.assign(p.row.size(), 0.0);
+  std::fill(values.begin(), values.end(), 0.0);
   const element* records = a.elem.data();
   for (std::size_t e = 0; e < slots.size(); ++e) {
     const element_slots& s = slots[e];

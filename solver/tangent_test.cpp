@@ -171,7 +171,7 @@ void CheckAssembled(const solver::MaterialLaw& law) {
   analysis a = IrregularModel(7, 3, 0.1, x);
   const std::vector<solver::element_slots> slots = Slots(a);
   const solver::TangentPattern p = solver::tangent_pattern(a, slots);
-  std::vector<double> values;
+  std::vector<double> values(p.row.size());
   law.tangent(a, slots, x, p, false, values);
   // Dense copy of the upper triangle.
   const int n = a.nfree;

@@ -19,11 +19,13 @@ int main() {
   const int status = platform::run_program([&options] { solver::run(solver::green_law(), options); });
   if (options.method == solver::Method::newton && status == 0 && std::getenv("VELORA_NEWTON_COUNTS") != nullptr) {
     std::fprintf(stderr,
-                 "newton: steps %d factorizations %d failed %d evaluations %d\n",
+                 "newton: steps %d factorizations %d failed %d evaluations %d tangent entries %.0f factor entries %.0f\n",
                  counts.steps,
                  counts.factorizations,
                  counts.failed,
-                 counts.evaluations);
+                 counts.evaluations,
+                 counts.tangent_entries,
+                 counts.factor_entries);
   }
   return status;
 }

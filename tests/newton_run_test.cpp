@@ -59,7 +59,7 @@ std::string Slurp(const fs::path& p) {
 double InverseNorm(const solver::analysis& a) {
   const auto slots = solver::testing::tested_law().evaluator(a, solver::EvaluationOptions{1, 1})->slots();
   const solver::TangentPattern p = solver::tangent_pattern(a, slots);
-  std::vector<double> values;
+  std::vector<double> values(p.row.size());
   solver::testing::tested_law().tangent(a, slots, a.u, p, false, values);
   const std::size_t n = static_cast<std::size_t>(a.nfree);
   std::vector<double> m(n * 2 * n, 0.0);  // [J | I], row by row
@@ -199,7 +199,7 @@ TEST_F(NewtonRun, StartsFromTheFlatState) {
     solver::start(flat);
     const auto slots = solver::testing::tested_law().evaluator(flat, solver::EvaluationOptions{1, 1})->slots();
     const solver::TangentPattern p = solver::tangent_pattern(flat, slots);
-    std::vector<double> values;
+    std::vector<double> values(p.row.size());
     solver::testing::tested_law().tangent(flat, slots, flat.u, p, false, values);
     auto cholesky = solver::make_sparse_cholesky();
     cholesky->analyse(p.n, p.colptr, p.row);
