@@ -50,17 +50,18 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare  # noqa: E402
 import ccx_square  # noqa: E402
 
-COUNTS_LINE = re.compile(r"^newton:((?:\s+[a-z_]+\s+-?\d+)+)\s*$", re.M)
+COUNTS_LINE = re.compile(r"^newton:((?:\s+[a-z][a-z ]*?\s+-?\d+)+)\s*$", re.M)
+COUNT = re.compile(r"([a-z][a-z ]*?)\s+(-?\d+)")
 
 
 def parse_counts(stderr_text):
     """The last "newton: name value ..." line of a run's standard error as a
-    dictionary, or {} when there is none."""
+    dictionary (a name of several words joined by "_"), or {} when there is
+    none."""
     found = COUNTS_LINE.findall(stderr_text)
     if not found:
         return {}
-    words = found[-1].split()
-    return {words[k]: int(words[k + 1]) for k in range(0, len(words) - 1, 2)}
+    return {name.strip().replace(" ", "_"): int(value) for name, value in COUNT.findall(found[-1])}
 
 
 def parse_summary(report_path):
@@ -171,9 +172,9 @@ def relative(w, reference, tolerance=None):
 def part_methods(args, velora1, square, root, method_option):
     print("\n## velora1: default method against --method newton (%s)" % load(), flush=True)
     print("| n | elements | default s wall / cpu | newton s wall / cpu | speed-up wall / cpu | default B/elem"
-          " | newton B/elem | majors d / n | newton steps | factorizations (failed) | evaluations | w default"
-          " | w newton | relative |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|")
+          " | newton B/elem | factor B/elem | majors d / n | newton steps | factorizations (failed) | evaluations"
+          " | w default | w newton | relative |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|")
     measured = {}
     failures = 0
     for n in args.sizes:
@@ -200,8 +201,10 @@ def part_methods(args, velora1, square, root, method_option):
             mem_d, majors, wd, rel_text = "-", "- / %s" % newton["majors"], "-", "-"
         fact = newton.get("factorizations")
         fact_text = "-" if fact is None else "%d (%d)" % (fact, newton.get("failed", 0))
-        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
-            n, 4 * n * n, td, times(newton), speed, mem_d, per_element(newton["peak"], n), majors,
+        factor = newton.get("factor_entries")
+        factor_text = "-" if factor is None else "%.0f" % (8.0 * factor / (4 * n * n))
+        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
+            n, 4 * n * n, td, times(newton), speed, mem_d, per_element(newton["peak"], n), factor_text, majors,
             newton.get("steps", "-"), fact_text, newton.get("evaluations", "-"), wd, newton["w"], rel_text),
             flush=True)
     print("(%s)" % load())

@@ -65,6 +65,10 @@ class CountsLine(unittest.TestCase):
                 "newton: steps 3 factorizations 4 majors 2\n\tMaximum resident set size (kbytes): 7716\n")
         self.assertEqual(newton_compare.parse_counts(text), {"steps": 3, "factorizations": 4, "majors": 2})
 
+    def test_names_of_several_words(self):
+        c = newton_compare.parse_counts("newton: steps 8 failed 0 tangent entries 24402 factor entries 169056\n")
+        self.assertEqual(c, {"steps": 8, "failed": 0, "tangent_entries": 24402, "factor_entries": 169056})
+
     def test_no_line_gives_no_counts(self):
         self.assertEqual(newton_compare.parse_counts("raised X : y\nnewton: oops\n"), {})
 
