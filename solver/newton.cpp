@@ -80,14 +80,22 @@ Newton::Result Newton::minimise(
   const int trials = std::max(1, maxls);
   int iterations = 0;
   bool fresh = false;  // the factor is of the tangent at x
+  bool stale = false;  // the factor is of an earlier x, reused
+  int reused = 0;      // steps taken with the current factor since it was made
   while (iterations < maxminor && nlp::norm(n, g) > gtol) {
     if (fresh) {
       // The same tangent, a larger shift.
       while (!factorize_shifted()) tau_ = std::max(10.0 * tau_, options_.tau_min);
+      stale = false;
+      reused = 0;
+    } else if (reused > 0 && reused <= options_.reuse_steps) {
+      stale = true;  // a positive definite matrix all the same: its step descends
     } else {
       factorize_at(problem, x);
+      stale = false;
+      reused = 0;
     }
-    fresh = true;
+    fresh = !stale;
     // The step solves (T + tau R) d = -g.
     for (std::size_t i = 0; i < size; ++i) d.data()[i] = -g.data()[i];
     cholesky_->solve(d.data(), d.data());
@@ -143,6 +151,11 @@ Newton::Result Newton::minimise(
         step = longer;
       }
     }
+    if (!accepted && stale) {
+      // The old factor no longer serves: a new one at x.
+      reused = 0;
+      continue;
+    }
     if (!accepted) {
       // No decrease along this step: it trusted the tangent too far. Once
       // the shift is at its limit the energy cannot be lowered further
@@ -156,6 +169,7 @@ Newton::Result Newton::minimise(
     std::swap(g, trial_g);
     f = ft;
     fresh = false;
+    ++reused;
     ++iterations;
     ++counts_.steps;
     if (step >= 1.0) {

@@ -4,17 +4,22 @@
 // factorization of the tangent.
 //
 // Safeguard (the rule, in one place; see docs/newton.md for the reasons):
-//   - the matrix factorized is T + tau R: T the tangent with the compressive
-//     side forces left out (positive semi-definite, so every step descends),
-//     R the stiffness of a uniform unit tension (solver/tangent_pattern.h),
+//   - the matrix factorized is T + tau R: T the exact tangent or, when
+//     that is not positive definite, the tangent with the compressive side
+//     forces left out (positive semi-definite, so its step descends), R the
+//     stiffness of a uniform unit tension (solver/tangent_pattern.h),
 //     which holds the membrane the way a prestress would where T has no
 //     out-of-plane stiffness (the flat start);
-//   - a factorization that fails (not positive definite) raises tau to
+//   - a factorization of the clamped tangent that fails raises tau to
 //     max(10 tau, tau_min) and factorizes again, without a step;
 //   - a step whose line search fails to decrease the energy likewise
 //     raises tau and is tried again;
 //   - a step accepted at its full length lowers tau tenfold (below tau_min
 //     it becomes 0: the plain tangent); a shortened step keeps tau.
+// A factorization serves up to reuse_steps further steps (its matrix is
+// positive definite, so its steps still descend); a line search that fails
+// with a reused factor makes a new one at the current point. Fewer
+// factorizations for more, cheaper steps: see BENCHMARKS.md.
 // The line search backtracks from the full step until the energy falls by
 // at least 1e-4 of the linear prediction (Armijo), each new trial at the
 // minimum of the quadratic through f(0), f'(0) and the last trial, kept
@@ -48,6 +53,7 @@ struct NewtonOptions {
   double tau_max = 1e12;    // a shift beyond this ends the run with a failure
   double armijo = 1e-4;     // sufficient decrease factor of the line search, in (0, 0.5)
   bool exact_first = true;  // try the exact tangent before the clamped one (else the clamped one only)
+  int reuse_steps = 8;      // steps that may reuse a factorization after the one it was made for (>= 0)
 };
 
 // Totals over every call, for the benchmarks and tests.
