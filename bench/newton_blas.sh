@@ -38,7 +38,5 @@ for variant in reference openblas2; do
     echo "openblas1 and $variant: identical"
   else
     echo "openblas1 and $variant: differ"
-    awk '/Displ Z/ { on = 1 } on && $1 == "'"$(awk '/node/{getline;getline;print int($1/2)+1; exit}' "$dir/input.txt")"'" { print FILENAME ": " $0; exit }' \
-      "$dir/openblas1.1/output.txt" "$dir/$variant.1/output.txt" 2>/dev/null || true
   fi
 done

@@ -1,8 +1,6 @@
 #pragma once
-// The square membrane of the generator, built in memory for the benchmarks:
-// 2n x 2n lattice steps over -1..1, nodes where i - j is even (corner rows
-// and the cell centres between them), 4 n^2 right isosceles triangles in
-// the generator's element order and vertex order, the whole boundary fixed,
+// The square membrane of the generator (square/mesh.h), built in memory for
+// the benchmarks: n divisions over -1..1, the whole boundary fixed,
 // young 1000, poisson 0.3, pressure 1 on every element, and the generator's
 // solver control values (lstol 0.1, maxls 20, mntol 0.001, mnref 0,
 // maxminor 30 nnode, maxlist 3, maxmajor 20). The generator's "input.txt"
@@ -10,72 +8,36 @@
 // and one of the file can differ in the last bits and in iteration counts,
 // not in cost per evaluation.
 
+#include <array>
+#include <cstddef>
+#include <vector>
+
 #include "solver/model.h"
+#include "solver/model_testing.h"
+#include "square/mesh.h"
 
 namespace bench {
 
 inline solver::analysis square_model(int n) {
-  solver::analysis a;
-  a.lstol = 0.1;
-  a.maxls = 20;
-  a.mntol = 0.001;
-  a.mnref = 0.0;
-  a.maxlist = 3;
-  a.maxmajor = 20;
-  a.young = 1000.0;
-  a.poisson = 0.3;
-  a.density = 0.0;
-  a.nnode = (n + 1) * (n + 1) + n * n;
-  a.maxminor = 30 * a.nnode;
-  a.coordx = terms::Vector(a.nnode, 0.0);
-  a.coordy = terms::Vector(a.nnode, 0.0);
-  a.coordz = terms::Vector(a.nnode, 0.0);
-  a.dof = terms::IntTable(a.nnode, 0);
-  a.displ = terms::RealTable(a.nnode, 0.0);
-  a.action = terms::RealTable(a.nnode, 0.0);
+  // The generator's mesh over -1..1: its node numbers, element order and
+  // vertex order, with the coordinates unrounded.
   const double h = 1.0 / n;
-  // Node number of lattice point (i, j), -n <= i, j <= n, i - j even.
-  auto number = [n](int i, int j) {
-    const int r = j + n;
-    return (r / 2) * (2 * n + 1) + (r % 2) * (n + 1) + (i + n) / 2 + 1;
-  };
-  for (int j = -n; j <= n; ++j) {
-    for (int i = -n; i <= n; ++i) {
-      if ((i - j) % 2 != 0) continue;
-      const int k = number(i, j);
-      a.coordx(k) = i * h;
-      a.coordy(k) = j * h;
-      if (i == -n || i == n || j == -n || j == n) {
-        for (int axis = 1; axis <= 3; ++axis) a.dof(k, axis) = 1;
-      }
-    }
-  }
-  a.nelem = 4 * n * n;
-  a.elem = terms::Array1<solver::element>(a.nelem);
-  int e = 0;
-  auto add = [&](int i1, int j1, int i2, int j2, int i3, int j3) {
-    solver::element &el = a.elem(++e);
-    el.node = {number(i1, j1), number(i2, j2), number(i3, j3)};
-    el.pressure = 1.0;
-  };
-  // The eight families: left, right, bottom, top quarters, apex towards
-  // the centre then away from it.
-  for (int p = 0; p >= 1 - n; --p)
-    for (int q = p; q <= -p; q += 2) add(p, q, p - 1, q + 1, p - 1, q - 1);
-  for (int p = -2; p >= -n; --p)
-    for (int q = p + 2; q <= -p - 2; q += 2) add(p, q, p + 1, q - 1, p + 1, q + 1);
-  for (int p = 0; p <= n - 1; ++p)
-    for (int q = -p; q <= p; q += 2) add(p, q, p + 1, q - 1, p + 1, q + 1);
-  for (int p = 2; p <= n; ++p)
-    for (int q = -p + 2; q <= p - 2; q += 2) add(p, q, p - 1, q + 1, p - 1, q - 1);
-  for (int p = 0; p >= 1 - n; --p)
-    for (int q = p; q <= -p; q += 2) add(q, p, q - 1, p - 1, q + 1, p - 1);
-  for (int p = -2; p >= -n; --p)
-    for (int q = p + 2; q <= -p - 2; q += 2) add(q, p, q + 1, p + 1, q - 1, p + 1);
-  for (int p = 0; p <= n - 1; ++p)
-    for (int q = -p; q <= p; q += 2) add(q, p, q + 1, p + 1, q - 1, p + 1);
-  for (int p = 2; p <= n; ++p)
-    for (int q = -p + 2; q <= p - 2; q += 2) add(q, p, q - 1, p - 1, q + 1, p - 1);
+  const square::Grid grid = square::number_nodes(n);
+  std::vector<std::array<double, 3>> nodes(static_cast<std::size_t>((n + 1) * (n + 1) + n * n));
+  square::for_each_node(grid, [&](int k, square::Point p) {
+    nodes[static_cast<std::size_t>(k - 1)] = {p.i * h, p.j * h, 0.0};
+  });
+  std::vector<std::array<int, 3>> elements;
+  elements.reserve(4 * static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+  square::for_each_element(n, [&](square::Point v1, square::Point v2, square::Point v3) {
+    elements.push_back({grid(v1), grid(v2), grid(v3)});
+  });
+  solver::analysis a = solver::testing::make_model(nodes, elements, 1000.0, 0.3);
+  a.maxminor = 30 * a.nnode;
+  for (int e = 1; e <= a.nelem; ++e) a.elem(e).pressure = 1.0;
+  square::for_each_support(n, [&](square::Point p) {
+    for (int axis = 1; axis <= 3; ++axis) a.dof(grid(p), axis) = 1;
+  });
   solver::start(a);
   return a;
 }

@@ -2,12 +2,10 @@
 
 #include <cmath>
 #include <numbers>
-#include <string_view>
+#include <string>
 
-#include "platform/failure.h"
-#include "platform/number_image.h"
-#include "platform/model_file.h"
-#include "platform/output_file.h"
+#include "generator/model_writer.h"
+#include "generator/parameters.h"
 
 namespace circle {
 
@@ -22,9 +20,6 @@ int32_t node(int32_t k, int32_t j) {
   const int32_t count = 6 * k;
   return 1 + 3 * k * (k - 1) + ((j % count) + count) % count;
 }
-
-// The canonical layout of the model file, shared with the other generator.
-using namespace platform::model_file;
 
 }  // namespace
 
@@ -64,116 +59,47 @@ Mesh make_mesh(int32_t rings, double radius) {
   return mesh;
 }
 
+namespace {
+
+// Why a ring count cannot make a mesh; empty when it can.
+std::string refuse_rings(int32_t m) {
+  if (m < 1 || m > kMaxRings) return "the number of rings must be 1 to " + std::to_string(kMaxRings);
+  return {};
+}
+
+constexpr generator::MeshRecord kMeshRecord{"rings", "radius", "the radius", refuse_rings};
+
+}  // namespace
+
 Parameters read_parameters(platform::TextReader& in) {
+  const generator::Parameters read = generator::read_parameters(in, kMeshRecord);
   Parameters p;
-  in.scan("mesh");
-  in.set_record("mesh record", 0);
-  p.rings = in.read_int("rings");
-  if (p.rings < 1 || p.rings > kMaxRings) {
-    throw platform::DataError(in.where("rings is " + std::to_string(p.rings) + "; the number of rings must be 1 to " +
-                                       std::to_string(kMaxRings)));
-  }
-  p.radius = in.read_real("radius");
-  if (!(p.radius > 0.0) || !std::isfinite(p.radius)) {
-    throw platform::DataError(in.where("radius is " + platform::real_image(p.radius, 1, 6, 3) +
-                                       "; the radius must be a positive finite number"));
-  }
-  in.skip_line("the rest of the mesh record");
-
-  in.scan("material");
-  in.set_record("material record", 0);
-  p.young = in.read_real("young");
-  p.poisson = in.read_real("poisson");
-  in.skip_line("the rest of the material record");
-
-  in.scan("pressure");
-  in.set_record("pressure record", 0);
-  p.pressure = in.read_real("pressure");
-  in.skip_line("the rest of the pressure record");
+  p.rings = read.divisions;
+  p.radius = read.size;
+  p.young = read.young;
+  p.poisson = read.poisson;
+  p.pressure = read.pressure;
   return p;
 }
 
 void write_model(const Parameters& p, const Mesh& mesh, const std::string& file_name) {
-  platform::OutputFile f(file_name);
-  const std::size_t nnode = mesh.coord.size();
-
-  head(f, kParametersLabel);
-  r(f, p.lstol);
-  f.text(kS);
-  i5(f, p.maxls);
-  f.text(kS);
-  r(f, p.mntol);
-  f.text(kS);
-  r(f, p.mnref);
-  f.text(kS);
-  i5(f, 30 * static_cast<int64_t>(nnode));  // maxminor, as the square generator sets it
-  f.text(kS);
-  i5(f, p.maxlist);
-  f.text(kS);
-  i5(f, p.maxmajor);
-  f.line_end();
-  gap(f);
-
-  // No self-weight: the density is zero.
-  head(f, kMaterialLabel);
-  r(f, p.young);
-  f.text(kS);
-  r(f, p.poisson);
-  f.text(kZ).line_end();
-  gap(f);
-
+  generator::ModelWriter w(file_name);
+  generator::Controls controls = p.controls;
+  controls.maxminor = 30 * static_cast<int64_t>(mesh.coord.size());  // as the square generator sets it
+  w.parameters(controls);
+  w.material(p.young, p.poisson);
   // The file numbers nodes and elements from 1.
-  head(f, kNodesLabel);
-  count(f, nnode);
-  for (std::size_t k = 0; k < nnode; ++k) {
-    i5(f, static_cast<int64_t>(k) + 1);
-    for (const double x : mesh.coord[k]) {
-      f.text(kS);
-      r(f, x);
-    }
-    f.line_end();
-  }
-  gap(f);
-
-  head(f, kElementsLabel);
-  count(f, mesh.elem.size());
+  w.nodes(static_cast<int64_t>(mesh.coord.size()));
+  for (std::size_t k = 0; k < mesh.coord.size(); ++k) w.node(static_cast<int64_t>(k) + 1, mesh.coord[k]);
+  w.elements(static_cast<int64_t>(mesh.elem.size()));
   for (std::size_t e = 0; e < mesh.elem.size(); ++e) {
-    i5(f, static_cast<int64_t>(e) + 1);
-    for (const int32_t v : mesh.elem[e]) {
-      f.text(kS);
-      i5(f, int64_t{v} + 1);
-    }
-    f.line_end();
+    const auto& v = mesh.elem[e];
+    w.element(static_cast<int64_t>(e) + 1, int64_t{v[0]} + 1, int64_t{v[1]} + 1, int64_t{v[2]} + 1);
   }
-  gap(f);
-
-  // The rim is clamped: X, Y and Z of every rim node held at zero.
-  head(f, kConstraintsLabel);
-  count(f, 3 * mesh.rim.size());
-  for (const int32_t k : mesh.rim) {
-    for (int32_t axis = 1; axis <= 3; ++axis) {
-      i5(f, int64_t{k} + 1);
-      f.text(kS);
-      i5(f, axis);
-      f.text(kZ).line_end();
-    }
-  }
-  gap(f);
-
-  // No nodal forces: the count alone.
-  head(f, kLoadsLabel);
-  i5(f, 0);
-  f.line_end();
-  gap(f);
-
-  head(f, kPressuresLabel);
-  count(f, mesh.elem.size());
-  const std::string pressure = platform::real_image(p.pressure, 2, 6, 3);
-  for (std::size_t e = 0; e < mesh.elem.size(); ++e) {
-    i5(f, static_cast<int64_t>(e) + 1);
-    f.text(kS).text(pressure).line_end();
-  }
-  f.commit();
+  // The rim is clamped.
+  w.supports(static_cast<int64_t>(mesh.rim.size()));
+  for (const int32_t k : mesh.rim) w.support(int64_t{k} + 1);
+  w.finish(static_cast<int64_t>(mesh.elem.size()), p.pressure);
 }
 
 void run() {

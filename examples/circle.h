@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/model_writer.h"
 #include "platform/text_reader.h"
 
 namespace circle {
@@ -37,12 +38,7 @@ struct Parameters {
   // tolerance 0.001 of the initial largest residual leaves a convergence
   // error of the centre deflection near 1e-5 of it, well below the
   // discretisation error of these meshes.
-  double lstol = 0.1;
-  std::int32_t maxls = 20;
-  double mntol = 0.001;
-  double mnref = 0.0;
-  std::int32_t maxlist = 3;
-  std::int32_t maxmajor = 20;
+  generator::Controls controls;
 };
 
 // The largest number of rings whose node count times 30 (the iteration

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <numbers>
 #include <set>
 #include <utility>
 
 #include "platform/failure.h"
+#include "platform/text_reader.h"
 
 namespace {
 
@@ -105,12 +109,27 @@ TEST(CircleParameters, ReadsTheThreeRecords) {
   EXPECT_EQ(p.pressure, 0.448);
 }
 
+// See docs/decisions.md, 'Meshes that cannot be written'.
 TEST(CircleParameters, RefusesMeshesThatCannotExist) {
   for (const char* text : {":\n0 1.0\n:\n1000 0.3\n:\n1\n", ":\n4001 1.0\n:\n1000 0.3\n:\n1\n",
                            ":\n4 0.0\n:\n1000 0.3\n:\n1\n", ":\n4 -1.0\n:\n1000 0.3\n:\n1\n"}) {
     platform::TextReader in("circle.txt", text);
     EXPECT_THROW(circle::read_parameters(in), platform::DataError) << text;
   }
+}
+
+// The model file of two rings, byte for byte as the generator has always
+// written it: the layout the solvers read, and the values the accuracy
+// checks of VERIFICATION.md were made with.
+TEST(CircleModel, TwoRingsAsEverWritten) {
+  platform::TextReader in = platform::TextReader::open(CIRCLE_TESTDATA "/circle_m2.txt");
+  const circle::Parameters p = circle::read_parameters(in);
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("velora_circle_" + std::to_string(::getpid()) + ".txt");
+  circle::write_model(p, circle::make_mesh(p.rings, p.radius), file.string());
+  const std::string written = platform::read_file(file.string());
+  std::filesystem::remove(file);
+  EXPECT_EQ(written, platform::read_file(CIRCLE_TESTDATA "/circle_input_m2.txt"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Replays every seed and every input that ever failed (fuzz/seeds/TARGET/,
-// fuzz/regressions/TARGET/) through the fuzz targets' entry points. Each
+// Replays every seed (fuzz/seeds.txt) and every input that ever failed
+// (fuzz/regressions/TARGET/) through the fuzz targets' entry points. Each
 // input must give either a result or a platform::Failure: a crash or a
 // sanitizer report ends this test program, a hang runs into CTest's
 // timeout, and any other exception fails the test naming the file.
@@ -22,13 +22,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The input files of one target, in name order; names starting with '.'
-// only keep an empty folder in the repository.
-std::vector<fs::path> inputs(const std::string& target) {
+// The seeds of one target, as fuzz/seeds.txt lists them: the project's
+// sample files, which must every one be accepted.
+std::vector<fs::path> seeds(const std::string& target) {
+  const fs::path root = fs::path(ROBUST_FUZZ_DIR).parent_path();
+  std::ifstream list(fs::path(ROBUST_FUZZ_DIR) / "seeds.txt");
+  EXPECT_TRUE(list.good()) << "cannot read fuzz/seeds.txt";
   std::vector<fs::path> files;
-  for (const char* kind : {"seeds", "regressions"}) {
-    const fs::path dir = fs::path(ROBUST_FUZZ_DIR) / kind / target;
-    if (!fs::is_directory(dir)) continue;
+  for (std::string line; std::getline(list, line);) {
+    std::istringstream words(line);
+    std::string t, file;
+    if (line.empty() || line.front() == '#' || !(words >> t >> file) || t != target) continue;
+    files.push_back(root / file);
+  }
+  return files;
+}
+
+// The inputs that ever failed (fuzz/regressions/TARGET/), in name order;
+// names starting with '.' only keep an empty folder in the repository.
+std::vector<fs::path> regressions(const std::string& target) {
+  std::vector<fs::path> files;
+  const fs::path dir = fs::path(ROBUST_FUZZ_DIR) / "regressions" / target;
+  if (fs::is_directory(dir)) {
     for (const auto& entry : fs::directory_iterator(dir)) {
       if (entry.is_regular_file() && entry.path().filename().string().front() != '.') files.push_back(entry.path());
     }
@@ -44,13 +59,13 @@ std::string bytes_of(const fs::path& file) {
   return bytes.str();
 }
 
-// Runs every input of `target` through `entry`; returns how many were
-// accepted and how many ended with a failure report.
+// Runs `files` through `entry`; counts those accepted and those that ended
+// with a failure report.
 template <class Entry>
-void replay(const std::string& target, Entry entry, int& accepted, int& refused) {
+void replay(const std::vector<fs::path>& files, Entry entry, int& accepted, int& refused) {
   accepted = 0;
   refused = 0;
-  for (const fs::path& file : inputs(target)) {
+  for (const fs::path& file : files) {
     // Named before the run, so a crash shows which file caused it.
     std::fprintf(stderr, "replaying %s\n", file.string().c_str());
     std::fflush(stderr);
@@ -66,22 +81,36 @@ void replay(const std::string& target, Entry entry, int& accepted, int& refused)
   }
 }
 
-TEST(RobustRegression, ModelInputsGiveAResultOrAFailureReport) {
+struct Target {
+  const char* name;
+  void (*entry)(const std::uint8_t*, std::size_t);
+};
+
+void PrintTo(const Target& t, std::ostream* os) { *os << t.name; }
+
+class RobustRegression : public ::testing::TestWithParam<Target> {};
+
+// The seeds are sample files that the programs read: every one must still
+// be accepted, or the replay proves nothing.
+TEST_P(RobustRegression, SeedsAreAccepted) {
+  const std::vector<fs::path> files = seeds(GetParam().name);
+  EXPECT_GE(files.size(), 3u);
   int accepted = 0;
   int refused = 0;
-  replay("model", robust::model_entry, accepted, refused);
-  // The seeds are the golden models: every one of them must still be read
-  // and set up, or the replay proves nothing.
-  EXPECT_GE(accepted, 4);
-  std::fprintf(stderr, "model: %d accepted, %d refused\n", accepted, refused);
+  replay(files, GetParam().entry, accepted, refused);
+  EXPECT_EQ(accepted, static_cast<int>(files.size()));
 }
 
-TEST(RobustRegression, SquareInputsGiveAResultOrAFailureReport) {
+TEST_P(RobustRegression, InputsThatEverFailedGiveAResultOrAFailureReport) {
   int accepted = 0;
   int refused = 0;
-  replay("square", robust::square_entry, accepted, refused);
-  EXPECT_GE(accepted, 4);
-  std::fprintf(stderr, "square: %d accepted, %d refused\n", accepted, refused);
+  replay(regressions(GetParam().name), GetParam().entry, accepted, refused);
+  std::fprintf(stderr, "%s: %d accepted, %d refused\n", GetParam().name, accepted, refused);
 }
+
+INSTANTIATE_TEST_SUITE_P(Fuzz,
+                         RobustRegression,
+                         ::testing::Values(Target{"model", robust::model_entry}, Target{"square", robust::square_entry}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace

@@ -8,8 +8,8 @@
 # the Debian packages clang and libclang-rt-14-dev (or a clang++ whose
 # -fsanitize=fuzzer links).
 #
-# The corpus starts each run from fuzz/seeds/TARGET/ and
-# fuzz/regressions/TARGET/ in a scratch folder under build/fuzz/. An input
+# The corpus starts each run from the seeds fuzz/seeds.txt lists for TARGET
+# and from fuzz/regressions/TARGET/, in a scratch folder under build/fuzz/. An input
 # that crashes, leaks, times out or escapes with anything but a
 # platform::Failure is written there by libFuzzer as crash-*, leak-*,
 # timeout-* or oom-*; this script copies it into fuzz/regressions/TARGET/,
@@ -39,7 +39,15 @@ case "$target" in
     ;;
   square)
     define=ROBUST_TARGET_SQUARE
-    sources=("$root/fuzz/entry_square.cpp" "$root/square/square.cpp")
+    # The generator's reader and what it links: square/ and generator/
+    # without tests and benchmarks.
+    sources=("$root/fuzz/entry_square.cpp")
+    for f in "$root"/square/*.cpp "$root"/generator/*.cpp; do
+      case "$(basename "$f")" in
+        main.cpp | *_test.cpp | *_benchmark.cpp) ;;
+        *) sources+=("$f") ;;
+      esac
+    done
     max_len=4096
     ;;
   *)
@@ -70,7 +78,12 @@ done
 work=$out/$target
 rm -rf "$work"
 mkdir -p "$work/corpus" "$work/artifacts"
-cp "$root/fuzz/seeds/$target/"* "$work/corpus/"
+while read -r seed_target seed_file; do
+  case "$seed_target" in "#"* | "") continue ;; esac
+  if [ "$seed_target" = "$target" ]; then
+    cp "$root/$seed_file" "$work/corpus/$(printf '%s' "$seed_file" | tr / _)"
+  fi
+done <"$root/fuzz/seeds.txt"
 if compgen -G "$root/fuzz/regressions/$target/*" >/dev/null; then
   cp "$root/fuzz/regressions/$target/"* "$work/corpus/"
 fi

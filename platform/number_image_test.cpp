@@ -47,6 +47,7 @@ TEST(RealImage, RoundingCarriesIntoTheExponent) {
   EXPECT_EQ(real_image(9.99999999e-05, 1, 6, 3), "1.000000E-04");
 }
 
+// See docs/decisions.md, 'Rounding ties go to even'.
 TEST(RealImage, ExactTiesRoundToEven) {
   // 1234567885 and 1234567895 are exact doubles whose tenth digit is a tie.
   EXPECT_EQ(real_image(1234567885.0, 2, 8, 3), " 1.23456788E+09");
@@ -61,6 +62,7 @@ TEST(RealImage, ExponentWidthSetting) {
   EXPECT_EQ(real_image(3.0, 3, 0, 3), "  3.E+00");
 }
 
+// See docs/decisions.md, 'Non-finite numbers in reports'.
 TEST(RealImage, NonFiniteValuesKeepTheColumnWidth) {
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(real_image(std::nan(""), 2, 8, 3), "            NaN");

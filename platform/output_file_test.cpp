@@ -49,6 +49,7 @@ TEST_F(OutputFileTest, CommitWritesEverythingAndLeavesNoTemporary) {
   EXPECT_FALSE(fs::exists(target + ".part"));
 }
 
+// See docs/decisions.md, 'Output files all or nothing'.
 TEST_F(OutputFileTest, DroppedWithoutCommitKeepsTheEarlierFile) {
   const auto target = (dir_ / "out.txt").string();
   { std::ofstream(target) << "earlier run\n"; }

@@ -7,23 +7,13 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/testing.h"
 
 namespace {
 
 using platform::TextReader;
 
-// Expects `f` to raise a failure of the given full name whose message
-// contains every one of the given parts.
-template <class F>
-void ExpectFailure(F f, const std::string& name, std::initializer_list<std::string> parts) {
-  try {
-    f();
-    ADD_FAILURE() << "no failure raised, expected " << name;
-  } catch (const platform::Failure& e) {
-    EXPECT_EQ(e.full_name(), name) << e.message();
-    for (const auto& p : parts) EXPECT_NE(e.message().find(p), std::string::npos) << e.message() << " lacks " << p;
-  }
-}
+using platform::testing::ExpectFailure;
 
 TEST(TextReader, IntegersInEveryAcceptedForm) {
   TextReader r("t.txt", "  42 -7\t+3\n\n   0 2147483647 -2147483648");
@@ -62,43 +52,51 @@ TEST(TextReader, MalformedNumbersNameFileLineAndField) {
                 {"input.txt:3: expected an integer (node number of node record 4), found \"abc\""});
 }
 
-TEST(TextReader, EveryKindOfMalformedInputFails) {
-  struct Case {
-    std::string text;
-    bool integer;
-    std::string name;
-    std::string part;
-  };
-  const Case cases[] = {
-      {"abc", true, "DATA_ERROR", "t.txt:1: expected an integer (k), found \"abc\""},
-      {"1.5", true, "DATA_ERROR", "runs into other text"},
-      {"12abc", true, "DATA_ERROR", "found \"12abc\": the number runs into other text"},
-      {"2147483648", true, "DATA_ERROR", "outside the range -2147483648..2147483647"},
-      {"-99999999999999999999", true, "DATA_ERROR", "outside the range"},
-      {"+", true, "DATA_ERROR", "expected an integer"},
-      {"", true, "END_ERROR", "t.txt:1: the file ends where an integer (k) was expected"},
-      {"\n\n  \n", true, "END_ERROR", "t.txt:4: the file ends"},
-      {"1,5", false, "DATA_ERROR", "found \"1,5\": the number runs into other text"},
-      {"1.0e", false, "DATA_ERROR", "the exponent has no digits"},
-      {"1.0E+x", false, "DATA_ERROR", "the exponent has no digits"},
-      {"nan", false, "DATA_ERROR", "expected a real number (k), found \"nan\""},
-      {"inf", false, "DATA_ERROR", "found \"inf\""},
-      {"-.", false, "DATA_ERROR", "expected a real number"},
-      {"1e400", false, "DATA_ERROR", "\"1e400\" (k) is too large for a double"},
-      {"-1e400", false, "DATA_ERROR", "too large"},
-      {std::string("1.0\0", 4), false, "DATA_ERROR", "found \"1.0\\x00\""},
-      {std::string("\0", 1), false, "DATA_ERROR", "found \"\\x00\""},
-      {"", false, "END_ERROR", "the file ends where a real number (k) was expected"},
-  };
-  for (const auto& c : cases) {
-    TextReader r("t.txt", c.text);
-    if (c.integer) {
-      ExpectFailure([&] { r.read_int("k"); }, c.name, {c.part});
-    } else {
-      ExpectFailure([&] { r.read_real("k"); }, c.name, {c.part});
-    }
+// See docs/decisions.md, 'Numbers that run into text'.
+struct Malformed {
+  std::string text;
+  bool integer;      // read as an integer, else as a real
+  std::string name;  // full name of the failure
+  std::string part;  // part of its message
+};
+
+void PrintTo(const Malformed& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class TextReaderMalformed : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(TextReaderMalformed, FailsNamingFileLineAndWhat) {
+  const Malformed& c = GetParam();
+  TextReader r("t.txt", c.text);
+  if (c.integer) {
+    ExpectFailure([&] { r.read_int("k"); }, c.name, {c.part});
+  } else {
+    ExpectFailure([&] { r.read_real("k"); }, c.name, {c.part});
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKind,
+    TextReaderMalformed,
+    ::testing::Values(
+        Malformed{"abc", true, "DATA_ERROR", "t.txt:1: expected an integer (k), found \"abc\""},
+        Malformed{"1.5", true, "DATA_ERROR", "runs into other text"},
+        Malformed{"12abc", true, "DATA_ERROR", "found \"12abc\": the number runs into other text"},
+        Malformed{"2147483648", true, "DATA_ERROR", "outside the range -2147483648..2147483647"},
+        Malformed{"-99999999999999999999", true, "DATA_ERROR", "outside the range"},
+        Malformed{"+", true, "DATA_ERROR", "expected an integer"},
+        Malformed{"", true, "END_ERROR", "t.txt:1: the file ends where an integer (k) was expected"},
+        Malformed{"\n\n  \n", true, "END_ERROR", "t.txt:4: the file ends"},
+        Malformed{"1,5", false, "DATA_ERROR", "found \"1,5\": the number runs into other text"},
+        Malformed{"1.0e", false, "DATA_ERROR", "the exponent has no digits"},
+        Malformed{"1.0E+x", false, "DATA_ERROR", "the exponent has no digits"},
+        Malformed{"nan", false, "DATA_ERROR", "expected a real number (k), found \"nan\""},
+        Malformed{"inf", false, "DATA_ERROR", "found \"inf\""},
+        Malformed{"-.", false, "DATA_ERROR", "expected a real number"},
+        Malformed{"1e400", false, "DATA_ERROR", "\"1e400\" (k) is too large for a double"},
+        Malformed{"-1e400", false, "DATA_ERROR", "too large"},
+        Malformed{std::string("1.0\0", 4), false, "DATA_ERROR", "found \"1.0\\x00\""},
+        Malformed{std::string("\0", 1), false, "DATA_ERROR", "found \"\\x00\""},
+        Malformed{"", false, "END_ERROR", "the file ends where a real number (k) was expected"}));
 
 TEST(TextReader, LongTokensAreQuotedShort) {
   TextReader r("t.txt", std::string(100000, 'x'));
@@ -138,6 +136,7 @@ TEST(TextReader, LabelBeginningWithColonIsAMarker) {
   EXPECT_EQ(r.read_int("a"), 7);
 }
 
+// See docs/decisions.md, 'A last line without a line end'.
 TEST(TextReader, SkipLineAcceptsAMissingFinalLineEnd) {
   TextReader r("t.txt", ":\n1 2 trailing text");
   r.scan("s");
@@ -157,6 +156,7 @@ TEST(TextReader, SkipLineAfterACompleteLastLineNeedsAnotherLine) {
   ExpectFailure([&] { r.skip_line("the ignored line"); }, "END_ERROR", {"t.txt:2:"});
 }
 
+// See docs/decisions.md, 'Carriage returns before line feeds'.
 TEST(TextReader, CarriageReturnsBelongToLineEnds) {
   TextReader r("t.txt", "x\r\n:\r\n 1.5\r\n\r\n 2\r\n");
   r.scan("s");

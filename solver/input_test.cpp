@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/failure.h"
+#include "platform/testing.h"
 #include "platform/text_reader.h"
 #include "solver/model.h"
 
@@ -76,20 +78,14 @@ analysis read(const std::string &text) {
   return a;
 }
 
-// The failure message of reading text that must fail with Failure.
-template <class Failure>
-std::string failure_of(const std::string &text) {
-  try {
-    read(text);
-  } catch (const Failure &f) {
-    return f.message();
-  }
-  ADD_FAILURE() << "no failure of the expected kind";
-  return "";
+// The message of the failure, of full name `name`, that reading text must
+// raise.
+std::string read_failure(const std::string &text, std::string_view name) {
+  return platform::testing::FailureMessage([&] { read(text); }, name);
 }
 
 TEST(Input, ReadsTheIllustrativeModel) {
-  platform::TextReader reader = platform::TextReader::open(VELORA_SOLVER_TESTDATA "/model_example.txt");
+  platform::TextReader reader = platform::TextReader::open(VELORA_TESTDATA "/model_example/input.txt");
   analysis a;
   solver::input(a, reader);
   EXPECT_EQ(a.lstol, 0.1);
@@ -240,7 +236,7 @@ TEST(Input, TheLineAfterACountIsSkippedUnread) {
       "    1      0.000000E+00      0.000000E+00      0.000000E+00\n"
       "    2      1.000000E+00      0.000000E+00      0.000000E+00\n"
       "    3      0.000000E+00      1.000000E+00      5.000000E-01\n";
-  const std::string message = failure_of<DataError>(m.text());
+  const std::string message = read_failure(m.text(), "DATA_ERROR");
   EXPECT_NE(message.find("node number of node record 3"), std::string::npos) << message;
   EXPECT_NE(message.find("\"elem\""), std::string::npos) << message;
 }
@@ -250,24 +246,25 @@ TEST(Input, FailuresNameFileLineAndRecord) {
   m.nodes = ":\n 3\n\n1 0 0 0\n2 1,0 0 0\n3 0 1 0\n";
   // Line 15 of the file: 3 parameter lines, 2 empty, 3 material, 2 empty,
   // marker, count, skipped line, record 1, record 2.
-  const std::string message = failure_of<DataError>(m.text());
+  const std::string message = read_failure(m.text(), "DATA_ERROR");
   EXPECT_EQ(message.rfind("input.txt:15: ", 0), 0u) << message;
   EXPECT_NE(message.find("coord x of node record 2"), std::string::npos) << message;
 
   ModelText few;
   few.parameters = ":\n 0.1 20 0.001 0.0 120 3\n";
-  const std::string early = failure_of<DataError>(few.text());
+  const std::string early = read_failure(few.text(), "DATA_ERROR");
   EXPECT_NE(early.find("maxmajor of the parameters record"), std::string::npos) << early;
 }
 
 TEST(Input, FewerSectionsThanSevenIsAnEndFailure) {
   ModelText m;
   const std::string text = m.parameters + m.material + m.nodes + m.elements;
-  const std::string message = failure_of<EndError>(text);
+  const std::string message = read_failure(text, "END_ERROR");
   EXPECT_NE(message.find("constraints section"), std::string::npos) << message;
 }
 
-// Decision 1: a complete model without a final line end is read.
+// A complete model without a final line end is read.
+// See docs/decisions.md, 'A last line without a line end'.
 TEST(InputDecisions, LastLineWithoutLineEndIsRead) {
   ModelText m;
   std::string text = m.text();
@@ -283,11 +280,12 @@ TEST(InputDecisions, LastLineWithoutLineEndIsRead) {
   // But a file cut off inside a record still ends too early.
   ModelText cut;
   cut.pressures = ":\n    1\n\n    1";
-  const std::string message = failure_of<EndError>(cut.text());
+  const std::string message = read_failure(cut.text(), "END_ERROR");
   EXPECT_NE(message.find("pressure of pressure record 1"), std::string::npos) << message;
 }
 
-// Decision 2: carriage returns before line feeds belong to the line end.
+// Carriage returns before line feeds belong to the line end.
+// See docs/decisions.md, 'Carriage returns before line feeds'.
 TEST(InputDecisions, CarriageReturnLineEndsReadTheSame) {
   ModelText m;
   const std::string lf = m.text();
@@ -306,16 +304,17 @@ TEST(InputDecisions, CarriageReturnLineEndsReadTheSame) {
   EXPECT_EQ(b.maxmajor, a.maxmajor);
 }
 
-// Decision 3: every node and element number needs a record; pressure does not.
+// Every node and element number needs a record; pressure does not.
+// See docs/decisions.md, 'Nodes and elements without a record'.
 TEST(InputDecisions, NumbersWithoutARecordAreDataFailures) {
   ModelText m;
   m.nodes = ":\n 3\n\n 1 0 0 0\n 3 0 1 0\n 1 0 0 0\n";
-  EXPECT_NE(failure_of<DataError>(m.text()).find("node 2 has no record in the nodes section"), std::string::npos);
+  EXPECT_NE(read_failure(m.text(), "DATA_ERROR").find("node 2 has no record in the nodes section"), std::string::npos);
 
   ModelText e;
   e.elements = ":\n 2\n\n 2 1 2 3\n 2 1 2 3\n";
   e.pressures = ":\n 0\n";
-  EXPECT_NE(failure_of<DataError>(e.text()).find("element 1 has no record in the elements section"), std::string::npos);
+  EXPECT_NE(read_failure(e.text(), "DATA_ERROR").find("element 1 has no record in the elements section"), std::string::npos);
 
   ModelText p;
   p.elements = ":\n 2\n\n 1 1 2 3\n 2 3 2 1\n";
@@ -324,21 +323,21 @@ TEST(InputDecisions, NumbersWithoutARecordAreDataFailures) {
   EXPECT_EQ(a.elem(2).pressure, 0.0);
 }
 
-// Decision 4: a count the rest of the file cannot hold fails before any
-// table is created.
+// A count the rest of the file cannot hold fails before any table is created.
+// See docs/decisions.md, 'Counts the file cannot hold'.
 TEST(InputDecisions, CorruptCountIsAnEndFailureNotAnAllocation) {
   ModelText m;
   m.nodes = ":\n 2000000000\n\n 1 0 0 0\n";
-  const std::string message = failure_of<EndError>(m.text());
+  const std::string message = read_failure(m.text(), "END_ERROR");
   EXPECT_NE(message.find("nodes section announces 2000000000 records"), std::string::npos) << message;
 
   ModelText e;
   e.elements = ":\n 2147483647\n\n 1 1 2 3\n";
-  EXPECT_NE(failure_of<EndError>(e.text()).find("elements section"), std::string::npos);
+  EXPECT_NE(read_failure(e.text(), "END_ERROR").find("elements section"), std::string::npos);
 
   ModelText l;
   l.loads = ":\n 1000000\n\n 3 3 -1.0\n";
-  EXPECT_NE(failure_of<EndError>(l.text()).find("loads section"), std::string::npos);
+  EXPECT_NE(read_failure(l.text(), "END_ERROR").find("loads section"), std::string::npos);
 
   // A count that fits exactly in the smallest records is accepted.
   ModelText tight;
@@ -346,40 +345,50 @@ TEST(InputDecisions, CorruptCountIsAnEndFailureNotAnAllocation) {
   EXPECT_EQ(read(tight.text()).elem(1).pressure, 5.0);
 }
 
-// Decision 6: numbers selecting a table row or an axis are range-checked
-// and the failure says which record of which section.
-TEST(InputDecisions, OutOfRangeNumbersNameTheRecordAndSection) {
-  struct Case {
-    std::string ModelText::*section;
-    std::string content;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {&ModelText::nodes,
-       ":\n 3\n\n 1 0 0 0\n 4 0 0 0\n 3 0 1 0\n",
-       "node record 2 of the nodes section names node 4, outside 1..3"},
-      {&ModelText::nodes, ":\n 3\n\n 0 0 0 0\n", "node record 1 of the nodes section names node 0"},
-      {&ModelText::elements,
-       ":\n 1\n\n 2 1 2 3\n",
-       "element record 1 of the elements section names element 2, outside "
-       "1..1"},
-      {&ModelText::constraints,
-       ":\n 2\n\n 1 1 0.0\n 2 4 0.0\n",
-       "constraint record 2 of the constraints section names axis 4, outside "
-       "1..3"},
-      {&ModelText::constraints, ":\n 1\n\n 5 1 0.0\n", "constraint record 1 of the constraints section names node 5"},
-      {&ModelText::loads, ":\n 1\n\n 3 0 -1.0\n", "load record 1 of the loads section names axis 0"},
-      {&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
-      {&ModelText::pressures, ":\n 1\n\n 7 1.0\n", "pressure record 1 of the pressures section names element 7"},
-  };
-  for (const Case &c : cases) {
-    ModelText m;
-    m.*(c.section) = c.content;
-    const std::string message = failure_of<RangeError>(m.text());
-    EXPECT_NE(message.find(c.expected), std::string::npos) << message;
-    EXPECT_EQ(message.rfind("input.txt:", 0), 0u) << message;
-  }
+// Numbers selecting a table row or an axis are range-checked and the failure
+// says which record of which section.
+// See docs/decisions.md, 'Out-of-range numbers name their record'.
+struct OutOfRange {
+  std::string ModelText::*section;  // the section replaced by content
+  std::string content;
+  std::string expected;  // part of the message
+};
+
+void PrintTo(const OutOfRange &c, std::ostream *os) { *os << c.expected; }
+
+class InputOutOfRange : public ::testing::TestWithParam<OutOfRange> {};
+
+TEST_P(InputOutOfRange, NamesTheRecordAndSection) {
+  const OutOfRange &c = GetParam();
+  ModelText m;
+  m.*(c.section) = c.content;
+  const std::string message = read_failure(m.text(), "RANGE_ERROR");
+  EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+  EXPECT_EQ(message.rfind("input.txt:", 0), 0u) << message;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    InputDecisions,
+    InputOutOfRange,
+    ::testing::Values(
+        OutOfRange{&ModelText::nodes,
+                   ":\n 3\n\n 1 0 0 0\n 4 0 0 0\n 3 0 1 0\n",
+                   "node record 2 of the nodes section names node 4, outside 1..3"},
+        OutOfRange{&ModelText::nodes, ":\n 3\n\n 0 0 0 0\n", "node record 1 of the nodes section names node 0"},
+        OutOfRange{&ModelText::elements,
+                   ":\n 1\n\n 2 1 2 3\n",
+                   "element record 1 of the elements section names element 2, outside 1..1"},
+        OutOfRange{&ModelText::constraints,
+                   ":\n 2\n\n 1 1 0.0\n 2 4 0.0\n",
+                   "constraint record 2 of the constraints section names axis 4, outside 1..3"},
+        OutOfRange{&ModelText::constraints,
+                   ":\n 1\n\n 5 1 0.0\n",
+                   "constraint record 1 of the constraints section names node 5"},
+        OutOfRange{&ModelText::loads, ":\n 1\n\n 3 0 -1.0\n", "load record 1 of the loads section names axis 0"},
+        OutOfRange{&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
+        OutOfRange{&ModelText::pressures,
+                   ":\n 1\n\n 7 1.0\n",
+                   "pressure record 1 of the pressures section names element 7"}));
 
 TEST(Input, MissingFileIsAFileFailure) {
   EXPECT_THROW(platform::TextReader::open("no-such-dir/input.txt"), platform::FileError);

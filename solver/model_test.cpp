@@ -280,7 +280,7 @@ TEST(Objective, WithoutElementsIsTheLoadPotential) {
 
 TEST(Objective, IllustrativeModelAtTheStart) {
   analysis a;
-  platform::TextReader reader = platform::TextReader::open(VELORA_SOLVER_TESTDATA "/model_example.txt");
+  platform::TextReader reader = platform::TextReader::open(VELORA_TESTDATA "/model_example/input.txt");
   solver::input(a, reader);
   solver::start(a);
   solver::setforce(a);

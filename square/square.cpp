@@ -2,11 +2,14 @@
 
 #include <cmath>
 #include <limits>
+#include <initializer_list>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "generator/parameters.h"
 #include "platform/failure.h"
 #include "platform/number_image.h"
-#include "platform/model_file.h"
 #include "platform/output_file.h"
 
 namespace square {
@@ -15,12 +18,6 @@ namespace {
 
 using std::int32_t;
 using std::int64_t;
-
-// A lattice point: X = i*h, Y = j*h.
-struct Point {
-  int32_t i;
-  int32_t j;
-};
 
 // The counts of an n-division mesh, in 64 bits so that they can be checked
 // against the 32-bit range before they are stored.
@@ -43,59 +40,6 @@ bool counts_fit(int64_t n) {
   return c.nnode <= kMax && c.nelem <= kMax && c.ndispl <= kMax && c.maxminor <= kMax;
 }
 
-// The elements in their numbering order: eight families, two per quarter of
-// the square (left, right, bottom, top), first the triangles whose apex
-// points towards the centre, then those whose apex points away from it. In
-// each family the outer value a walks the strips from the centre outwards
-// and the inner value b walks along a strip in steps of 2. emit(v1, v2, v3)
-// gets the apex first, then the ends of the hypotenuse counter-clockwise.
-template <class Emit>
-void for_each_element(int32_t n, Emit&& emit) {
-  // 1: left quarter, apex towards the centre; hypotenuse on column a-1.
-  for (int32_t a = 0; a >= 1 - n; --a)
-    for (int32_t b = a; b <= -a; b += 2) emit(Point{a, b}, Point{a - 1, b + 1}, Point{a - 1, b - 1});
-  // 2: left quarter, apex away from the centre; hypotenuse on column a+1.
-  for (int32_t a = -2; a >= -n; --a)
-    for (int32_t b = a + 2; b <= -a - 2; b += 2) emit(Point{a, b}, Point{a + 1, b - 1}, Point{a + 1, b + 1});
-  // 3: right quarter, apex towards the centre.
-  for (int32_t a = 0; a <= n - 1; ++a)
-    for (int32_t b = -a; b <= a; b += 2) emit(Point{a, b}, Point{a + 1, b - 1}, Point{a + 1, b + 1});
-  // 4: right quarter, apex away from the centre.
-  for (int32_t a = 2; a <= n; ++a)
-    for (int32_t b = -a + 2; b <= a - 2; b += 2) emit(Point{a, b}, Point{a - 1, b + 1}, Point{a - 1, b - 1});
-  // 5: bottom quarter, apex towards the centre; hypotenuse on row a-1.
-  for (int32_t a = 0; a >= 1 - n; --a)
-    for (int32_t b = a; b <= -a; b += 2) emit(Point{b, a}, Point{b - 1, a - 1}, Point{b + 1, a - 1});
-  // 6: bottom quarter, apex away from the centre.
-  for (int32_t a = -2; a >= -n; --a)
-    for (int32_t b = a + 2; b <= -a - 2; b += 2) emit(Point{b, a}, Point{b + 1, a + 1}, Point{b - 1, a + 1});
-  // 7: top quarter, apex towards the centre.
-  for (int32_t a = 0; a <= n - 1; ++a)
-    for (int32_t b = -a; b <= a; b += 2) emit(Point{b, a}, Point{b + 1, a + 1}, Point{b - 1, a + 1});
-  // 8: top quarter, apex away from the centre.
-  for (int32_t a = 2; a <= n; ++a)
-    for (int32_t b = -a + 2; b <= a - 2; b += 2) emit(Point{b, a}, Point{b - 1, a - 1}, Point{b + 1, a - 1});
-}
-
-// The boundary nodes in their support order: the four corners, then the
-// bottom and top side nodes pairwise from left to right, then the left and
-// right side nodes pairwise from bottom to top (no side nodes when n = 1).
-template <class Emit>
-void for_each_support(int32_t n, Emit&& emit) {
-  emit(Point{-n, -n});
-  emit(Point{n, -n});
-  emit(Point{-n, n});
-  emit(Point{n, n});
-  for (int32_t c = -n + 2; c <= n - 2; c += 2) {
-    emit(Point{c, -n});
-    emit(Point{c, n});
-  }
-  for (int32_t r = -n + 2; r <= n - 2; r += 2) {
-    emit(Point{-n, r});
-    emit(Point{n, r});
-  }
-}
-
 // The images of the lattice coordinates i*h, i = -n..n, made once. A mesh
 // of n divisions writes some 10 n^2 coordinates but has only 2n+1 distinct
 // ones, so formatting each value once keeps the writers fast; the value of
@@ -116,22 +60,6 @@ class CoordinateImages {
   std::vector<std::string> images_;
 };
 
-// Row-by-row scan of the lattice (j from -n, i from -n within a row): the
-// points that hold a node come in increasing node number.
-template <class Emit>
-void for_each_node(const Grid& grid, Emit&& emit) {
-  const int32_t n = grid.n();
-  for (int32_t j = -n; j <= n; ++j) {
-    for (int32_t i = -n; i <= n; ++i) {
-      const int32_t k = grid(i, j);
-      if (k > 0) emit(k, Point{i, j});
-    }
-  }
-}
-
-// The canonical layout of the model file, shared with the other generator.
-using namespace platform::model_file;
-
 }  // namespace
 
 int32_t largest_ndiv() {
@@ -147,159 +75,58 @@ int32_t largest_ndiv() {
   return static_cast<int32_t>(lo);
 }
 
-Grid number_nodes(int32_t n) {
-  Grid grid(n);
-  // Full rows: n+1 nodes each, followed in the numbering by the n nodes of
-  // the interleaved row above, which the second pass fills in.
-  int32_t k = 0;
-  for (int32_t j = -n; j <= n; j += 2) {
-    for (int32_t i = -n; i <= n; i += 2) grid(i, j) = ++k;
-    k += n;
+namespace {
+
+// Why an ndiv cannot make a mesh; empty when it can.
+std::string refuse_ndiv(int32_t n) {
+  if (n < 1) return "the number of divisions per side must be at least 1";
+  if (n > largest_ndiv()) {
+    return "at most " + std::to_string(largest_ndiv()) +
+           " divisions per side keep the node, element and iteration counts within 32 bits";
   }
-  // Interleaved rows: the first starts after the n+1 nodes of row -n; each
-  // following one n+1 numbers (the full row between) further on.
-  k = n + 1;
-  for (int32_t j = -n + 1; j <= n - 1; j += 2) {
-    for (int32_t i = -n + 1; i <= n - 1; i += 2) grid(i, j) = ++k;
-    k += n + 1;
-  }
-  return grid;
+  return {};
 }
 
+constexpr generator::MeshRecord kMeshRecord{"ndiv", "halfside", "the half side length", refuse_ndiv};
+
+}  // namespace
+
 Generator initia(platform::TextReader& in) {
+  const generator::Parameters p = generator::read_parameters(in, kMeshRecord);
   Generator g;
+  g.ndiv = p.divisions;
+  g.halfside = p.size;
+  g.young = p.young;
+  g.poisson = p.poisson;
+  g.pressure = p.pressure;
 
-  in.scan("mesh");
-  in.set_record("mesh record", 0);
-  g.ndiv = in.read_int("ndiv");
-  // Checked at once, while the reader still stands on the line of the value.
-  if (g.ndiv < 1) {
-    throw platform::DataError(in.where("ndiv is " + std::to_string(g.ndiv) +
-                                       "; the number of divisions per side must be at least 1"));
-  }
-  if (g.ndiv > largest_ndiv()) {
-    throw platform::DataError(in.where("ndiv is " + std::to_string(g.ndiv) + "; at most " +
-                                       std::to_string(largest_ndiv()) +
-                                       " divisions per side keep the node, element and iteration counts"
-                                       " within 32 bits"));
-  }
-  g.halfside = in.read_real("halfside");
-  if (!(g.halfside > 0.0) || !std::isfinite(g.halfside)) {
-    throw platform::DataError(in.where("halfside is " + platform::real_image(g.halfside, 1, 6, 3) +
-                                       "; the half side length must be a positive finite number"));
-  }
-  in.skip_line("the rest of the mesh record");
-
-  in.scan("material");
-  in.set_record("material record", 0);
-  g.young = in.read_real("young");
-  g.poisson = in.read_real("poisson");
-  in.skip_line("the rest of the material record");
-
-  in.scan("pressure");
-  in.set_record("pressure record", 0);
-  g.pressure = in.read_real("pressure");
-  in.skip_line("the rest of the pressure record");
-
-  // Derived quantities; the checks above keep every count within 32 bits.
+  // Derived quantities; the check of ndiv keeps every count within 32 bits.
   const Counts c = counts(g.ndiv);
   g.nnode = static_cast<int32_t>(c.nnode);
   g.nelem = static_cast<int32_t>(c.nelem);
   g.ndispl = static_cast<int32_t>(c.ndispl);
   g.step = g.halfside / static_cast<double>(g.ndiv);
-  g.lstol = 0.1;
-  g.maxls = 20;
-  g.mntol = 0.001;
-  g.mnref = 0.0;
-  g.maxminor = static_cast<int32_t>(c.maxminor);
-  g.maxlist = 3;
-  g.maxmajor = 20;
+  g.controls.maxminor = c.maxminor;
   g.grid = number_nodes(g.ndiv);
   return g;
 }
 
+// The model file: the lattice coordinates of the nodes, the elements by
+// their node numbers, every boundary node fixed, the uniform pressure.
 void input(const Generator& g, const std::string& file_name) {
-  platform::OutputFile f(file_name);
-  const int32_t n = g.ndiv;
+  generator::ModelWriter w(file_name);
   const Grid& grid = g.grid;
-  const CoordinateImages coord(n, g.step, 2);
-
-  head(f, kParametersLabel);
-  r(f, g.lstol);
-  f.text(kS);
-  i5(f, g.maxls);
-  f.text(kS);
-  r(f, g.mntol);
-  f.text(kS);
-  r(f, g.mnref);
-  f.text(kS);
-  i5(f, g.maxminor);
-  f.text(kS);
-  i5(f, g.maxlist);
-  f.text(kS);
-  i5(f, g.maxmajor);
-  f.line_end();
-  gap(f);
-
-  // The density is always zero: the generated model has no self-weight.
-  head(f, kMaterialLabel);
-  r(f, g.young);
-  f.text(kS);
-  r(f, g.poisson);
-  f.text(kZ).line_end();
-  gap(f);
-
-  head(f, kNodesLabel);
-  count(f, g.nnode);
-  for_each_node(grid, [&](int32_t k, Point p) {
-    i5(f, k);
-    f.text(kS).text(coord(p.i)).text(kS).text(coord(p.j)).text(kZ).line_end();
-  });
-  gap(f);
-
-  head(f, kElementsLabel);
-  count(f, g.nelem);
+  const CoordinateImages coord(g.ndiv, g.step, 2);
+  w.parameters(g.controls);
+  w.material(g.young, g.poisson);
+  w.nodes(g.nnode);
+  for_each_node(grid, [&](int32_t k, Point p) { w.node(k, coord(p.i), coord(p.j)); });
+  w.elements(g.nelem);
   int32_t e = 0;
-  for_each_element(n, [&](Point v1, Point v2, Point v3) {
-    i5(f, ++e);
-    f.text(kS);
-    i5(f, grid(v1.i, v1.j));
-    f.text(kS);
-    i5(f, grid(v2.i, v2.j));
-    f.text(kS);
-    i5(f, grid(v3.i, v3.j));
-    f.line_end();
-  });
-  gap(f);
-
-  // Every boundary node is fixed in X, Y and Z.
-  head(f, kConstraintsLabel);
-  count(f, g.ndispl);
-  for_each_support(n, [&](Point p) {
-    for (int32_t axis = 1; axis <= 3; ++axis) {
-      i5(f, grid(p.i, p.j));
-      f.text(kS);
-      i5(f, axis);
-      f.text(kZ).line_end();
-    }
-  });
-  gap(f);
-
-  // No nodal forces: the count alone, without the empty line that would
-  // precede records.
-  head(f, kLoadsLabel);
-  i5(f, 0);
-  f.line_end();
-  gap(f);
-
-  head(f, kPressuresLabel);
-  count(f, g.nelem);
-  const std::string pressure = platform::real_image(g.pressure, 2, 6, 3);
-  for (int32_t k = 1; k <= g.nelem; ++k) {
-    i5(f, k);
-    f.text(kS).text(pressure).line_end();
-  }
-  f.commit();
+  for_each_element(g.ndiv, [&](Point v1, Point v2, Point v3) { w.element(++e, grid(v1), grid(v2), grid(v3)); });
+  w.supports(g.ndispl / 3);
+  for_each_support(g.ndiv, [&](Point p) { w.support(grid(p)); });
+  w.finish(g.nelem, g.pressure);
 }
 
 void autocad(const Generator& g, const std::string& file_name) {
@@ -326,126 +153,136 @@ void autocad(const Generator& g, const std::string& file_name) {
   f.commit();
 }
 
-void ansys(const Generator& g, const std::string& file_name) {
-  platform::OutputFile f(file_name);
-  const int32_t n = g.ndiv;
-  const Grid& grid = g.grid;
-  const CoordinateImages coord(n, g.step, 2);
-  const auto line = [&](std::string_view s) { f.text(s).line_end(); };
-  // An empty line, a rule and an empty line between the command groups.
-  const auto rule = [&] {
-    f.line_end();
-    line("! ---------------------------------------");
-    f.line_end();
-  };
+namespace {
 
-  line("! ENTER THE MODEL CREATION PREPROCESSOR");
-  line("/PREP7");
-  rule();
+// The command file's sections, in file order. Each begins with its comment
+// line; commands() writes lines as they are.
+class AnsysFile {
+ public:
+  AnsysFile(const Generator& g, const std::string& file_name) : g_(g), f_(file_name) {}
+
+  void preprocessor() {
+    commands({"! ENTER THE MODEL CREATION PREPROCESSOR", "/PREP7"});
+    rule();
+  }
+
   // Thermal expansion 1.0, with the uniform temperature -0.001 of the first
   // load step, puts the flat membrane under a small tension: without it the
   // membrane has no stiffness across its plane when the pressure comes on.
-  line("! DEFINE MATERIAL PROPERTY");
-  f.text("MP,   EX, 1, ");
-  r(f, g.young);
-  f.line_end();
-  f.text("MP, PRXY, 1, ");
-  r(f, g.poisson);
-  f.line_end();
-  line("MP, ALPX, 1,  1.000000E+00");
-  rule();
+  void material() {
+    commands({"! DEFINE MATERIAL PROPERTY"});
+    f_.text("MP,   EX, 1, ");
+    real(g_.young);
+    f_.line_end();
+    f_.text("MP, PRXY, 1, ");
+    real(g_.poisson);
+    f_.line_end();
+    commands({"MP, ALPX, 1,  1.000000E+00"});
+    rule();
+  }
 
   // Node 1 is placed at the origin first and then again, like every node,
   // at its lattice position; the later definition replaces the first.
-  line("! DEFINE NODES");
-  line("N,     1,  0.000000E+00,  0.000000E+00,  0.000000E+00");
-  for_each_node(grid, [&](int32_t k, Point p) {
-    f.text("N, ");
-    i5(f, k);
-    f.text(", ").text(coord(p.i)).text(", ").text(coord(p.j)).text(",  0.000000E+00").line_end();
-  });
-  rule();
+  void nodes() {
+    const CoordinateImages coord(g_.ndiv, g_.step, 2);
+    commands({"! DEFINE NODES", "N,     1,  0.000000E+00,  0.000000E+00,  0.000000E+00"});
+    for_each_node(g_.grid, [&](int32_t k, Point p) {
+      f_.text("N, ");
+      f_.integer(k, 5);
+      f_.text(", ").text(coord(p.i)).text(", ").text(coord(p.j)).text(",  0.000000E+00").line_end();
+    });
+    rule();
+  }
 
-  line("! DEFINE ELEMENT TYPE");
-  line("ET, 1, SHELL41");
-  f.line_end();
-  line("! DEFINE ELEMENT REAL CONSTANTS");
-  line("R, 1, 1.0");
-  f.line_end();
   // The element has four nodes; repeating the third makes it a triangle.
-  line("! DEFINE ELEMENTS");
-  int32_t e = 0;
-  for_each_element(n, [&](Point v1, Point v2, Point v3) {
-    const int32_t k3 = grid(v3.i, v3.j);
-    f.text("EN, ");
-    i5(f, ++e);
-    f.text(", ");
-    i5(f, grid(v1.i, v1.j));
-    f.text(", ");
-    i5(f, grid(v2.i, v2.j));
-    f.text(", ");
-    i5(f, k3);
-    f.text(", ");
-    i5(f, k3);
-    f.line_end();
-  });
-  rule();
+  void elements() {
+    commands({"! DEFINE ELEMENT TYPE", "ET, 1, SHELL41", "", "! DEFINE ELEMENT REAL CONSTANTS", "R, 1, 1.0", "",
+              "! DEFINE ELEMENTS"});
+    int32_t e = 0;
+    for_each_element(g_.ndiv, [&](Point v1, Point v2, Point v3) {
+      f_.text("EN, ");
+      for (const int32_t k : {++e, g_.grid(v1), g_.grid(v2), g_.grid(v3)}) {
+        f_.integer(k, 5);
+        f_.text(", ");
+      }
+      f_.integer(g_.grid(v3), 5);
+      f_.line_end();
+    });
+    rule();
+  }
 
-  line("! INCLUDE LARGE DEFORMATION EFFECTS");
-  line("NLGEOM, ON");
-  rule();
-  line("! SET CONVERGENCE VALUES FOR NONLINEAR ANALYSIS");
-  f.text("CNVTOL, F, , ");
-  r(f, g.mntol);
-  f.text(", 0, -1.0").line_end();
-  f.line_end();
-  line("FINISH");
-  rule();
+  void nonlinear() {
+    commands({"! INCLUDE LARGE DEFORMATION EFFECTS", "NLGEOM, ON"});
+    rule();
+    commands({"! SET CONVERGENCE VALUES FOR NONLINEAR ANALYSIS"});
+    f_.text("CNVTOL, F, , ");
+    real(g_.controls.mntol);
+    f_.text(", 0, -1.0").line_end();
+    commands({"", "FINISH"});
+    rule();
+  }
 
-  line("! ENTER THE SOLUTION PROCESSOR");
-  line("/SOLU");
-  rule();
   // First load step: every node fixed, the thermal prestrain applied.
-  line("! DEFINE DOF CONSTRAINTS");
-  line("D, ALL, ALL");
-  f.line_end();
-  line("! ASSIGN A UNIFORM TEMPERATURE TO ALL NODES");
-  line("TUNIF, -1.000000E-03");
-  f.line_end();
-  line("! START SOLUTION");
-  line("SOLVE");
-  rule();
+  void prestrain_step() {
+    commands({"! ENTER THE SOLUTION PROCESSOR", "/SOLU"});
+    rule();
+    commands({"! DEFINE DOF CONSTRAINTS", "D, ALL, ALL", "", "! ASSIGN A UNIFORM TEMPERATURE TO ALL NODES",
+              "TUNIF, -1.000000E-03", "", "! START SOLUTION", "SOLVE"});
+    rule();
+  }
 
   // Second load step: the boundary alone fixed, the pressure on face 1.
-  line("! DELETE DOF CONSTRAINTS");
-  line("DDELE, ALL, ALL");
-  f.line_end();
-  line("! DEFINE DOF CONSTRAINTS");
-  for_each_support(n, [&](Point p) {
-    f.text("D, ");
-    i5(f, grid(p.i, p.j));
-    f.text(", ALL,  0.000000E+00").line_end();
-  });
-  f.line_end();
-  line("! SPECIFY SURFACE LOADS ON ELEMENTS");
-  f.text("SFE, ALL, 1, PRES, 0, ");
-  r(f, g.pressure);
-  f.line_end();
-  f.line_end();
-  line("! START SOLUTION");
-  line("SOLVE");
-  f.line_end();
+  void pressure_step() {
+    commands({"! DELETE DOF CONSTRAINTS", "DDELE, ALL, ALL", "", "! DEFINE DOF CONSTRAINTS"});
+    for_each_support(g_.ndiv, [&](Point p) {
+      f_.text("D, ");
+      f_.integer(g_.grid(p), 5);
+      f_.text(", ALL,  0.000000E+00").line_end();
+    });
+    commands({"", "! SPECIFY SURFACE LOADS ON ELEMENTS"});
+    f_.text("SFE, ALL, 1, PRES, 0, ");
+    real(g_.pressure);
+    f_.line_end();
+    commands({"", "! START SOLUTION", "SOLVE", ""});
+  }
+
   // Third load step: the temperature back to zero. The prestrain of the
   // first step only made the flat membrane stiff enough to start from; left
   // in place it would keep the membrane in tension under the pressure (at
   // pressure 0.01 on the unit square it cuts the centre deflection several
   // times), and the last solution would not be the unstressed membrane
   // under pressure that the solvers compute.
-  line("! REMOVE THE PRESTRAIN OF THE FIRST SOLUTION");
-  line("TUNIF,  0.000000E+00");
-  line("SOLVE");
-  f.line_end();
-  line("FINISH");
+  void release_step() {
+    commands({"! REMOVE THE PRESTRAIN OF THE FIRST SOLUTION", "TUNIF,  0.000000E+00", "SOLVE", "", "FINISH"});
+  }
+
+  void commit() { f_.commit(); }
+
+ private:
+  void commands(std::initializer_list<std::string_view> lines) {
+    for (const std::string_view s : lines) f_.text(s).line_end();
+  }
+  // An empty line, a rule and an empty line between the command groups.
+  void rule() { commands({"", "! ---------------------------------------", ""}); }
+  // A real: sign or blank, one digit, six decimals, exponent.
+  void real(double v) { f_.real(v, 2, 6, 3); }
+
+  const Generator& g_;
+  platform::OutputFile f_;
+};
+
+}  // namespace
+
+void ansys(const Generator& g, const std::string& file_name) {
+  AnsysFile f(g, file_name);
+  f.preprocessor();
+  f.material();
+  f.nodes();
+  f.elements();
+  f.nonlinear();
+  f.prestrain_step();
+  f.pressure_step();
+  f.release_step();
   f.commit();
 }
 

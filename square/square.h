@@ -6,49 +6,16 @@
 // 3D face per element and "ansys.txt", an ANSYS command file that sets up
 // the same problem for comparison.
 //
-// Mesh. With n = ndiv and h = halfside / n the lattice points are the
-// integer pairs (i, j), -n <= i, j <= n, at X = i*h, Y = j*h, Z = 0. A node
-// stands at (i, j) exactly when i - j is even: the full rows j = -n, -n+2,
-// ..., n hold n+1 nodes each (a lattice of spacing 2h that holds the whole
-// boundary), the rows in between hold the n centres of its cells. Nodes are
-// numbered row by row from j = -n upwards, by increasing i within a row.
-// The two diagonals cut the square into four quarters, each cut into n*n
-// right isosceles triangles whose hypotenuse (length 2h) is parallel to the
-// quarter's side; vertex 1 of an element is its right-angle apex, vertices
-// 2 and 3 the ends of the hypotenuse, counter-clockwise seen from +Z.
+// The mesh is described in square/mesh.h.
 
-#include <cassert>
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "generator/model_writer.h"
 #include "platform/text_reader.h"
+#include "square/mesh.h"
 
 namespace square {
-
-// Node numbers at the lattice points; first index i (X), second j (Y), both
-// -n..n; 0 where no node stands. Stored row by row (j outer), the order in
-// which the nodes are numbered and written.
-class Grid {
- public:
-  Grid() = default;
-  explicit Grid(std::int32_t n)
-      : n_(n), side_(2 * static_cast<std::size_t>(n) + 1), cells_(side_ * side_, 0) {}
-
-  std::int32_t n() const { return n_; }
-  std::int32_t operator()(std::int32_t i, std::int32_t j) const { return cells_[index(i, j)]; }
-  std::int32_t& operator()(std::int32_t i, std::int32_t j) { return cells_[index(i, j)]; }
-
- private:
-  std::size_t index(std::int32_t i, std::int32_t j) const {
-    assert(-n_ <= i && i <= n_ && -n_ <= j && j <= n_);
-    return static_cast<std::size_t>(j + n_) * side_ + static_cast<std::size_t>(i + n_);
-  }
-
-  std::int32_t n_ = 0;
-  std::size_t side_ = 0;
-  std::vector<std::int32_t> cells_;  // (2n+1) x (2n+1)
-};
 
 // The generator state, filled once by initia and only read by the writers.
 struct Generator {
@@ -65,15 +32,9 @@ struct Generator {
   std::int32_t ndispl = 0;  // 12n: three fixed components per boundary node
   double step = 0.0;        // lattice spacing h = L / n
 
-  // Solver control values written to "input.txt" (meaning as there); mntol
-  // is also the force tolerance of "ansys.txt". Fixed, except maxminor.
-  double lstol = 0.1;
-  std::int32_t maxls = 20;
-  double mntol = 0.001;
-  double mnref = 0.0;
-  std::int32_t maxminor = 0;  // 30 * nnode
-  std::int32_t maxlist = 3;
-  std::int32_t maxmajor = 20;
+  // Solver control values written to "input.txt"; mntol is also the force
+  // tolerance of "ansys.txt". Fixed, except maxminor = 30 * nnode.
+  generator::Controls controls;
 
   Grid grid;
 };
@@ -89,10 +50,6 @@ std::int32_t largest_ndiv();
 // and line for an ndiv below 1 or above largest_ndiv(), and for a halfside
 // that is not a positive finite number.
 Generator initia(platform::TextReader& in);
-
-// Builds the node-number table for n >= 1 (two passes: full rows, then the
-// interleaved rows between them).
-Grid number_nodes(std::int32_t n);
 
 // The three writers. Each creates its file (replacing any earlier one)
 // completely or not at all; FileError when that is impossible.

@@ -147,9 +147,8 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
     p.pressure = 0.448;
     circle::write_model(p, circle::make_mesh(p.rings, p.radius));
   } else {
-    const char* root = std::getenv("VELORA_TESTDATA");
-    ASSERT_NE(root, nullptr);
-    fs::copy_file(fs::path(root) / c.name / "input.txt", dir_ / "input.txt");
+    const fs::path root = VELORA_TESTDATA;
+    fs::copy_file(root / c.name / "input.txt", dir_ / "input.txt");
   }
   const solver::analysis lbfgs = Run(solver::Method::lbfgs);
   const std::string lbfgs_output = Slurp(dir_ / "output.txt");
@@ -192,9 +191,8 @@ INSTANTIATE_TEST_SUITE_P(GoldenModelsAndCircle,
 // out-of-plane stiffness and cannot be factorized; the shift carries the
 // first steps and the run ends converged, the centre lifted along +Z.
 TEST_F(NewtonRun, StartsFromTheFlatState) {
-  const char* root = std::getenv("VELORA_TESTDATA");
-  ASSERT_NE(root, nullptr);
-  fs::copy_file(fs::path(root) / "square_n3_p0.01" / "input.txt", dir_ / "input.txt");
+  const fs::path root = VELORA_TESTDATA;
+  fs::copy_file(root / "square_n3_p0.01" / "input.txt", dir_ / "input.txt");
   {
     solver::analysis flat;
     solver::input(flat);
@@ -216,9 +214,8 @@ TEST_F(NewtonRun, StartsFromTheFlatState) {
 // the energy sums keep one order whatever the threads, and the tangent is
 // assembled in element order.
 TEST_F(NewtonRun, SameBytesOnOneAndTwoThreads) {
-  const char* root = std::getenv("VELORA_TESTDATA");
-  ASSERT_NE(root, nullptr);
-  fs::copy_file(fs::path(root) / "square_n3_p0.01" / "input.txt", dir_ / "input.txt");
+  const fs::path root = VELORA_TESTDATA;
+  fs::copy_file(root / "square_n3_p0.01" / "input.txt", dir_ / "input.txt");
   Run(solver::Method::newton, 1);
   const std::string one = Slurp(dir_ / "output.txt");
   const std::string script = Slurp(dir_ / "autocad.scr");
@@ -232,9 +229,8 @@ TEST_F(NewtonRun, SameBytesOnOneAndTwoThreads) {
 // then not always positive definite; the run must still converge, to the
 // default method's state (checked above), with the same compression.
 TEST_F(NewtonRun, ConvergesWithCompressedElements) {
-  const char* root = std::getenv("VELORA_TESTDATA");
-  ASSERT_NE(root, nullptr);
-  fs::copy_file(fs::path(root) / "model_example" / "input.txt", dir_ / "input.txt");
+  const fs::path root = VELORA_TESTDATA;
+  fs::copy_file(root / "model_example" / "input.txt", dir_ / "input.txt");
   const solver::analysis a = Run(solver::Method::newton);
   EXPECT_TRUE(Converged(a));
   const std::string out = Slurp(dir_ / "output.txt");
@@ -252,10 +248,9 @@ TEST_F(NewtonRun, ConvergesWithCompressedElements) {
 // A model that nothing holds fails as with the default method: the same
 // failure, the same message, and no results written.
 TEST_F(NewtonRun, ModelWithoutSupportsFailsAsTheDefaultMethodDoes) {
-  const char* root = std::getenv("VELORA_TESTDATA");
-  ASSERT_NE(root, nullptr);
+  const fs::path root = VELORA_TESTDATA;
   // The golden square with an empty constraint section.
-  std::string text = Slurp(fs::path(root) / "square_n2_p0.01" / "input.txt");
+  std::string text = Slurp(root / "square_n2_p0.01" / "input.txt");
   const std::size_t header = text.find("displ\n:\n");
   ASSERT_NE(header, std::string::npos);
   const std::size_t count = header + 9;

@@ -2,7 +2,9 @@
 # The whole test suite, as CI runs it:
 #   1. Release build (-O2, warnings as errors) and every test;
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. a minute of coverage-guided fuzzing of each reader (the model file and
+#   3. the parallel tests under ThreadSanitizer (that build holds their
+#      program only, so it stays quick);
+#   4. a minute of coverage-guided fuzzing of each reader (the model file and
 #      the generator's parameters). Fuzzing needs clang's libFuzzer (Debian
 #      packages clang and libclang-rt-14-dev); without it this step is
 #      skipped with a message. An input that makes a reader crash is kept in
@@ -12,6 +14,7 @@ cd "$(dirname "$0")/.."
 
 cmake --workflow --preset test
 cmake --workflow --preset sanitize
+cmake --workflow --preset tsan
 
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT

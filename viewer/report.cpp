@@ -212,7 +212,9 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
   std::int64_t previous = 0;
   while (!lines.at_end()) {
     const std::string_view s = lines.next("a reaction line");
-    if (s.size() < 25 || (s.size() - 5) % 20 != 0) {
+    // One field per axis: a longer line would put its fourth value past
+    // the node's three reactions.
+    if (s.size() < 25 || s.size() > 65 || (s.size() - 5) % 20 != 0) {
       lines.fail("a reaction line is a node number in 5 characters and 1 to 3 fields of 20, found " +
                  Lines::quote(s));
     }

@@ -157,22 +157,30 @@ double edge_strength(double side_px) {
   return std::clamp((side_px - 5.0) / 15.0, 0.0, 1.0);
 }
 
-std::string svg_document(const Mesh& mesh, const Report& report) {
-  const std::size_t nnode = mesh.node.size();
-  const std::size_t nelem = mesh.tri.size();
+namespace {
 
-  // The largest displacement, for the caption and the magnification.
-  double dmax = 0.0;
-  std::size_t kmax = 0;
+// The largest displacement, for the caption and the magnification: its
+// length and its node (0-based; 0 when every displacement is zero).
+struct Largest {
+  double length = 0.0;
+  std::size_t node = 0;
+};
+
+Largest largest_displacement(const Report& report, std::size_t nnode) {
+  Largest l;
   for (std::size_t k = 0; k < nnode; ++k) {
     const auto& d = report.displacement[k];
     const double len = std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
-    if (len > dmax) {
-      dmax = len;
-      kmax = k;
+    if (len > l.length) {
+      l.length = len;
+      l.node = k;
     }
   }
-  // Size of the model: the longest side of its reference bounding box.
+  return l;
+}
+
+// Size of the model: the longest side of its reference bounding box.
+double model_size(const Mesh& mesh) {
   std::array<double, 3> box_lo{kInf, kInf, kInf}, box_hi{-kInf, -kInf, -kInf};
   for (const auto& x : mesh.node) {
     for (std::size_t j = 0; j < 3; ++j) {
@@ -181,156 +189,234 @@ std::string svg_document(const Mesh& mesh, const Report& report) {
     }
   }
   double size = 0.0;
-  for (std::size_t j = 0; j < 3 && nnode > 0; ++j) size = std::max(size, box_hi[j] - box_lo[j]);
-  const double factor = magnification(dmax, size);
-  auto drawn = [&](std::size_t k) -> std::array<double, 3> {
-    if (factor == 1.0) return report.position[k];
+  for (std::size_t j = 0; j < 3 && !mesh.node.empty(); ++j) size = std::max(size, box_hi[j] - box_lo[j]);
+  return size;
+}
+
+// Every node seen by the camera: where it is drawn (the deformed position,
+// displacements times `factor`) and where it stood.
+struct Projection {
+  std::vector<Projected> def;  // #nodes: drawn positions
+  std::vector<Projected> ref;  // #nodes: reference positions
+};
+
+Projection project_nodes(const Mesh& mesh, const Report& report, double factor) {
+  const std::size_t nnode = mesh.node.size();
+  Projection p{std::vector<Projected>(nnode), std::vector<Projected>(nnode)};
+  for (std::size_t k = 0; k < nnode; ++k) {
     const auto& x = mesh.node[k];
     const auto& d = report.displacement[k];
-    return {x[0] + factor * d[0], x[1] + factor * d[1], x[2] + factor * d[2]};
-  };
+    p.def[k] = project(factor == 1.0 ? report.position[k]
+                                     : std::array<double, 3>{x[0] + factor * d[0], x[1] + factor * d[1],
+                                                             x[2] + factor * d[2]});
+    p.ref[k] = project(x);
+  }
+  return p;
+}
 
-  // Project the deformed and the reference positions; fit both into the
-  // plot area with one scale, keeping the aspect.
-  std::vector<Projected> def(nnode), ref(nnode);
-  double lo_r = kInf, hi_r = -kInf, lo_u = kInf, hi_u = -kInf;
-  for (std::size_t k = 0; k < nnode; ++k) {
-    def[k] = project(drawn(k));
-    ref[k] = project(mesh.node[k]);
-    for (const Projected* p : {&def[k], &ref[k]}) {
-      lo_r = std::min(lo_r, p->right);
-      hi_r = std::max(hi_r, p->right);
-      lo_u = std::min(lo_u, p->up);
-      hi_u = std::max(hi_u, p->up);
+// The map from the camera's plane to the picture that fits the drawn and
+// the reference shape into the plot area with one scale, keeping the
+// aspect, centred.
+class Fit {
+ public:
+  explicit Fit(const Projection& p) {
+    double lo_u = kInf, hi_r = -kInf;
+    for (const auto* shape : {&p.def, &p.ref}) {
+      for (const Projected& q : *shape) {
+        lo_r_ = std::min(lo_r_, q.right);
+        hi_r = std::max(hi_r, q.right);
+        lo_u = std::min(lo_u, q.up);
+        hi_u_ = std::max(hi_u_, q.up);
+      }
     }
-  }
-  if (nnode == 0) lo_r = hi_r = lo_u = hi_u = 0.0;
-  const double span_r = hi_r - lo_r, span_u = hi_u - lo_u;
-  const double plot_w = kPlotRight - kPlotLeft, plot_h = kPlotBottom - kPlotTop;
-  double scale = 1.0;
-  if (span_r > 0.0 || span_u > 0.0) {
-    scale = std::min(span_r > 0.0 ? plot_w / span_r : kInf, span_u > 0.0 ? plot_h / span_u : kInf);
-  }
-  const double off_x = kPlotLeft + 0.5 * (plot_w - span_r * scale);
-  const double off_y = kPlotTop + 0.5 * (plot_h - span_u * scale);
-  auto sx = [&](const Projected& p) { return off_x + (p.right - lo_r) * scale; };
-  auto sy = [&](const Projected& p) { return off_y + (hi_u - p.up) * scale; };
-
-  // Fine meshes get one decimal: a tenth of a pixel is below what shows.
-  const int decimals = nelem > 2000 ? 1 : 2;
-  auto point = [&](std::string& out, const Projected& p) {
-    out += fixed(sx(p), decimals);
-    out += ',';
-    out += fixed(sy(p), decimals);
-  };
-
-  // Colour scale over the larger principal stress.
-  double smin = 0.0, smax = 0.0;
-  if (nelem > 0) {
-    const auto [a, b] = std::minmax_element(report.stress1.begin(), report.stress1.end());
-    smin = *a;
-    smax = *b;
-  }
-  auto colour_of = [&](double s) { return viridis(smax > smin ? (s - smin) / (smax - smin) : 0.5); };
-
-  // Mean side length on screen decides how strongly edges are drawn.
-  double side_sum = 0.0;
-  for (const auto& t : mesh.tri) {
-    for (std::size_t v = 0; v < 3; ++v) {
-      const Projected& p = def[static_cast<std::size_t>(t[v])];
-      const Projected& q = def[static_cast<std::size_t>(t[(v + 1) % 3])];
-      side_sum += std::hypot(p.right - q.right, p.up - q.up) * scale;
+    if (p.def.empty()) lo_r_ = hi_r = lo_u = hi_u_ = 0.0;
+    const double span_r = hi_r - lo_r_, span_u = hi_u_ - lo_u;
+    const double plot_w = kPlotRight - kPlotLeft, plot_h = kPlotBottom - kPlotTop;
+    if (span_r > 0.0 || span_u > 0.0) {
+      scale_ = std::min(span_r > 0.0 ? plot_w / span_r : kInf, span_u > 0.0 ? plot_h / span_u : kInf);
     }
+    off_x_ = kPlotLeft + 0.5 * (plot_w - span_r * scale_);
+    off_y_ = kPlotTop + 0.5 * (plot_h - span_u * scale_);
   }
-  const double side_px = nelem > 0 ? side_sum / (3.0 * static_cast<double>(nelem)) : 0.0;
-  const double strength = edge_strength(side_px);
 
-  // Painter's order: farthest centroid first; equal depths keep element order.
-  std::vector<double> depth(nelem);
-  for (std::size_t e = 0; e < nelem; ++e) {
-    const auto& t = mesh.tri[e];
-    depth[e] = (def[static_cast<std::size_t>(t[0])].depth + def[static_cast<std::size_t>(t[1])].depth) +
-               def[static_cast<std::size_t>(t[2])].depth;
+  double x(const Projected& p) const { return off_x_ + (p.right - lo_r_) * scale_; }
+  double y(const Projected& p) const { return off_y_ + (hi_u_ - p.up) * scale_; }
+  // Picture units per model unit.
+  double scale() const { return scale_; }
+
+ private:
+  double lo_r_ = kInf, hi_u_ = -kInf;
+  double scale_ = 1.0;
+  double off_x_ = 0.0, off_y_ = 0.0;
+};
+
+// The range of the larger principal stress, which the colours span.
+struct StressRange {
+  double lo = 0.0, hi = 0.0;
+  std::array<int, 3> colour(double s) const { return viridis(hi > lo ? (s - lo) / (hi - lo) : 0.5); }
+};
+
+// Writes the picture's parts into one text.
+class Canvas {
+ public:
+  Canvas(const Mesh& mesh, const Projection& p, const Fit& fit) : mesh_(mesh), p_(p), fit_(fit) {
+    // Fine meshes get one decimal: a tenth of a pixel is below what shows.
+    decimals_ = mesh.tri.size() > 2000 ? 1 : 2;
+    out_.reserve(mesh.tri.size() * 90 + 4096);
   }
-  std::vector<std::size_t> order(nelem);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return depth[a] > depth[b]; });
 
-  std::string out;
-  out.reserve(nelem * 90 + 4096);
-  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"600\" viewBox=\"0 0 800 600\">\n";
-  out += "<rect width=\"" + fixed(kWidth, 0) + "\" height=\"" + fixed(kHeight, 0) + "\" fill=\"#ffffff\"/>\n";
+  void open() {
+    out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out_ += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"600\" viewBox=\"0 0 800 600\">\n";
+    out_ += "<rect width=\"" + fixed(kWidth, 0) + "\" height=\"" + fixed(kHeight, 0) + "\" fill=\"#ffffff\"/>\n";
+  }
 
-  // Each triangle is stroked in its own colour, which closes the hairline
-  // seams anti-aliasing leaves between neighbours; on coarse meshes the
-  // stroke is darkened towards the edge colour to show the elements.
-  out += "<g id=\"membrane\" stroke-width=\"" + fixed(0.5 + 0.5 * strength, 2) + "\" stroke-linejoin=\"round\">\n";
-  const std::array<int, 3> edge{32, 32, 32};
-  for (const std::size_t e : order) {
-    const auto& t = mesh.tri[e];
-    const std::array<int, 3> fill = colour_of(report.stress1[e]);
-    std::array<int, 3> stroke = fill;
-    for (std::size_t j = 0; j < 3; ++j) {
-      stroke[j] = static_cast<int>(
-          std::lround(fill[j] + (edge[j] - fill[j]) * 0.7 * strength));
+  // The deformed triangles, farthest first.
+  void membrane(const Report& report, const StressRange& range) {
+    const double strength = edge_strength(mean_side_px());
+    // Each triangle is stroked in its own colour, which closes the hairline
+    // seams anti-aliasing leaves between neighbours; on coarse meshes the
+    // stroke is darkened towards the edge colour to show the elements.
+    out_ += "<g id=\"membrane\" stroke-width=\"" + fixed(0.5 + 0.5 * strength, 2) + "\" stroke-linejoin=\"round\">\n";
+    const std::array<int, 3> edge{32, 32, 32};
+    for (const std::size_t e : painter_order()) {
+      const auto& t = mesh_.tri[e];
+      const std::array<int, 3> fill = range.colour(report.stress1[e]);
+      std::array<int, 3> stroke = fill;
+      for (std::size_t j = 0; j < 3; ++j) {
+        stroke[j] = static_cast<int>(std::lround(fill[j] + (edge[j] - fill[j]) * 0.7 * strength));
+      }
+      out_ += "<polygon points=\"";
+      point(p_.def[static_cast<std::size_t>(t[0])]);
+      out_ += ' ';
+      point(p_.def[static_cast<std::size_t>(t[1])]);
+      out_ += ' ';
+      point(p_.def[static_cast<std::size_t>(t[2])]);
+      out_ += "\" fill=\"" + hex(fill) + "\" stroke=\"" + hex(stroke) + "\"/>\n";
     }
-    out += "<polygon points=\"";
-    point(out, def[static_cast<std::size_t>(t[0])]);
-    out += ' ';
-    point(out, def[static_cast<std::size_t>(t[1])]);
-    out += ' ';
-    point(out, def[static_cast<std::size_t>(t[2])]);
-    out += "\" fill=\"" + hex(fill) + "\" stroke=\"" + hex(stroke) + "\"/>\n";
+    out_ += "</g>\n";
   }
-  out += "</g>\n";
 
   // The undeformed outline, on top so that it shows where the membrane
   // has moved away from it.
-  out += "<path id=\"outline\" fill=\"none\" stroke=\"#808080\" stroke-width=\"1.2\" stroke-dasharray=\"5 3\" d=\"";
-  for (const auto& [a, b] : boundary_edges(mesh)) {
-    out += 'M';
-    point(out, ref[static_cast<std::size_t>(a)]);
-    out += 'L';
-    point(out, ref[static_cast<std::size_t>(b)]);
+  void outline() {
+    out_ += "<path id=\"outline\" fill=\"none\" stroke=\"#808080\" stroke-width=\"1.2\" stroke-dasharray=\"5 3\" d=\"";
+    for (const auto& [a, b] : boundary_edges(mesh_)) {
+      out_ += 'M';
+      point(p_.ref[static_cast<std::size_t>(a)]);
+      out_ += 'L';
+      point(p_.ref[static_cast<std::size_t>(b)]);
+    }
+    out_ += "\"/>\n";
   }
-  out += "\"/>\n";
 
   // Colour bar: largest value at the top.
-  out += "<defs><linearGradient id=\"viridis\" x1=\"0\" y1=\"1\" x2=\"0\" y2=\"0\">";
-  for (int i = 0; i <= 32; ++i) {
-    const double t = i / 32.0;
-    out += "<stop offset=\"" + fixed(t, 4) + "\" stop-color=\"" + hex(viridis(t)) + "\"/>";
+  void colour_bar(const StressRange& range) {
+    out_ += "<defs><linearGradient id=\"viridis\" x1=\"0\" y1=\"1\" x2=\"0\" y2=\"0\">";
+    for (int i = 0; i <= 32; ++i) {
+      const double t = i / 32.0;
+      out_ += "<stop offset=\"" + fixed(t, 4) + "\" stop-color=\"" + hex(viridis(t)) + "\"/>";
+    }
+    out_ += "</linearGradient></defs>\n";
+    out_ += "<g id=\"colourbar\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#202020\">\n";
+    out_ += "<text x=\"" + fixed(kBarLeft - 10.0, 0) + "\" y=\"" + fixed(kBarTop - 18.0, 0) + "\">stress 1</text>\n";
+    out_ += "<rect x=\"" + fixed(kBarLeft, 0) + "\" y=\"" + fixed(kBarTop, 0) + "\" width=\"" + fixed(kBarWidth, 0) +
+            "\" height=\"" + fixed(kBarBottom - kBarTop, 0) + "\" fill=\"url(#viridis)\" stroke=\"#404040\"/>\n";
+    const int ticks = range.hi > range.lo ? 5 : 1;
+    for (int i = 0; i < ticks; ++i) {
+      const double f = ticks > 1 ? i / static_cast<double>(ticks - 1) : 0.5;
+      const double y = kBarBottom - f * (kBarBottom - kBarTop);
+      const double value = range.lo + f * (range.hi - range.lo);
+      out_ += "<path d=\"M" + fixed(kBarLeft + kBarWidth, 0) + ',' + fixed(y, 1) + "h5\" stroke=\"#404040\"/>";
+      out_ += "<text x=\"" + fixed(kBarLeft + kBarWidth + 8.0, 0) + "\" y=\"" + fixed(y + 4.5, 1) + "\">" +
+              short_number(value, 3) + "</text>\n";
+    }
+    out_ += "</g>\n";
   }
-  out += "</linearGradient></defs>\n";
-  out += "<g id=\"colourbar\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#202020\">\n";
-  out += "<text x=\"" + fixed(kBarLeft - 10.0, 0) + "\" y=\"" + fixed(kBarTop - 18.0, 0) + "\">stress 1</text>\n";
-  out += "<rect x=\"" + fixed(kBarLeft, 0) + "\" y=\"" + fixed(kBarTop, 0) + "\" width=\"" + fixed(kBarWidth, 0) +
-         "\" height=\"" + fixed(kBarBottom - kBarTop, 0) + "\" fill=\"url(#viridis)\" stroke=\"#404040\"/>\n";
-  const int ticks = smax > smin ? 5 : 1;
-  for (int i = 0; i < ticks; ++i) {
-    const double f = ticks > 1 ? i / static_cast<double>(ticks - 1) : 0.5;
-    const double y = kBarBottom - f * (kBarBottom - kBarTop);
-    const double value = smin + f * (smax - smin);
-    out += "<path d=\"M" + fixed(kBarLeft + kBarWidth, 0) + ',' + fixed(y, 1) + "h5\" stroke=\"#404040\"/>";
-    out += "<text x=\"" + fixed(kBarLeft + kBarWidth + 8.0, 0) + "\" y=\"" + fixed(y + 4.5, 1) + "\">" +
-           short_number(value, 3) + "</text>\n";
-  }
-  out += "</g>\n";
 
-  // Caption: the largest displacement and the model's size.
-  out += "<g id=\"caption\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#202020\">\n";
-  out += "<text x=\"20\" y=\"553\">Largest displacement " + short_number(dmax, 4);
-  if (dmax > 0.0) out += " at node " + std::to_string(kmax + 1);
-  out += " \xC2\xB7 " + std::to_string(nnode) + " nodes, " + std::to_string(nelem) + " elements</text>\n";
-  const std::string shape =
-      factor == 1.0 ? std::string("Deformed shape at true scale")
-                    : "Deformed shape, displacements \xC3\x97 " + short_number(factor, 6);
-  out += "<text x=\"20\" y=\"577\" font-size=\"13\" fill=\"#606060\">" + shape +
-         ", coloured by the larger principal stress; dashed grey: undeformed outline</text>\n";
-  out += "</g>\n";
-  out += "</svg>\n";
-  return out;
+  // Caption: the largest displacement, the model's size, the scale of the
+  // drawn displacements.
+  void caption(const Largest& largest, double factor) {
+    out_ += "<g id=\"caption\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#202020\">\n";
+    out_ += "<text x=\"20\" y=\"553\">Largest displacement " + short_number(largest.length, 4);
+    if (largest.length > 0.0) out_ += " at node " + std::to_string(largest.node + 1);
+    out_ += " \xC2\xB7 " + std::to_string(mesh_.node.size()) + " nodes, " + std::to_string(mesh_.tri.size()) +
+            " elements</text>\n";
+    const std::string shape = factor == 1.0
+                                  ? std::string("Deformed shape at true scale")
+                                  : "Deformed shape, displacements \xC3\x97 " + short_number(factor, 6);
+    out_ += "<text x=\"20\" y=\"577\" font-size=\"13\" fill=\"#606060\">" + shape +
+            ", coloured by the larger principal stress; dashed grey: undeformed outline</text>\n";
+    out_ += "</g>\n";
+  }
+
+  std::string close() {
+    out_ += "</svg>\n";
+    return std::move(out_);
+  }
+
+ private:
+  void point(const Projected& p) {
+    out_ += fixed(fit_.x(p), decimals_);
+    out_ += ',';
+    out_ += fixed(fit_.y(p), decimals_);
+  }
+
+  // Mean side length on screen, which decides how strongly edges are drawn.
+  double mean_side_px() const {
+    double side_sum = 0.0;
+    for (const auto& t : mesh_.tri) {
+      for (std::size_t v = 0; v < 3; ++v) {
+        const Projected& p = p_.def[static_cast<std::size_t>(t[v])];
+        const Projected& q = p_.def[static_cast<std::size_t>(t[(v + 1) % 3])];
+        side_sum += std::hypot(p.right - q.right, p.up - q.up) * fit_.scale();
+      }
+    }
+    return mesh_.tri.empty() ? 0.0 : side_sum / (3.0 * static_cast<double>(mesh_.tri.size()));
+  }
+
+  // Painter's order: farthest centroid first; equal depths keep element order.
+  std::vector<std::size_t> painter_order() const {
+    const std::size_t nelem = mesh_.tri.size();
+    std::vector<double> depth(nelem);
+    for (std::size_t e = 0; e < nelem; ++e) {
+      const auto& t = mesh_.tri[e];
+      depth[e] = (p_.def[static_cast<std::size_t>(t[0])].depth + p_.def[static_cast<std::size_t>(t[1])].depth) +
+                 p_.def[static_cast<std::size_t>(t[2])].depth;
+    }
+    std::vector<std::size_t> order(nelem);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return depth[a] > depth[b]; });
+    return order;
+  }
+
+  const Mesh& mesh_;
+  const Projection& p_;
+  const Fit& fit_;
+  int decimals_ = 2;
+  std::string out_;
+};
+
+}  // namespace
+
+std::string svg_document(const Mesh& mesh, const Report& report) {
+  const Largest largest = largest_displacement(report, mesh.node.size());
+  const double factor = magnification(largest.length, model_size(mesh));
+  const Projection projection = project_nodes(mesh, report, factor);
+  const Fit fit(projection);
+  StressRange range;
+  if (!report.stress1.empty() && !mesh.tri.empty()) {
+    const auto [lo, hi] = std::minmax_element(report.stress1.begin(), report.stress1.end());
+    range = {*lo, *hi};
+  }
+
+  Canvas canvas(mesh, projection, fit);
+  canvas.open();
+  canvas.membrane(report, range);
+  canvas.outline();
+  canvas.colour_bar(range);
+  canvas.caption(largest, factor);
+  return canvas.close();
 }
 
 }  // namespace viewer

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/testing.h"
 #include "platform/text_reader.h"
 #include "solver/analysis.h"
 #include "solver/model.h"
@@ -26,16 +27,7 @@ using viewer::Report;
 
 constexpr double kTol = 1e-15;
 
-template <class F>
-void ExpectFailure(F f, const std::string& name, std::initializer_list<std::string> parts) {
-  try {
-    f();
-    ADD_FAILURE() << "no failure raised, expected " << name;
-  } catch (const platform::Failure& e) {
-    EXPECT_EQ(e.full_name(), name) << e.message();
-    for (const auto& p : parts) EXPECT_NE(e.message().find(p), std::string::npos) << e.message() << " lacks " << p;
-  }
-}
+using platform::testing::ExpectFailure;
 
 // A report of four nodes and two elements as the solvers write it. Node 1
 // has all three reactions, node 2 only Z (two blank fields before it), node
@@ -226,6 +218,21 @@ TEST(Report, ReactionLinesOutOfOrderOrOfBadWidth) {
   const std::string ragged = "    4      7.00000000E-01  ";
   ExpectFailure([&] { Parse(ReplaceLine(kReport, 43, &ragged)); }, "DATA_ERROR",
                 {"output.txt:43:", "1 to 3 fields of 20"});
+}
+
+// A fourth field would land past the three axes of the node: it must be a
+// failure naming the line, not a write beyond the node's reactions or a
+// value that turns up as the next node's X reaction.
+// See docs/decisions.md, 'The report is read strictly'.
+TEST(Report, ReactionLineWithMoreThanThreeFieldsIsRefused) {
+  const std::string four =
+      "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00      9.00000000E+00";
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 41, &four)); }, "DATA_ERROR",
+                {"output.txt:41:", "1 to 3 fields of 20"});
+  const std::string blank_fourth = "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00" +
+                                   std::string(20, ' ');
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 41, &blank_fourth)); }, "DATA_ERROR",
+                {"output.txt:41:", "1 to 3 fields of 20"});
 }
 
 // --- A small XML reader for the documents' structure -----------------------
@@ -531,6 +538,7 @@ TEST(Picture, EdgesFadeOutAsTheMeshGetsFine) {
   EXPECT_EQ(viewer::edge_strength(3.0), 0.0);  // 100,000 elements
 }
 
+// See docs/decisions.md, 'Small displacements are magnified in the picture'.
 TEST(Picture, MagnificationOnlyForSmallDisplacements) {
   EXPECT_EQ(viewer::magnification(0.5, 2.0), 1.0);
   EXPECT_EQ(viewer::magnification(0.0, 2.0), 1.0);

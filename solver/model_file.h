@@ -13,7 +13,7 @@
 
 #include "platform/output_file.h"
 
-namespace platform::model_file {
+namespace solver::model_file {
 
 // clang-format off
 constexpr std::string_view kS = "     ";               // field separator
@@ -30,18 +30,18 @@ constexpr std::string_view kPressuresLabel   = " elem          pressure";
 // clang-format on
 
 // A real: sign or blank, one digit, six decimals, exponent (13 characters).
-inline void r(OutputFile& f, double v) { f.real(v, 2, 6, 3); }
+inline void r(platform::OutputFile& f, double v) { f.real(v, 2, 6, 3); }
 // An integer right-aligned in five characters, wider only when it needs it.
-inline void i5(OutputFile& f, std::int64_t k) { f.integer(k, 5); }
+inline void i5(platform::OutputFile& f, std::int64_t k) { f.integer(k, 5); }
 // A section head: label line and marker line.
-inline void head(OutputFile& f, std::string_view label) { f.text(label).line_end().text(":").line_end(); }
+inline void head(platform::OutputFile& f, std::string_view label) { f.text(label).line_end().text(":").line_end(); }
 // A count line and the one empty line the reader skips after it.
 template <std::integral Count>
-void count(OutputFile& f, Count k) {
+void count(platform::OutputFile& f, Count k) {
   i5(f, static_cast<std::int64_t>(k));
   f.line_end().line_end();
 }
 // The two empty lines that end every section but the last.
-inline void gap(OutputFile& f) { f.line_end().line_end(); }
+inline void gap(platform::OutputFile& f) { f.line_end().line_end(); }
 
-}  // namespace platform::model_file
+}  // namespace solver::model_file
