@@ -36,5 +36,6 @@ check model "solver/input.cpp solver/setup.cpp solver/loads.cpp $model_headers" 
 check generator "$(ls generator/*.cpp generator/*.h)" "generator/ platform/ solver/model_file.h"
 check square_lib "$(ls square/*.cpp square/*.h)" "square/ generator/ platform/"
 check circle_lib "$(ls examples/*.cpp examples/*.h)" "examples/ generator/ platform/"
+check mesh "$(ls mesh/*.cpp mesh/*.h)" "mesh/ solver/model_file.h platform/"
 check viewer_lib "$(ls viewer/*.cpp viewer/*.h)" "viewer/ solver/analysis.h solver/model.h terms/ platform/"
 exit $status

@@ -1,0 +1,19 @@
+#pragma once
+// Reading a Gmsh mesh file (MSH 2.2 or 4.1, ASCII or binary) through Gmsh's
+// own library.
+
+#include <string>
+
+#include "mesh/model.h"
+
+namespace mesh {
+
+// The nodes, the 3-node triangles (and a count of the other 2-D elements)
+// and the physical groups of the mesh file, nodes and triangles in
+// increasing tag. FileError when the file cannot be opened; DataError
+// naming the file (and its line, for a header that is not Gmsh's) when it
+// is not an MSH file of version 2.2 or 4.1 or Gmsh cannot read it. Gmsh
+// prints nothing: its messages go into the failure.
+MeshData read_gmsh(const std::string& file_name);
+
+}  // namespace mesh

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# veloramesh as a program: usage errors (status 2, one line naming the
+# option, then the usage line), failure reports (status 1, no file
+# written, an earlier file untouched), help, version, -C and --output, and
+# one model file from all four formats of each shipped mesh.
+#   veloramesh_cli.sh VELORAMESH EXAMPLES_DIR
+set -u
+vm=$1
+examples=$2
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+fail=0
+bad() { echo "FAIL: $*"; fail=1; }
+
+# expect STATUS PATTERN ARGS...: run, check the status and that stderr
+# (or stdout, for help and version) matches the pattern.
+expect() {
+  local status=$1 pattern=$2
+  shift 2
+  "$vm" "$@" >out.txt 2>err.txt
+  local got=$?
+  [ "$got" -eq "$status" ] || bad "veloramesh $*: status $got, expected $status"
+  grep -q -- "$pattern" out.txt err.txt || bad "veloramesh $*: no \"$pattern\" in: $(cat out.txt err.txt)"
+}
+
+circle=$examples/circle_41.msh
+# Usage errors: status 2, the message and the usage line.
+expect 2 "MESH is required" --fix rim=xyz
+expect 2 "^usage: veloramesh MESH" --fix rim=xyz
+expect 2 "not expected: --bogus" "$circle" --bogus
+expect 2 "output" "$circle" --output
+expect 2 "not expected: extra.msh" "$circle" extra.msh
+[ "$(wc -l <err.txt)" -eq 2 ] || bad "a usage error takes more than two lines: $(cat err.txt)"
+# Help and version.
+expect 0 "--pressure GROUP=P" --help
+expect 0 "^veloramesh " --version
+
+# Failure reports: status 1, "raised", the option or file; nothing written.
+echo "earlier" >input.txt
+expect 1 "raised DATA_ERROR : --fix rim=xq: axis 'q' is not x, y or z" "$circle" --fix rim=xq
+expect 1 "raised DATA_ERROR : --young: \"ten\" is not a number" "$circle" --young ten
+expect 1 "raised DATA_ERROR : --pressure rim=1: group \"rim\" of .* holds curves" "$circle" --pressure rim=1
+expect 1 "raised DATA_ERROR : --fix edge=xyz: .* has no physical group \"edge\"" "$circle" --fix edge=xyz
+expect 1 "raised DATA_ERROR : --load centre=z:1: node 1 (Gmsh node 1) is also held along z" \
+  "$circle" --fix centre=z --load centre=z:1
+expect 1 "raised DATA_ERROR : --param maxiter=3: unknown parameter" "$circle" --param maxiter=3
+expect 1 "raised FILE_ERROR : nothing.msh: cannot be opened" nothing.msh
+expect 1 "raised FILE_ERROR : -C no/such/dir: cannot change" "$circle" -C no/such/dir
+[ "$(cat input.txt)" = "earlier" ] || bad "a failed run changed input.txt"
+[ -z "$(ls ./*.part 2>/dev/null)" ] || bad "a failed run left a temporary file"
+# A value that does not parse fails before the mesh is read.
+expect 1 "--poisson: \"0.3.1\" is not a number" nothing.msh --poisson 0.3.1
+
+# The same model file from every format of every mesh.
+for m in circle:membrane:rim saddle:roof:edge lshape:sheet:edge; do
+  IFS=: read -r name surface edge <<<"$m"
+  for v in 41 41_bin 22 22_bin; do
+    "$vm" "$examples/${name}_$v.msh" --fix "$edge=xyz" --pressure "$surface=1.5" --orient +z \
+      --output "$name.$v.txt" || bad "$name $v: status $?"
+  done
+  for v in 41_bin 22 22_bin; do
+    cmp -s "$name.41.txt" "$name.$v.txt" || bad "$name: MSH $v gives another model file than MSH 4.1"
+  done
+done
+
+# -C: the mesh and the output are taken relative to the directory.
+mkdir sub
+cp "$circle" sub/c.msh
+"$vm" c.msh -C sub --fix rim=xyz --output m.txt || bad "-C: status $?"
+"$vm" "$circle" --fix rim=xyz --output m.txt
+cmp -s sub/m.txt m.txt || bad "-C gives another file"
+# The defaults: 30 minor iterations per node, those of `square` otherwise.
+head -3 sub/m.txt | tail -1 | grep -q '^ 1.000000E-01        20      1.000000E-03      0.000000E+00      8580         3        20$' ||
+  bad "parameter defaults: $(head -3 sub/m.txt | tail -1)"
+
+[ $fail -eq 0 ] && echo "veloramesh: usage errors, failure reports and formats as expected"
+exit $fail
