@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <numbers>
 #include <set>
@@ -97,6 +98,35 @@ TEST(CircleMesh, RimOnTheCircleAndSidesNearTheRingSpacing) {
       EXPECT_LT(side, 2.0 * h);
     }
   }
+}
+
+// Nodes on the axes lie exactly on them: cos(pi/2) and sin(pi) are about
+// 1e-16, not zero, and would put 6.123234E-17 into the model file where a
+// user expects 0.000000E+00 (and break the mesh's symmetry).
+TEST(CircleMesh, NodesOnTheAxesHaveExactZeroCoordinates) {
+  const circle::Mesh mesh = circle::make_mesh(2, 3.0);
+  // Ring 2 holds nodes 7..18, twelve of them 30 degrees apart from +X.
+  const std::array<double, 3> on_axes[4] = {{3.0, 0.0, 0.0}, {0.0, 3.0, 0.0}, {-3.0, 0.0, 0.0}, {0.0, -3.0, 0.0}};
+  for (std::size_t q = 0; q < 4; ++q) {
+    const auto& p = mesh.coord[7 + 3 * q];
+    EXPECT_EQ(p[0], on_axes[q][0]) << "quarter " << q;
+    EXPECT_EQ(p[1], on_axes[q][1]) << "quarter " << q;
+  }
+}
+
+// The model file's parameters record: the solver controls of the square
+// generator, maxminor being 30 times the node count (19 nodes for 2 rings).
+TEST(CircleModel, ParametersRecordGivesThirtyIterationsPerNode) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "velora_circle_parameters.txt";
+  circle::Parameters p;
+  p.rings = 2;
+  p.radius = 1.0;
+  circle::write_model(p, circle::make_mesh(2, 1.0), file.string());
+  std::ifstream in(file);
+  std::string line;
+  for (int k = 0; k < 3; ++k) std::getline(in, line);
+  EXPECT_EQ(line, " 1.000000E-01        20      1.000000E-03      0.000000E+00       570         3        20");
+  std::filesystem::remove(file);
 }
 
 TEST(CircleParameters, ReadsTheThreeRecords) {

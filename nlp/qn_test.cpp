@@ -108,6 +108,17 @@ TEST(Cubic, SameSignSlopesWithoutALocalMinimumGiveTheMidpoint) {
   EXPECT_EQ(Qn::cubic(0.0, 2.0, 0.0, 1.0, 1.0, 1.0), 1.0);
 }
 
+// f(t) = -t + 3t^2 - 2t^3 on [0, 1]: f(0) = f(1) = 0, both slopes -1, so
+// p = 1 < |z| = 2 and the cubic (f itself) has its local minimum inside, at
+// t = (3 - sqrt 3)/6. The one-sign form w = sqrt(z^2 - p^2) = sqrt 3 gives
+// it; any other root moves it (sqrt 5 would give 0.2764).
+TEST(Cubic, SameSignSlopesWithALocalMinimumInside) {
+  const double t = (3.0 - std::sqrt(3.0)) / 6.0;
+  EXPECT_NEAR(Qn::cubic(0.0, 1.0, 0.0, 0.0, -1.0, -1.0), t, kTol);
+  // Mirrored: g(t) = f(1 - t) has both slopes +1 and its minimum at 1 - t.
+  EXPECT_NEAR(Qn::cubic(0.0, 1.0, 0.0, 0.0, 1.0, 1.0), 1.0 - t, kTol);
+}
+
 TEST(Cubic, StepOutsideTheBracketOrNaNGivesTheMidpoint) {
   // Still steeply falling at b: the cubic's minimum lies beyond b.
   EXPECT_EQ(Qn::cubic(0.0, 1.0, 0.0, -10.0, -1.0, -1.0), 0.5);
@@ -171,6 +182,24 @@ TEST(LineSearch, ExpansionHasNoLimit) {
   ASSERT_EQ(run.trials.size(), 12u);
   EXPECT_EQ(run.trials[10], 1024.0);
   EXPECT_NEAR(run.x, 1000.0, 1e-9);
+}
+
+// The same cubic along d = 1: the trial at 1 has the starting value and a
+// falling slope. Only a strictly lower value expands the bracket, so the
+// search interpolates on [0, 1] and lands on the local minimum; expanding on
+// the equal value would chase -2t^3 without limit.
+TEST(LineSearch, EqualValueAtTheFirstTrialDoesNotExpand) {
+  const Objective f = [](int, const terms::Vector& x, terms::Vector& g) {
+    const double t = x(1);
+    g(1) = (-1.0 + 6.0 * t) - 6.0 * (t * t);
+    return (-t + 3.0 * (t * t)) - 2.0 * (t * t * t);
+  };
+  const LineSearchRun run = search(f, 10, 0.1);
+  ASSERT_EQ(run.trials.size(), 2u);
+  EXPECT_EQ(run.trials[0], 1.0);
+  EXPECT_NEAR(run.x, (3.0 - std::sqrt(3.0)) / 6.0, kTol);
+  EXPECT_NEAR(run.value, -std::sqrt(3.0) / 18.0, kTol);  // f at that point
+  EXPECT_NEAR(run.g, 0.0, kTol);
 }
 
 TEST(LineSearch, AlwaysMakesAnInterpolatedTrial) {

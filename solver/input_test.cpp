@@ -343,6 +343,14 @@ TEST(InputDecisions, CorruptCountIsAnEndFailureNotAnAllocation) {
   ModelText tight;
   tight.pressures = ":\n 1\n\n1 5";
   EXPECT_EQ(read(tight.text()).elem(1).pressure, 5.0);
+  // One character fewer (no line after the count) still passes the count
+  // check, which only refuses what the records cannot fit into; the record
+  // line is then skipped as that line, and the file ends where the record
+  // was expected.
+  ModelText short_by_one;
+  short_by_one.pressures = ":\n 1\n1 5";
+  EXPECT_EQ(read_failure(short_by_one.text(), "END_ERROR"),
+            "input.txt:44: the file ends where an integer (element number of pressure record 1) was expected");
 }
 
 // Numbers selecting a table row or an axis are range-checked and the failure

@@ -322,6 +322,109 @@ TEST_F(RunTest, ReactionsBalanceThePressureResultant) {
   }
 }
 
+// Reactions are listed when they exceed the allowable residue, never at or
+// below it: the same one-element model with the residue just above and just
+// below its largest reaction.
+TEST_F(RunTest, ReactionJustAboveTheResidueIsListedJustBelowItIsNot) {
+  Model m = OneElement();
+  m.mntol = 1.0;
+  m.mnref = 1e-30;  // every reaction listed
+  auto a = Run(m);
+  double largest = 0.0;
+  int node = 0;
+  for (int p = 1; p <= a.nnode; ++p) {
+    for (int j = 1; j <= 3; ++j) {
+      if (std::fabs(a.force(p, j)) > largest) {
+        largest = std::fabs(a.force(p, j));
+        node = p;
+      }
+    }
+  }
+  ASSERT_GT(largest, 1.0);  // the lift of 0.25 stretches the element hard
+  const auto reaction_lines = [this] {
+    const auto lines = Lines(Output());
+    std::size_t head = 0;
+    while (lines[head] != " Node             Force X             Force Y             Force Z") ++head;
+    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(head) + 3, lines.end());
+  };
+  EXPECT_EQ(reaction_lines().size(), 3u);
+
+  m.mnref = std::nextafter(largest, 0.0);  // just below: that reaction alone
+  Run(m);
+  const auto below = reaction_lines();
+  ASSERT_EQ(below.size(), 1u);
+  EXPECT_EQ(below[0].substr(0, 5), "    " + std::to_string(node));
+
+  m.mnref = largest;  // at the residue: not above it, so blank
+  Run(m);
+  EXPECT_TRUE(reaction_lines().empty());
+  m.mnref = std::nextafter(largest, 2.0 * largest);
+  Run(m);
+  EXPECT_TRUE(reaction_lines().empty());
+}
+
+// A prescribed displacement so large that the starting energy overflows is
+// no model to solve: the run fails before any result is written, instead
+// of writing a report whose energy is NaN.
+TEST_F(RunTest, StartingEnergyThatIsNotFiniteFailsAndWritesNothing) {
+  for (const double lift : {1e200, -1e200, 1e160}) {
+    Model m = Pillow(0.1);
+    m.constraints[2].value = lift;  // node 1 along Z
+    std::ofstream(dir_ / "output.txt") << "earlier\n";
+    try {
+      Run(m);
+      ADD_FAILURE() << "no failure for a lift of " << lift;
+    } catch (const platform::Failure& f) {
+      EXPECT_EQ(f.full_name(), "DATA_ERROR");
+      EXPECT_EQ(f.message(), "the energy of the model at its starting state is not finite; no results written");
+    }
+    EXPECT_EQ(Slurp(dir_ / "output.txt"), "earlier\n");
+    EXPECT_FALSE(fs::exists(dir_ / "autocad.scr"));
+  }
+}
+
+// An unloaded membrane is in equilibrium where it starts. Its starting
+// residual is rounding noise (about 1e-13 here), which the relative residue
+// would ask the minimiser to cut a thousandfold, below what double
+// precision resolves; a residual within rounding of the internal forces
+// counts as converged, so the results are written with zero displacements
+// and no major iteration.
+TEST_F(RunTest, UnloadedModelIsInEquilibriumWhereItStarts) {
+  Model zero_pressure = Pillow(0.0);
+  Model zero_loads = Pillow(0.0);
+  zero_loads.pressures.clear();
+  zero_loads.loads = {{5, 1, 0.0}, {5, 2, 0.0}, {5, 3, -0.0}};
+  Model square = Pillow(0.0);  // a finer, irregular, stiffer sheet
+  square.young = 2.1e5;
+  square.nodes[4] = {0.37, 0.61, 0.0};
+  for (const Model* m : {&zero_pressure, &zero_loads, &square}) {
+    const auto a = Run(*m);
+    EXPECT_EQ(a.major, 0);
+    for (int i = 1; i <= a.nfree; ++i) EXPECT_EQ(a.u(i), 0.0) << i;
+    EXPECT_LT(a.residue, 1e-9 * m->young);
+    const auto lines = Lines(Output());
+    EXPECT_EQ(lines[1], "| Major Iterations                            |               0 |");
+    EXPECT_EQ(lines[16], "    5      0.00000000E+00      0.00000000E+00      0.00000000E+00");
+    // No reaction above the residue: the table ends after its heading.
+    EXPECT_EQ(lines[lines.size() - 3], " Node             Force X             Force Y             Force Z");
+  }
+}
+
+// Prescribed displacements load a model as forces do: lifting one corner
+// stretches the sheet, and the run solves it.
+TEST_F(RunTest, ModelLoadedOnlyByAPrescribedDisplacementIsSolved) {
+  Model m = Pillow(0.0);
+  m.constraints[2].value = 0.1;  // node 1 along Z
+  const auto a = Run(m);
+  EXPECT_GE(a.major, 1);
+  EXPECT_GT(a.u(3), 0.0);  // the centre follows the corner up
+  EXPECT_LT(a.u(3), 0.1);
+  double largest = 0.0;
+  for (int i = 1; i <= a.nfree; ++i) largest = std::max(largest, std::fabs(a.g(i)));
+  EXPECT_LE(largest, a.residue);
+  EXPECT_GT(a.energy, 0.0);
+}
+
 // A model whose energy has no minimum (nothing holds it) must not produce
 // results that look like a solution.
 // See docs/decisions.md, 'A diverged solution writes nothing'.
@@ -364,6 +467,31 @@ TEST_F(RunTest, UnheldAxisWithALoadResultantHasNoEquilibrium) {
               "move away without limit); add supports; no results written");
   }
   EXPECT_FALSE(fs::exists(dir_ / "output.txt"));
+}
+
+// The loads along an unheld axis must cancel to within rounding, not to
+// within a loose fraction of their size: a net load of about 1e-9 on loads
+// of 1 is a load, which with a residue of 1e-12 no state can balance.
+TEST_F(RunTest, UnheldAxisWithASmallNetLoadHasNoEquilibrium) {
+  Model m;
+  m.nodes = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}};
+  m.elements = {{1, 2, 4}, {1, 4, 3}};
+  for (int k = 1; k <= 4; ++k) {
+    m.constraints.push_back({k, 2, 0.0});
+    m.constraints.push_back({k, 3, 0.0});
+  }
+  m.loads = {{1, 1, -1.0}, {3, 1, -1.0}, {2, 1, 1.0}, {4, 1, 1.0 - 1e-9}};
+  m.mnref = 1e-12;
+  m.mntol = 1.0;
+  try {
+    Run(m);
+    FAIL() << "no failure";
+  } catch (const platform::Failure& f) {
+    EXPECT_EQ(f.full_name(), "DATA_ERROR");
+    EXPECT_EQ(f.message(),
+              "no equilibrium: no node is held along X, but the loads along X add up to -1e-09 (the membrane would "
+              "move away without limit); add supports; no results written");
+  }
 }
 
 // Loads that cancel along an unheld axis leave an equilibrium: the sheet

@@ -19,8 +19,9 @@ build=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsuit
        libeigen3-dev libgmsh-dev pkg-config dpkg-dev file)
 # Optional checks: libFuzzer (clang), VTK's Python reader, a headless
 # browser, the gmsh program that meshes the examples' .geo files, and
-# CalculiX, which solves the L-shaped example for comparison.
-optional=(clang libclang-rt-14-dev python3-vtk9 chromium gmsh calculix-ccx)
+# CalculiX, which solves the L-shaped example for comparison and the squares
+# of bench/ (with numpy and scipy, which bench/'s scripts use).
+optional=(clang libclang-rt-14-dev python3-vtk9 chromium gmsh calculix-ccx python3-numpy python3-scipy)
 
 want=("${build[@]}")
 [ "${1:-}" = "--test" ] && want+=("${optional[@]}")

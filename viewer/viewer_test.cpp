@@ -426,6 +426,12 @@ TEST(Vtu, CellArraysWrapAcrossRowsWithoutLosingValues) {
   const auto offsets = Numbers(ArrayNamed(*Child(piece, "Cells"), "offsets")->text);
   ASSERT_EQ(offsets.size(), 13u);
   EXPECT_EQ(offsets.back(), 39.0);
+  // Every row, the partial last one too, is a line of its own, indented
+  // under its array.
+  const std::string doc = viewer::vtu_document(mesh, r);
+  EXPECT_NE(doc.find("\n          0.3333333333333333\n        </DataArray>\n"), std::string::npos);  // pressure
+  EXPECT_NE(doc.find("\n          33 36 39\n        </DataArray>\n"), std::string::npos);  // offsets
+  EXPECT_NE(doc.find("\n          5 5 5 5 5 5 5 5 5 5 5 5 5\n        </DataArray>\n"), std::string::npos);  // types
 }
 
 // --- The picture ------------------------------------------------------------
@@ -533,8 +539,10 @@ TEST(Colours, ViridisGrowsLighterAllTheWay) {
 TEST(Picture, EdgesFadeOutAsTheMeshGetsFine) {
   EXPECT_EQ(viewer::edge_strength(200.0), 1.0);  // ten elements
   EXPECT_EQ(viewer::edge_strength(20.0), 1.0);
-  EXPECT_GT(viewer::edge_strength(10.0), 0.0);
-  EXPECT_LT(viewer::edge_strength(10.0), 1.0);
+  // Linear from 5 px (no edges) to 20 px (full edges).
+  EXPECT_EQ(viewer::edge_strength(12.5), 0.5);
+  EXPECT_EQ(viewer::edge_strength(8.0), 0.2);
+  EXPECT_EQ(viewer::edge_strength(5.0), 0.0);
   EXPECT_EQ(viewer::edge_strength(3.0), 0.0);  // 100,000 elements
 }
 
@@ -546,15 +554,49 @@ TEST(Picture, MagnificationOnlyForSmallDisplacements) {
   EXPECT_EQ(viewer::magnification(0.0001, 2.0), 2000.0);  // 4000 wanted: 2000 is the nice step below
   EXPECT_EQ(viewer::magnification(0.19, 2.0), 2.0);       // 2.1 wanted
   EXPECT_EQ(viewer::magnification(1e-3, 0.0), 1.0);       // a model of one point
+  // The boundaries: a displacement of exactly a tenth of the size is drawn
+  // at true scale; a wanted factor of exactly 5 (or 2, or 10) is taken.
+  EXPECT_EQ(viewer::magnification(1.0, 10.0), 1.0);
+  EXPECT_EQ(viewer::magnification(0.4, 10.0), 5.0);
+  EXPECT_EQ(viewer::magnification(0.08, 2.0), 5.0);
+  EXPECT_EQ(viewer::magnification(0.02, 1.0), 10.0);
 }
 
-TEST(Model, ElementWithAnUnknownNodeIsRefused) {
+// A uniformly stressed membrane has no range of stress to spread over the
+// map: every triangle takes its middle colour and the bar one tick, the
+// value itself.
+TEST(Svg, UniformStressTakesTheMiddleColour) {
+  Report r = Parse(kReport);
+  r.stress1 = {0.75, 0.75};
+  const std::string doc = viewer::svg_document(SquareMesh(), r);
+  XmlReader reader(doc);
+  const XmlElement svg = reader.parse();
+  const auto polys = Polygons(svg);
+  ASSERT_EQ(polys.size(), 2u);
+  for (const XmlElement* p : polys) EXPECT_EQ(p->attr.at("fill"), "#21908c");  // viridis(0.5)
+  EXPECT_NE(doc.find("y=\"274.5\">0.75</text>"), std::string::npos) << doc;
+  EXPECT_EQ(doc.find("h5\""), doc.rfind("h5\""));  // one tick
+}
+
+// Node numbers just outside 1..nnode, at either end and at any vertex.
+class ModelNodeRange : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(ModelNodeRange, ElementWithAnUnknownNodeIsRefused) {
   solver::analysis a;
   platform::TextReader in("input.txt",
-                          "p\n:\n0.1 20 0.001 0 100 3 5\nm\n:\n1000 0.3 0\nn\n:\n3\n\n1 0 0 0\n2 1 0 0\n3 0 1 0\n"
-                          "e\n:\n1\n\n1 1 2 4\nc\n:\n0\nl\n:\n0\np\n:\n0\n");
+                          std::string("p\n:\n0.1 20 0.001 0 100 3 5\nm\n:\n1000 0.3 0\nn\n:\n3\n\n1 0 0 0\n2 1 0 0\n"
+                                      "3 0 1 0\ne\n:\n1\n\n1 ") +
+                              GetParam().first + "\nc\n:\n0\nl\n:\n0\np\n:\n0\n");
   solver::input(a, in);
-  ExpectFailure([&] { viewer::mesh_of(a); }, "DATA_ERROR", {"input.txt: element 1 uses node 4 (valid 1..3)"});
+  ExpectFailure([&] { viewer::mesh_of(a); }, "DATA_ERROR", {GetParam().second});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends,
+    ModelNodeRange,
+    ::testing::Values(std::pair{"1 2 4", "input.txt: element 1 uses node 4 (valid 1..3)"},
+                      std::pair{"0 2 3", "input.txt: element 1 uses node 0 (valid 1..3)"},
+                      std::pair{"1 0 3", "input.txt: element 1 uses node 0 (valid 1..3)"},
+                      std::pair{"1 2 -1", "input.txt: element 1 uses node -1 (valid 1..3)"}));
 
 }  // namespace
