@@ -14,9 +14,9 @@ set -euo pipefail
 
 # The build: compiler, CMake, GoogleTest, Google Benchmark, CLI11 (command
 # line), SuiteSparse's CHOLMOD with OpenBLAS (the sparse Cholesky of the
-# second-order method), Eigen, and Gmsh's library (mesh import).
+# second-order method), and Gmsh's library (mesh import).
 build=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsuitesparse-dev libopenblas-dev
-       libeigen3-dev libgmsh-dev pkg-config dpkg-dev file)
+       libgmsh-dev pkg-config dpkg-dev file)
 # Optional checks: libFuzzer (clang), VTK's Python reader, a headless
 # browser, the gmsh program that meshes the examples' .geo files, and
 # CalculiX, which solves the L-shaped example for comparison and the squares
