@@ -56,6 +56,9 @@ set(CPACK_PACKAGE_CONTACT "velora developers <velora@localhost>")
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The second-order method loads CHOLMOD (and through it a BLAS) when a run
+# asks for it, so no binary links it and shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcholmod3, libopenblas0 | libblas3")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -23,7 +23,7 @@ grep -q "^Package: velora$" <<<"$control" || bad "package name"
 grep -q "^Version: $version$" <<<"$control" || bad "version"
 grep -q "^Architecture: amd64$" <<<"$control" || bad "architecture"
 depends=$(dpkg-deb -f "$work/out/$deb" Depends)
-for lib in libc6 libstdc++6 libgcc-s1; do
+for lib in libc6 libstdc++6 libgcc-s1 libcholmod3; do
   grep -q "$lib" <<<"$depends" || bad "Depends lacks $lib: $depends"
 done
 
