@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "platform/failure.h"
 #include "solver/kernel_path.h"
 #include "solver/progress_line.h"
 #include "solver/solver.h"
@@ -27,7 +28,15 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
                          "stresses, support reactions), autocad.scr (undeformed and deformed mesh)"});
   line.add_solver_options();
   // The element loop in use on this processor (or as VELORA_KERNEL chose).
-  line.set_kernel(kernel_path());
+  // A VELORA_KERNEL naming no loop is reported by the run itself, through
+  // the failure report; --version only says so.
+  std::string kernel;
+  try {
+    kernel = kernel_path();
+  } catch (const platform::Failure& f) {
+    kernel = "none (" + f.message() + ")";
+  }
+  line.set_kernel(kernel);
   return line.run(argc, argv, [&] {
     const cli::SolverOptions& given = line.solver();
     RunOptions options;
