@@ -38,7 +38,7 @@ check square_lib "$(ls square/*.cpp square/*.h | grep -v '/main.cpp$')" "square/
 check circle_lib "$(ls examples/*.cpp examples/*.h | grep -v '/circle_main.cpp$')" "examples/ generator/ platform/"
 check viewer_lib "$(ls viewer/*.cpp viewer/*.h | grep -v '/main.cpp$')" "viewer/ solver/analysis.h solver/model.h terms/ platform/"
 check cli "$(ls cli/*.cpp cli/*.h)" "cli/ platform/"
-check solver_program "solver/program.cpp solver/program.h" "solver/program.h solver/law.h solver/solver.h solver/newton.h solver/kernel_path.h solver/progress_line.h cli/"
+check solver_program "solver/program.cpp solver/program.h" "solver/program.h solver/law.h solver/solver.h solver/newton.h solver/kernel_path.h solver/progress_line.h cli/ platform/failure.h"
 # The programs' mains: their library and the command line.
 check square "square/main.cpp" "square/ cli/"
 check circle "examples/circle_main.cpp" "examples/ cli/"
