@@ -14,7 +14,6 @@
 //                 spent in the objective.
 
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <chrono>
@@ -37,7 +36,7 @@ double process_cpu_seconds() {
 }
 
 // The law of this benchmark program (one program per law).
-const solver::MaterialLaw &law() {
+const solver::MaterialLaw& law() {
 #ifdef VELORA_LAW_GREEN
   return solver::green_law();
 #else
@@ -61,13 +60,13 @@ solver::analysis strained_square(int n) {
   return a;
 }
 
-void per_element(benchmark::State &state, const solver::analysis &a) {
+void per_element(benchmark::State& state, const solver::analysis& a) {
   state.counters["elements"] = a.nelem;
   state.counters["ns_per_element"] = benchmark::Counter(
       static_cast<double>(a.nelem) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void objective(benchmark::State &state) {
+void objective(benchmark::State& state) {
   solver::analysis a = strained_square(static_cast<int>(state.range(0)));
   const auto evaluator = law().evaluator(a, {static_cast<unsigned>(state.range(1))});
   const terms::Vector x = a.u;
@@ -79,7 +78,7 @@ void objective(benchmark::State &state) {
   per_element(state, a);
 }
 
-void setforce(benchmark::State &state) {
+void setforce(benchmark::State& state) {
   solver::analysis a = strained_square(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     solver::setforce(a);
@@ -90,10 +89,10 @@ void setforce(benchmark::State &state) {
 
 // The objective wrapped so that the minimiser's calls are counted and timed.
 struct counted {
-  solver::EnergyEvaluator &objective;
+  solver::EnergyEvaluator& objective;
   long evaluations = 0;
   double seconds = 0.0;
-  double operator()(int n, const terms::Vector &x, terms::Vector &g) {
+  double operator()(int n, const terms::Vector& x, terms::Vector& g) {
     const auto start = clock_type::now();
     const double f = objective(n, x, g);
     seconds += std::chrono::duration<double>(clock_type::now() - start).count();
@@ -102,7 +101,7 @@ struct counted {
   }
 };
 
-void lbfgs_iteration(benchmark::State &state) {
+void lbfgs_iteration(benchmark::State& state) {
   solver::analysis a = bench::square_model(static_cast<int>(state.range(0)));
   solver::setforce(a);
   const auto evaluator = law().evaluator(a, {});
@@ -129,7 +128,7 @@ void lbfgs_iteration(benchmark::State &state) {
 
 // The driver's loop (the solver's run without the files), on the counted
 // objective.
-void solve(benchmark::State &state) {
+void solve(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   solver::EvaluationOptions options;
   options.spin = std::chrono::microseconds(state.range(1));
@@ -181,8 +180,10 @@ void solve(benchmark::State &state) {
 BENCHMARK(objective)
     ->ArgNames({"n", "threads"})
     ->ArgsProduct({{10, 20, 40, 80, 160, 200, 400}, {1, 0}})
-    ->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMicrosecond);
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(
+    benchmark::kMicrosecond);
 BENCHMARK(lbfgs_iteration)->Arg(10)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(benchmark::kMillisecond);
 // Second argument: microseconds an idle thread polls before it sleeps: 4 as
 // the programs run, 360 about what 20 000 pauses took, the pool's polling

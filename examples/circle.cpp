@@ -52,7 +52,8 @@ Mesh make_mesh(int32_t rings, double radius) {
       const int32_t inner = s * (k - 1);
       for (int32_t i = 0; i < k; ++i) {
         mesh.elem.push_back({node(k, outer + i), node(k, outer + i + 1), node(k - 1, inner + i)});
-        if (i < k - 1) mesh.elem.push_back({node(k - 1, inner + i), node(k, outer + i + 1), node(k - 1, inner + i + 1)});
+        if (i < k - 1)
+          mesh.elem.push_back({node(k - 1, inner + i), node(k, outer + i + 1), node(k - 1, inner + i + 1)});
       }
     }
   }

@@ -47,9 +47,9 @@ constexpr std::int32_t kMaxRings = 4000;
 
 // The mesh: coordinates and connectivity, stored 0-based.
 struct Mesh {
-  std::vector<std::array<double, 3>> coord;         // #nodes x (X, Y, Z)
-  std::vector<std::array<std::int32_t, 3>> elem;    // #elements x node indices, 0-based, counter-clockwise
-  std::vector<std::int32_t> rim;                    // 0-based indices of the nodes on the rim, in node order
+  std::vector<std::array<double, 3>> coord;       // #nodes x (X, Y, Z)
+  std::vector<std::array<std::int32_t, 3>> elem;  // #elements x node indices, 0-based, counter-clockwise
+  std::vector<std::int32_t> rim;                  // 0-based indices of the nodes on the rim, in node order
 };
 
 // Builds the mesh of m >= 1 rings of radius a.

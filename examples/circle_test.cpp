@@ -1,7 +1,6 @@
 #include "examples/circle.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -141,8 +140,10 @@ TEST(CircleParameters, ReadsTheThreeRecords) {
 
 // See docs/decisions.md, 'Meshes that cannot be written'.
 TEST(CircleParameters, RefusesMeshesThatCannotExist) {
-  for (const char* text : {":\n0 1.0\n:\n1000 0.3\n:\n1\n", ":\n4001 1.0\n:\n1000 0.3\n:\n1\n",
-                           ":\n4 0.0\n:\n1000 0.3\n:\n1\n", ":\n4 -1.0\n:\n1000 0.3\n:\n1\n"}) {
+  for (const char* text : {":\n0 1.0\n:\n1000 0.3\n:\n1\n",
+                           ":\n4001 1.0\n:\n1000 0.3\n:\n1\n",
+                           ":\n4 0.0\n:\n1000 0.3\n:\n1\n",
+                           ":\n4 -1.0\n:\n1000 0.3\n:\n1\n"}) {
     platform::TextReader in("circle.txt", text);
     EXPECT_THROW(circle::read_parameters(in), platform::DataError) << text;
   }

@@ -119,8 +119,8 @@ TEST(HostileNumbers, OverflowIsRefusedUnderflowGivesTheNearestDouble) {
 
   // A subnormal coordinate is read exactly as the nearest double and the
   // model sets up: it is a valid number, however small.
-  const solver::analysis a = set_up(model_with(
-      "    3      0.000000E+00      1.000000E+00      0.000000E+00", "    3  4.9E-324  1.0  1E-400"));
+  const solver::analysis a =
+      set_up(model_with("    3      0.000000E+00      1.000000E+00      0.000000E+00", "    3  4.9E-324  1.0  1E-400"));
   EXPECT_EQ(a.coordx(3), std::numeric_limits<double>::denorm_min());
   EXPECT_EQ(a.coordz(3), 0.0);
   EXPECT_EQ(a.nfree, 6);
@@ -128,9 +128,9 @@ TEST(HostileNumbers, OverflowIsRefusedUnderflowGivesTheNearestDouble) {
 
 TEST(HostileNumbers, NanAndInfinityWrittenAsTextAreNotNumbers) {
   for (const char* text : {"nan", "NaN", "-nan", "inf", "+Inf", "infinity", "0x1p3", ".", "-", "1e", "1.0e+"}) {
-    const std::string m = FailureMessage([&] {
-      run_model(model_with(" 1.000000E+03      3.000000E-01", std::string(" ") + text + " 0.3"));
-    }, "DATA_ERROR");
+    const std::string m = FailureMessage(
+        [&] { run_model(model_with(" 1.000000E+03      3.000000E-01", std::string(" ") + text + " 0.3")); },
+        "DATA_ERROR");
     EXPECT_HAS(m, "input.txt:7: expected a real number (young of the material record)");
   }
   EXPECT_HAS(FailureMessage([&] { run_square(square_with(" 10 ", " nan ")); }, "DATA_ERROR"),
@@ -139,7 +139,8 @@ TEST(HostileNumbers, NanAndInfinityWrittenAsTextAreNotNumbers) {
 
 // See docs/decisions.md, 'Numbers that run into text'.
 TEST(HostileNumbers, ANumberRunningIntoTextIsRefusedWhole) {
-  EXPECT_EQ(FailureMessage([&] { run_model(model_with("    2         1      1.0", "    2x        1      1.0")); }, "DATA_ERROR"),
+  EXPECT_EQ(FailureMessage([&] { run_model(model_with("    2         1      1.0", "    2x        1      1.0")); },
+                           "DATA_ERROR"),
             "input.txt:35: expected an integer (node number of load record 1), found \"2x\": the number runs into "
             "other text");
   EXPECT_HAS(FailureMessage([&] { run_model(model_with("0.000000E+00\n    2", "0.0m\n    2")); }, "DATA_ERROR"),
@@ -151,9 +152,13 @@ TEST(HostileNumbers, ANumberRunningIntoTextIsRefusedWhole) {
 TEST(HostileBytes, ANulByteIsShownAndRefusedWhereANumberStands) {
   std::string nul_in_number = model_with("1.000000E+03", std::string("1.0\0E+03", 8));
   EXPECT_HAS(FailureMessage([&] { run_model(nul_in_number); }, "DATA_ERROR"), "found \"1.0\\x00E+03\"");
-  EXPECT_HAS(FailureMessage([&] { run_model(model_with("    1         1         2         3",
-                                                              std::string("    1 \0       1 2 3", 20))); }, "DATA_ERROR"),
-             "input.txt:21: expected an integer (node of vertex 1 of element record 1), found \"\\x00\"");
+  EXPECT_HAS(
+      FailureMessage(
+          [&] {
+            run_model(model_with("    1         1         2         3", std::string("    1 \0       1 2 3", 20)));
+          },
+          "DATA_ERROR"),
+      "input.txt:21: expected an integer (node of vertex 1 of element record 1), found \"\\x00\"");
   // In a label line a NUL is text like any other.
   EXPECT_NO_THROW(run_model(model_with("        young", std::string("  \0 young", 9))));
   EXPECT_HAS(FailureMessage([&] { run_square(square_with(":\n 1.0\n", std::string(":\n\0\n", 4))); }, "DATA_ERROR"),
@@ -181,7 +186,8 @@ TEST(HostileBytes, ALineOfTenMillionCharacters) {
 }
 
 TEST(HostileShape, FilesOfOnlyBlanksOrNothing) {
-  for (const std::string& text : {std::string(), std::string(" "), std::string("   \n\t\n  \r\n"), std::string(100000, ' ')}) {
+  for (const std::string& text :
+       {std::string(), std::string(" "), std::string("   \n\t\n  \r\n"), std::string(100000, ' ')}) {
     EXPECT_HAS(FailureMessage([&] { run_model(text); }, "END_ERROR"),
                "the file ends before the marker line (a line beginning with ':') of the parameters section");
     EXPECT_HAS(FailureMessage([&] { run_square(text); }, "END_ERROR"),
@@ -203,14 +209,20 @@ TEST(HostileCounts, NegativeCountsMeanNoRecords) {
 
 // See docs/decisions.md, 'Counts the file cannot hold'.
 TEST(HostileCounts, HugeCountsAreRefusedBeforeAnyTableIsMade) {
-  EXPECT_HAS(FailureMessage([&] { run_model(model_with(":\n    3\n\n    1      0", ":\n 2147483647\n\n    1      0")); }, "END_ERROR"),
-             "input.txt:11: the nodes section announces 2147483647 records, but the rest of the file");
-  EXPECT_HAS(FailureMessage([&] { run_model(model_with(":\n    1\n\n    1         1", ":\n 2000000000\n\n    1         1")); }, "END_ERROR"),
-             "the elements section announces 2000000000 records");
+  EXPECT_HAS(
+      FailureMessage([&] { run_model(model_with(":\n    3\n\n    1      0", ":\n 2147483647\n\n    1      0")); },
+                     "END_ERROR"),
+      "input.txt:11: the nodes section announces 2147483647 records, but the rest of the file");
+  EXPECT_HAS(
+      FailureMessage([&] { run_model(model_with(":\n    1\n\n    1         1", ":\n 2000000000\n\n    1         1")); },
+                     "END_ERROR"),
+      "the elements section announces 2000000000 records");
   EXPECT_HAS(FailureMessage([&] { run_model(model_with(":\n    1\n\n    2", ":\n 1000000\n\n    2")); }, "END_ERROR"),
              "the loads section announces 1000000 records");
-  EXPECT_HAS(FailureMessage([&] { run_model(model_with(":\n    3\n\n    1      0", ":\n 2147483648\n\n    1      0")); }, "DATA_ERROR"),
-             "input.txt:11: the integer \"2147483648\" (node count of the nodes section) is outside the range");
+  EXPECT_HAS(
+      FailureMessage([&] { run_model(model_with(":\n    3\n\n    1      0", ":\n 2147483648\n\n    1      0")); },
+                     "DATA_ERROR"),
+      "input.txt:11: the integer \"2147483648\" (node count of the nodes section) is outside the range");
   EXPECT_HAS(FailureMessage([&] { run_square(square_with(" 10 ", " 2147483647 ")); }, "DATA_ERROR"),
              "square.txt:3: ndiv is 2147483647; at most");
 }
@@ -220,18 +232,22 @@ TEST(HostileCounts, ACountLineWithNoRecordsAfterIt) {
   const std::string cut = kModel.substr(0, kModel.find("    1         1         2         3"));
   EXPECT_HAS(FailureMessage([&] { run_model(cut); }, "END_ERROR"), "the elements section announces 1 records");
   // Followed at once by the next section: its label is not a number.
-  EXPECT_EQ(FailureMessage([&] { run_model(model_with(":\n    1\n\n    2         1      1.000000E+00\n", ":\n    1\n\n")); }, "DATA_ERROR"),
-            "input.txt:36: expected an integer (node number of load record 1), found \"elem\"");
+  EXPECT_EQ(
+      FailureMessage([&] { run_model(model_with(":\n    1\n\n    2         1      1.000000E+00\n", ":\n    1\n\n")); },
+                     "DATA_ERROR"),
+      "input.txt:36: expected an integer (node number of load record 1), found \"elem\"");
   // A count that promises more records than follow.
-  EXPECT_HAS(FailureMessage([&] { run_model(model_with(":\n    3\n\n    1         3", ":\n    4\n\n    1         3")); }, "DATA_ERROR"),
-             "expected an integer (node number of constraint record 4), found \"node\"");
+  EXPECT_HAS(
+      FailureMessage([&] { run_model(model_with(":\n    3\n\n    1         3", ":\n    4\n\n    1         3")); },
+                     "DATA_ERROR"),
+      "expected an integer (node number of constraint record 4), found \"node\"");
 }
 
 TEST(HostileShape, RecordsRunningOverSeveralLinesReadTheSame) {
   const solver::analysis one = set_up(kModel);
-  const solver::analysis split = set_up(model_with(
-      "    2      1.000000E+00      0.000000E+00      0.000000E+00\n",
-      "    2\n\n      1.000000E+00\n\t0.000000E+00\n      0.000000E+00   trailing text\n"));
+  const solver::analysis split =
+      set_up(model_with("    2      1.000000E+00      0.000000E+00      0.000000E+00\n",
+                        "    2\n\n      1.000000E+00\n\t0.000000E+00\n      0.000000E+00   trailing text\n"));
   EXPECT_EQ(split.coordx(2), one.coordx(2));
   EXPECT_EQ(split.coordx(3), one.coordx(3));
   EXPECT_EQ(split.coordy(3), one.coordy(3));
@@ -249,9 +265,13 @@ TEST(HostileModels, OneNodeAndNoElements) {
 }
 
 TEST(HostileModels, AnElementListingOneNodeTwice) {
-  EXPECT_EQ(FailureMessage([&] { run_model(model_with("    1         1         2         3", "    1         1         2         2")); }, "DATA_ERROR"),
-            "element 1 (nodes 1, 2, 2) is degenerate: side 1 has length zero");
-  EXPECT_HAS(FailureMessage([&] { run_model(model_with("    1         1         2         3", "    1 3 2 3")); }, "DATA_ERROR"),
+  EXPECT_EQ(
+      FailureMessage(
+          [&] { run_model(model_with("    1         1         2         3", "    1         1         2         2")); },
+          "DATA_ERROR"),
+      "element 1 (nodes 1, 2, 2) is degenerate: side 1 has length zero");
+  EXPECT_HAS(FailureMessage([&] { run_model(model_with("    1         1         2         3", "    1 3 2 3")); },
+                            "DATA_ERROR"),
              "element 1 (nodes 3, 2, 3) is degenerate");
 }
 

@@ -110,7 +110,8 @@ TEST_P(RobustRegression, InputsThatEverFailedGiveAResultOrAFailureReport) {
 
 INSTANTIATE_TEST_SUITE_P(Fuzz,
                          RobustRegression,
-                         ::testing::Values(Target{"model", robust::model_entry}, Target{"square", robust::square_entry}),
+                         ::testing::Values(Target{"model", robust::model_entry},
+                                           Target{"square", robust::square_entry}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace

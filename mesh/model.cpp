@@ -13,9 +13,9 @@
 #include <unordered_map>
 
 #include "platform/failure.h"
-#include "solver/model_file.h"
 #include "platform/number_image.h"
 #include "platform/output_file.h"
+#include "solver/model_file.h"
 
 namespace mesh {
 

@@ -120,9 +120,7 @@ class ring {
   int size() const { return static_cast<int>(pairs_.size()); }
 
   // The k-th pair from the oldest (k = 1) to the newest (k = size()).
-  const pair& from_oldest(int k) const {
-    return pairs_[(first_ + static_cast<std::size_t>(k - 1)) % pairs_.size()];
-  }
+  const pair& from_oldest(int k) const { return pairs_[(first_ + static_cast<std::size_t>(k - 1)) % pairs_.size()]; }
 
   // d := -H.g by the two-loop recursion over the m pairs of the ring, with
   // the initial matrix gamma*I, gamma = ys/(y.y) of the newest pair:
@@ -314,13 +312,8 @@ class qn {
   // most max(1, maxls). The last trial is returned, acceptable or not.
   // A direction with slope d.g >= 0 writes "Line Search Failure" and raises
   // HALT.
-  double linesearch(int n,
-                    int maxls,
-                    double lstol,
-                    double f,
-                    terms::Vector& x,
-                    terms::Vector& g,
-                    const terms::Vector& d) {
+  double linesearch(
+      int n, int maxls, double lstol, double f, terms::Vector& x, terms::Vector& g, const terms::Vector& d) {
     // Every trial point is rebuilt from x0 (x0 + a*d): no rounding builds up.
     if (x0_.size() < n) x0_ = terms::Vector(n);
     std::copy(x.data(), x.data() + std::max(n, 0), x0_.data());
@@ -356,14 +349,8 @@ class qn {
   // max(1, maxlist) most recent pairs. The first iteration is steepest
   // descent at full length (first trial point x - g), whatever g is.
   //   x: start point in, last point out; g: gradient at the returned x out.
-  result lbfgs(int maxlist,
-               int n,
-               int maxminor,
-               int maxls,
-               double gtol,
-               double lstol,
-               terms::Vector& x,
-               terms::Vector& g) {
+  result lbfgs(
+      int maxlist, int n, int maxminor, int maxls, double gtol, double lstol, terms::Vector& x, terms::Vector& g) {
     int iterations = 1;
     iterations_ = iterations;
     double value = evaluate(n, x, g);
@@ -473,8 +460,10 @@ class qn {
       }
       if (yu < 0.0) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "square root of a negative curvature y·Hy = %.17g in the BFGS update (iteration %d)", yu,
+        std::snprintf(text,
+                      sizeof text,
+                      "square root of a negative curvature y·Hy = %.17g in the BFGS update (iteration %d)",
+                      yu,
                       iterations);
         throw platform::ArgumentError(text);
       }
@@ -602,7 +591,7 @@ class qn {
 
   Objective& f_;
   int iterations_ = 0;  // see iterations()
-  terms::Vector x0_;  // start point of the current line search, reused across calls
+  terms::Vector x0_;    // start point of the current line search, reused across calls
 };
 
 }  // namespace nlp

@@ -599,7 +599,8 @@ TEST(Minimisers, OneIterationIsSteepestDescentAtFullLength) {
       EXPECT_FALSE(r.converged);
       // The first trial point is x - g.
       ASSERT_GE(rec.evaluations(), 3);
-      for (int i = 1; i <= 4; ++i) EXPECT_EQ(rec.points[1][static_cast<std::size_t>(i - 1)], 1.0 - std::pow(10.0, (i - 1) / 3.0));
+      for (int i = 1; i <= 4; ++i)
+        EXPECT_EQ(rec.points[1][static_cast<std::size_t>(i - 1)], 1.0 - std::pow(10.0, (i - 1) / 3.0));
       // value is the last trial's, g its gradient.
       terms::Vector check(4);
       EXPECT_EQ(r.value, rec.f(4, x, check));

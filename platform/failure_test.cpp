@@ -30,14 +30,20 @@ TEST_P(RunProgram, ReportsAndExitsWithOne) {
 INSTANTIATE_TEST_SUITE_P(
     Exceptions,
     RunProgram,
-    ::testing::Values(
-        Case{"failure", [] { throw DataError("input.txt:3: not a number"); }, "\nraised DATA_ERROR : input.txt:3: not a number\n"},
-        Case{"storage", [] { throw std::bad_alloc(); }, "\nraised STORAGE_ERROR : not enough memory for the model's tables\n"},
-        Case{"thread",
-             [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread"); },
-             "\nraised PROGRAM_ERROR : thread: Resource temporarily unavailable\n"},
-        Case{"standard", [] { throw std::runtime_error("broken"); }, "\nraised PROGRAM_ERROR : broken\n"},
-        Case{"other", [] { throw 42; }, "\nraised PROGRAM_ERROR : an exception of unknown type\n"}),
+    ::testing::Values(Case{"failure",
+                           [] { throw DataError("input.txt:3: not a number"); },
+                           "\nraised DATA_ERROR : input.txt:3: not a number\n"},
+                      Case{"storage",
+                           [] { throw std::bad_alloc(); },
+                           "\nraised STORAGE_ERROR : not enough memory for the model's tables\n"},
+                      Case{"thread",
+                           [] {
+                             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                                     "thread");
+                           },
+                           "\nraised PROGRAM_ERROR : thread: Resource temporarily unavailable\n"},
+                      Case{"standard", [] { throw std::runtime_error("broken"); }, "\nraised PROGRAM_ERROR : broken\n"},
+                      Case{"other", [] { throw 42; }, "\nraised PROGRAM_ERROR : an exception of unknown type\n"}),
     [](const ::testing::TestParamInfo<Case>& c) { return c.param.name; });
 
 TEST(RunProgram, ANormalEndIsSilentWithZero) {

@@ -8,8 +8,7 @@
 
 namespace platform {
 
-OutputFile::OutputFile(std::string file_name)
-    : file_name_(std::move(file_name)), temp_name_(file_name_ + ".part") {
+OutputFile::OutputFile(std::string file_name) : file_name_(std::move(file_name)), temp_name_(file_name_ + ".part") {
   errno = 0;
   file_ = std::fopen(temp_name_.c_str(), "wb");
   if (file_ == nullptr) {

@@ -146,7 +146,8 @@ std::string TextReader::excerpt() const {
       s += c;
     }
   }
-  if (i < text_.size() && i - pos_ == 20 && !(text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\n' || text_[i] == '\r')) {
+  if (i < text_.size() && i - pos_ == 20 &&
+      !(text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\n' || text_[i] == '\r')) {
     s += "...";
   }
   s += '"';
@@ -155,11 +156,9 @@ std::string TextReader::excerpt() const {
 
 void TextReader::fail_expected(const char* kind, const char* field) const {
   if (pos_ >= text_.size()) {
-    throw EndError(where(std::string("the file ends where ") + kind + " (" + field_context(field) +
-                         ") was expected"));
+    throw EndError(where(std::string("the file ends where ") + kind + " (" + field_context(field) + ") was expected"));
   }
-  throw DataError(where(std::string("expected ") + kind + " (" + field_context(field) + "), found " +
-                        excerpt()));
+  throw DataError(where(std::string("expected ") + kind + " (" + field_context(field) + "), found " + excerpt()));
 }
 
 void TextReader::fail_data(const std::string& message) const { throw DataError(where(message)); }
@@ -233,8 +232,7 @@ double TextReader::read_real(const char* field) {
   const double value = std::strtod(token.c_str(), nullptr);
   if (errno == ERANGE && (std::isinf(value))) {
     pos_ = start;
-    fail_data("the real number " + excerpt() + " (" + field_context(field) +
-              ") is too large for a double");
+    fail_data("the real number " + excerpt() + " (" + field_context(field) + ") is too large for a double");
   }
   // An underflow gives the nearest double (zero or a subnormal), which is
   // the correctly rounded value: accepted.

@@ -75,11 +75,11 @@ class TextReader {
 
  private:
   void skip_blanks_and_line_ends();
-  bool at_line_end() const;      // at "\n" or "\r\n"
-  void consume_line_end();       // past "\n" or "\r\n"
-  bool at_separator() const;     // end of file, blank, tab or line end
+  bool at_line_end() const;   // at "\n" or "\r\n"
+  void consume_line_end();    // past "\n" or "\r\n"
+  bool at_separator() const;  // end of file, blank, tab or line end
   std::string field_context(const char* field) const;
-  std::string excerpt() const;   // the text at the current position, quoted
+  std::string excerpt() const;  // the text at the current position, quoted
   [[noreturn]] void fail_expected(const char* kind, const char* field) const;
   [[noreturn]] void fail_data(const std::string& message) const;
 

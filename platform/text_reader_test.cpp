@@ -48,7 +48,8 @@ TEST(TextReader, MalformedNumbersNameFileLineAndField) {
   r.set_record("node record", 4);
   r.read_int("x");
   r.read_int("x");
-  ExpectFailure([&] { r.read_int("node number"); }, "DATA_ERROR",
+  ExpectFailure([&] { r.read_int("node number"); },
+                "DATA_ERROR",
                 {"input.txt:3: expected an integer (node number of node record 4), found \"abc\""});
 }
 
@@ -77,26 +78,25 @@ TEST_P(TextReaderMalformed, FailsNamingFileLineAndWhat) {
 INSTANTIATE_TEST_SUITE_P(
     EveryKind,
     TextReaderMalformed,
-    ::testing::Values(
-        Malformed{"abc", true, "DATA_ERROR", "t.txt:1: expected an integer (k), found \"abc\""},
-        Malformed{"1.5", true, "DATA_ERROR", "runs into other text"},
-        Malformed{"12abc", true, "DATA_ERROR", "found \"12abc\": the number runs into other text"},
-        Malformed{"2147483648", true, "DATA_ERROR", "outside the range -2147483648..2147483647"},
-        Malformed{"-99999999999999999999", true, "DATA_ERROR", "outside the range"},
-        Malformed{"+", true, "DATA_ERROR", "expected an integer"},
-        Malformed{"", true, "END_ERROR", "t.txt:1: the file ends where an integer (k) was expected"},
-        Malformed{"\n\n  \n", true, "END_ERROR", "t.txt:4: the file ends"},
-        Malformed{"1,5", false, "DATA_ERROR", "found \"1,5\": the number runs into other text"},
-        Malformed{"1.0e", false, "DATA_ERROR", "the exponent has no digits"},
-        Malformed{"1.0E+x", false, "DATA_ERROR", "the exponent has no digits"},
-        Malformed{"nan", false, "DATA_ERROR", "expected a real number (k), found \"nan\""},
-        Malformed{"inf", false, "DATA_ERROR", "found \"inf\""},
-        Malformed{"-.", false, "DATA_ERROR", "expected a real number"},
-        Malformed{"1e400", false, "DATA_ERROR", "\"1e400\" (k) is too large for a double"},
-        Malformed{"-1e400", false, "DATA_ERROR", "too large"},
-        Malformed{std::string("1.0\0", 4), false, "DATA_ERROR", "found \"1.0\\x00\""},
-        Malformed{std::string("\0", 1), false, "DATA_ERROR", "found \"\\x00\""},
-        Malformed{"", false, "END_ERROR", "the file ends where a real number (k) was expected"}));
+    ::testing::Values(Malformed{"abc", true, "DATA_ERROR", "t.txt:1: expected an integer (k), found \"abc\""},
+                      Malformed{"1.5", true, "DATA_ERROR", "runs into other text"},
+                      Malformed{"12abc", true, "DATA_ERROR", "found \"12abc\": the number runs into other text"},
+                      Malformed{"2147483648", true, "DATA_ERROR", "outside the range -2147483648..2147483647"},
+                      Malformed{"-99999999999999999999", true, "DATA_ERROR", "outside the range"},
+                      Malformed{"+", true, "DATA_ERROR", "expected an integer"},
+                      Malformed{"", true, "END_ERROR", "t.txt:1: the file ends where an integer (k) was expected"},
+                      Malformed{"\n\n  \n", true, "END_ERROR", "t.txt:4: the file ends"},
+                      Malformed{"1,5", false, "DATA_ERROR", "found \"1,5\": the number runs into other text"},
+                      Malformed{"1.0e", false, "DATA_ERROR", "the exponent has no digits"},
+                      Malformed{"1.0E+x", false, "DATA_ERROR", "the exponent has no digits"},
+                      Malformed{"nan", false, "DATA_ERROR", "expected a real number (k), found \"nan\""},
+                      Malformed{"inf", false, "DATA_ERROR", "found \"inf\""},
+                      Malformed{"-.", false, "DATA_ERROR", "expected a real number"},
+                      Malformed{"1e400", false, "DATA_ERROR", "\"1e400\" (k) is too large for a double"},
+                      Malformed{"-1e400", false, "DATA_ERROR", "too large"},
+                      Malformed{std::string("1.0\0", 4), false, "DATA_ERROR", "found \"1.0\\x00\""},
+                      Malformed{std::string("\0", 1), false, "DATA_ERROR", "found \"\\x00\""},
+                      Malformed{"", false, "END_ERROR", "the file ends where a real number (k) was expected"}));
 
 TEST(TextReader, LongTokensAreQuotedShort) {
   TextReader r("t.txt", std::string(100000, 'x'));
@@ -126,8 +126,10 @@ TEST(TextReader, ScanSkipsLabelsEmptyLinesAndIndentedColons) {
   EXPECT_EQ(r.read_int("b"), 6);
   r.skip_line("end");
   EXPECT_TRUE(r.at_end());
-  ExpectFailure([&] { r.scan("pressures"); }, "END_ERROR",
-                {"t.txt:12: the file ends before the marker line (a line beginning with ':') of the pressures section"});
+  ExpectFailure(
+      [&] { r.scan("pressures"); },
+      "END_ERROR",
+      {"t.txt:12: the file ends before the marker line (a line beginning with ':') of the pressures section"});
 }
 
 TEST(TextReader, LabelBeginningWithColonIsAMarker) {
@@ -145,7 +147,8 @@ TEST(TextReader, SkipLineAcceptsAMissingFinalLineEnd) {
   EXPECT_NO_THROW(r.skip_line("end of record"));
   EXPECT_TRUE(r.at_end());
   // No further line to skip.
-  ExpectFailure([&] { r.skip_line("the line after the count"); }, "END_ERROR",
+  ExpectFailure([&] { r.skip_line("the line after the count"); },
+                "END_ERROR",
                 {"the file ends where the line after the count was expected"});
 }
 
@@ -170,12 +173,13 @@ TEST(TextReader, CarriageReturnsBelongToLineEnds) {
 TEST(TextReader, RecordContextWithoutNumber) {
   TextReader r("square.txt", "x");
   r.set_record("parameters record", 0);
-  ExpectFailure([&] { r.read_real("young"); }, "DATA_ERROR",
-                {"expected a real number (young of the parameters record)"});
+  ExpectFailure(
+      [&] { r.read_real("young"); }, "DATA_ERROR", {"expected a real number (young of the parameters record)"});
 }
 
 TEST(TextReader, MissingFileIsAFileError) {
-  ExpectFailure([] { TextReader::open("no-such-file-here.txt"); }, "FILE_ERROR",
+  ExpectFailure([] { TextReader::open("no-such-file-here.txt"); },
+                "FILE_ERROR",
                 {"cannot open \"no-such-file-here.txt\" for reading"});
 }
 

@@ -20,8 +20,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -52,7 +52,8 @@ class ThreadPool {
 
   template <class Job>
   void run(std::size_t count, Job& job) {
-    run_chunks(count, [](void* context, std::size_t i) { (*static_cast<Job*>(context))(i); }, &job);
+    run_chunks(
+        count, [](void* context, std::size_t i) { (*static_cast<Job*>(context))(i); }, &job);
   }
 
  private:

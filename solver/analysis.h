@@ -22,12 +22,12 @@ namespace solver {
 // vertex 3, side 2 from vertex 3 to vertex 1, side 3 from vertex 1 to 2.
 // Arrays are 0-based here: length[k - 1] is the length of side k.
 struct element {
-  double pressure = 0.0;                           // force per current area, along the normal
-  double area = 0.0;                               // reference area
-  std::array<double, 3> length{};                  // reference length of sides 1, 2, 3
-  std::array<int, 3> node{};                       // node numbers of vertices 1, 2, 3
-  std::array<std::array<double, 3>, 3> dir{};      // dir[k][j]: unit vector of side k+1, axis X, Y, Z
-  std::array<std::array<double, 3>, 3> stiff{};    // side-strain stiffness, row by row, symmetric
+  double pressure = 0.0;                         // force per current area, along the normal
+  double area = 0.0;                             // reference area
+  std::array<double, 3> length{};                // reference length of sides 1, 2, 3
+  std::array<int, 3> node{};                     // node numbers of vertices 1, 2, 3
+  std::array<std::array<double, 3>, 3> dir{};    // dir[k][j]: unit vector of side k+1, axis X, Y, Z
+  std::array<std::array<double, 3>, 3> stiff{};  // side-strain stiffness, row by row, symmetric
 };
 
 struct analysis {
@@ -44,25 +44,25 @@ struct analysis {
   double poisson = 0.0;  // 9
   double density = 0.0;  // 10 self-weight per unit reference area
   // Model.
-  int nnode = 0;                 // 11
-  terms::Vector coordx;          // 12 reference coordinates, 1..nnode
-  terms::Vector coordy;          // 13
-  terms::Vector coordz;          // 14
-  int nelem = 0;                 // 15
-  terms::Array1<element> elem;   // 16 the triangles, 1..nelem
-  terms::IntTable dof;           // 17 after input: 1 constrained, 0 free; after start: dof numbers
-  terms::RealTable displ;        // 18 prescribed displacements (0.0 elsewhere)
-  terms::RealTable action;       // 19 applied nodal loads
+  int nnode = 0;                // 11
+  terms::Vector coordx;         // 12 reference coordinates, 1..nnode
+  terms::Vector coordy;         // 13
+  terms::Vector coordz;         // 14
+  int nelem = 0;                // 15
+  terms::Array1<element> elem;  // 16 the triangles, 1..nelem
+  terms::IntTable dof;          // 17 after input: 1 constrained, 0 free; after start: dof numbers
+  terms::RealTable displ;       // 18 prescribed displacements (0.0 elsewhere)
+  terms::RealTable action;      // 19 applied nodal loads
   // Set-up and minimisation.
-  int nfree = 0;                 // 20 free components, the unknowns
-  terms::RealTable force;        // 21 total nodal loads, rebuilt by setforce
-  terms::Vector u;               // 22 unknowns, by dof number 1..nfree
-  terms::Vector g;               // 23 gradient of the energy at u
+  int nfree = 0;           // 20 free components, the unknowns
+  terms::RealTable force;  // 21 total nodal loads, rebuilt by setforce
+  terms::Vector u;         // 22 unknowns, by dof number 1..nfree
+  terms::Vector g;         // 23 gradient of the energy at u
   // Counters and results of the run.
-  int major = 0;                 // 24 major iterations done
-  int minor = 0;                 // 25 minor iterations of the last minimiser call
-  double energy = 0.0;           // 26 total potential energy at u
-  double residue = 0.0;          // 27 allowable maximum residue
+  int major = 0;         // 24 major iterations done
+  int minor = 0;         // 25 minor iterations of the last minimiser call
+  double energy = 0.0;   // 26 total potential energy at u
+  double residue = 0.0;  // 27 allowable maximum residue
 };
 
 }  // namespace solver

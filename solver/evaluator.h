@@ -88,17 +88,17 @@ class EnergyEvaluator {
   };
 
   const analysis& a_;
-  std::vector<element_slots> slots_;                // one per element, in element order
-  std::vector<int> part_element_;                   // part boundaries (elements, multiples of 8), parts + 1 entries
-  std::vector<unsigned char> owner_;                // nfree: the part that owns each unknown
-  std::vector<double> energies_;                    // nelem: energies of the elements past the first part
+  std::vector<element_slots> slots_;                  // one per element, in element order
+  std::vector<int> part_element_;                     // part boundaries (elements, multiples of 8), parts + 1 entries
+  std::vector<unsigned char> owner_;                  // nfree: the part that owns each unknown
+  std::vector<double> energies_;                      // nelem: energies of the elements past the first part
   std::vector<std::vector<deferred_term>> deferred_;  // per part: its terms for unknowns it does not own
 
  private:
   void lay_out_parts(unsigned parts);
 
-  std::vector<double> xfull_;  // 3 * nnode: unknowns, then prescribed displacements, by slot
-  std::vector<double> gfull_;  // 3 * nnode on one thread: gradient accumulator, same numbering
+  std::vector<double> xfull_;                   // 3 * nnode: unknowns, then prescribed displacements, by slot
+  std::vector<double> gfull_;                   // 3 * nnode on one thread: gradient accumulator, same numbering
   std::unique_ptr<platform::ThreadPool> pool_;  // none on one thread
 };
 

@@ -21,7 +21,7 @@ namespace {
 // needs at least 2 characters per number (a digit and a separator), the
 // last record one less (no line end after it). A corrupt count then stops
 // the run with a clear message instead of exhausting memory.
-void check_count(const platform::TextReader &reader, const char *section, int count, int numbers_per_record) {
+void check_count(const platform::TextReader& reader, const char* section, int count, int numbers_per_record) {
   if (count <= 0) return;
   const std::int64_t least = std::int64_t{count} * 2 * numbers_per_record - 1;
   if (least > static_cast<std::int64_t>(reader.remaining())) {
@@ -34,11 +34,8 @@ void check_count(const platform::TextReader &reader, const char *section, int co
 // Reads a section's count line: the count, checked while the reader still
 // stands on its line (so the failure names that line), then the rest of
 // the line.
-int read_count(platform::TextReader &reader,
-               const char *section,
-               const char *field,
-               const char *name,
-               int numbers_per_record) {
+int read_count(
+    platform::TextReader& reader, const char* section, const char* field, const char* name, int numbers_per_record) {
   reader.set_record(section, 0);
   const int count = reader.read_int(field);
   check_count(reader, name, count, numbers_per_record);
@@ -48,13 +45,13 @@ int read_count(platform::TextReader &reader,
 
 // A number from a record that selects a table row: outside 1..size it is a
 // range failure naming the record and the section.
-void check_index(const platform::TextReader &reader,
-                 const char *what,
+void check_index(const platform::TextReader& reader,
+                 const char* what,
                  int value,
                  int size,
-                 const char *record,
+                 const char* record,
                  int record_number,
-                 const char *section) {
+                 const char* section) {
   if (value < 1 || value > size) {
     throw platform::RangeError(reader.where(std::string(record) + " " + std::to_string(record_number) + " of the " +
                                             section + " section names " + what + " " + std::to_string(value) +
@@ -64,10 +61,10 @@ void check_index(const platform::TextReader &reader,
 
 // Every node and element number must have a record: a node without one
 // would stand at coordinates nobody gave.
-void check_all_named(const platform::TextReader &reader,
-                     const std::vector<bool> &named,
-                     const char *what,
-                     const char *section) {
+void check_all_named(const platform::TextReader& reader,
+                     const std::vector<bool>& named,
+                     const char* what,
+                     const char* section) {
   for (std::size_t i = 0; i < named.size(); ++i) {
     if (!named[i]) {
       throw platform::DataError(reader.file_name() + ": " + what + " " + std::to_string(i + 1) +
@@ -76,7 +73,7 @@ void check_all_named(const platform::TextReader &reader,
   }
 }
 
-void read_parameters(analysis &a, platform::TextReader &reader) {
+void read_parameters(analysis& a, platform::TextReader& reader) {
   reader.scan("parameters");
   reader.set_record("parameters record", 0);
   a.lstol = reader.read_real("lstol");
@@ -90,7 +87,7 @@ void read_parameters(analysis &a, platform::TextReader &reader) {
   if (a.mntol <= 0.0) a.mntol = 0.001;
 }
 
-void read_material(analysis &a, platform::TextReader &reader) {
+void read_material(analysis& a, platform::TextReader& reader) {
   reader.scan("material");
   reader.set_record("material record", 0);
   a.young = reader.read_real("young");
@@ -99,7 +96,7 @@ void read_material(analysis &a, platform::TextReader &reader) {
   reader.skip_line("the end of the material record");
 }
 
-void read_nodes(analysis &a, platform::TextReader &reader) {
+void read_nodes(analysis& a, platform::TextReader& reader) {
   reader.scan("nodes");
   const int count = read_count(reader, "nodes section", "node count", "nodes", 4);
   a.nnode = count > 0 ? count : 0;  // a count of zero or less: no nodes
@@ -122,7 +119,7 @@ void read_nodes(analysis &a, platform::TextReader &reader) {
   check_all_named(reader, named, "node", "nodes");
 }
 
-void read_elements(analysis &a, platform::TextReader &reader) {
+void read_elements(analysis& a, platform::TextReader& reader) {
   reader.scan("elements");
   const int count = read_count(reader, "elements section", "element count", "elements", 4);
   a.nelem = count > 0 ? count : 0;
@@ -134,7 +131,7 @@ void read_elements(analysis &a, platform::TextReader &reader) {
     const int e = reader.read_int("element number");
     check_index(reader, "element", e, a.nelem, "element record", r, "elements");
     // Node numbers are checked by start, which uses them.
-    element &el = a.elem(e);
+    element& el = a.elem(e);
     el.node[0] = reader.read_int("node of vertex 1");
     el.node[1] = reader.read_int("node of vertex 2");
     el.node[2] = reader.read_int("node of vertex 3");
@@ -145,13 +142,13 @@ void read_elements(analysis &a, platform::TextReader &reader) {
 }
 
 // Constraints and loads share a record shape: node, axis, value.
-void read_node_axis_values(platform::TextReader &reader,
-                           const char *section,
-                           const char *record,
-                           const char *value_name,
+void read_node_axis_values(platform::TextReader& reader,
+                           const char* section,
+                           const char* record,
+                           const char* value_name,
                            int nnode,
-                           terms::RealTable &values,
-                           terms::IntTable *marks) {
+                           terms::RealTable& values,
+                           terms::IntTable* marks) {
   reader.scan(section);
   const std::string section_name = std::string(section) + " section";
   const int count = read_count(reader, section_name.c_str(), "record count", section, 3);
@@ -169,7 +166,7 @@ void read_node_axis_values(platform::TextReader &reader,
   }
 }
 
-void read_pressures(analysis &a, platform::TextReader &reader) {
+void read_pressures(analysis& a, platform::TextReader& reader) {
   reader.scan("pressures");
   const int count = read_count(reader, "pressures section", "record count", "pressures", 2);
   if (count <= 0) return;
@@ -185,12 +182,12 @@ void read_pressures(analysis &a, platform::TextReader &reader) {
 
 }  // namespace
 
-void input(analysis &a) {
+void input(analysis& a) {
   platform::TextReader reader = platform::TextReader::open("input.txt");
   input(a, reader);
 }
 
-void input(analysis &a, platform::TextReader &reader) {
+void input(analysis& a, platform::TextReader& reader) {
   read_parameters(a, reader);
   read_material(a, reader);
   read_nodes(a, reader);

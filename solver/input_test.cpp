@@ -71,7 +71,7 @@ struct ModelText {
   }
 };
 
-analysis read(const std::string &text) {
+analysis read(const std::string& text) {
   platform::TextReader reader("input.txt", text);
   analysis a;
   solver::input(a, reader);
@@ -80,7 +80,7 @@ analysis read(const std::string &text) {
 
 // The message of the failure, of full name `name`, that reading text must
 // raise.
-std::string read_failure(const std::string &text, std::string_view name) {
+std::string read_failure(const std::string& text, std::string_view name) {
   return platform::testing::FailureMessage([&] { read(text); }, name);
 }
 
@@ -132,7 +132,7 @@ TEST(Input, StoresConstraintsLoadsAndPressures) {
 }
 
 TEST(Input, MntolOfZeroOrLessIsReadAsOneThousandth) {
-  for (const char *value : {"0.0", "-2.5E-01", "0"}) {
+  for (const char* value : {"0.0", "-2.5E-01", "0"}) {
     ModelText m;
     m.parameters = ":\n 0.1 20 " + std::string(value) + " 0.0 120 3 20\n";
     EXPECT_EQ(read(m.text()).mntol, 0.001) << value;
@@ -314,7 +314,8 @@ TEST(InputDecisions, NumbersWithoutARecordAreDataFailures) {
   ModelText e;
   e.elements = ":\n 2\n\n 2 1 2 3\n 2 1 2 3\n";
   e.pressures = ":\n 0\n";
-  EXPECT_NE(read_failure(e.text(), "DATA_ERROR").find("element 1 has no record in the elements section"), std::string::npos);
+  EXPECT_NE(read_failure(e.text(), "DATA_ERROR").find("element 1 has no record in the elements section"),
+            std::string::npos);
 
   ModelText p;
   p.elements = ":\n 2\n\n 1 1 2 3\n 2 3 2 1\n";
@@ -362,12 +363,12 @@ struct OutOfRange {
   std::string expected;  // part of the message
 };
 
-void PrintTo(const OutOfRange &c, std::ostream *os) { *os << c.expected; }
+void PrintTo(const OutOfRange& c, std::ostream* os) { *os << c.expected; }
 
 class InputOutOfRange : public ::testing::TestWithParam<OutOfRange> {};
 
 TEST_P(InputOutOfRange, NamesTheRecordAndSection) {
-  const OutOfRange &c = GetParam();
+  const OutOfRange& c = GetParam();
   ModelText m;
   m.*(c.section) = c.content;
   const std::string message = read_failure(m.text(), "RANGE_ERROR");
@@ -394,9 +395,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "constraint record 1 of the constraints section names node 5"},
         OutOfRange{&ModelText::loads, ":\n 1\n\n 3 0 -1.0\n", "load record 1 of the loads section names axis 0"},
         OutOfRange{&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
-        OutOfRange{&ModelText::pressures,
-                   ":\n 1\n\n 7 1.0\n",
-                   "pressure record 1 of the pressures section names element 7"}));
+        OutOfRange{
+            &ModelText::pressures, ":\n 1\n\n 7 1.0\n", "pressure record 1 of the pressures section names element 7"}));
 
 TEST(Input, MissingFileIsAFileFailure) {
   EXPECT_THROW(platform::TextReader::open("no-such-dir/input.txt"), platform::FileError);

@@ -61,7 +61,7 @@ template <class T>
 // term is left out of the gradient sums (it could only change the sign of
 // an exact zero).
 template <class Law, class T, class Ref>
-[[gnu::always_inline]] inline void evaluate(const Ref &r, const T (&delta)[9], element_result<T> &out) {
+[[gnu::always_inline]] inline void evaluate(const Ref& r, const T (&delta)[9], element_result<T>& out) {
   constexpr std::size_t from[3] = {1, 2, 0};  // 0-based vertex where side k starts
   constexpr std::size_t to[3] = {2, 0, 1};    // and where it ends
   T e[3];
@@ -82,7 +82,7 @@ template <class Law, class T, class Ref>
     b[k][2] = az / q;
   }
   // The stiffness is symmetric; only its upper triangle is read.
-  const auto &k = r.stiff;
+  const auto& k = r.stiff;
   out.n1 = (k[0][0] * e[0] + k[0][1] * e[1]) + k[0][2] * e[2];
   out.n2 = (k[0][1] * e[0] + k[1][1] * e[1]) + k[1][2] * e[2];
   out.n3 = (k[0][2] * e[0] + k[1][2] * e[1]) + k[2][2] * e[2];
@@ -102,7 +102,7 @@ template <class Law, class T, class Ref>
 // Not on the hot path (the report calls it once per element), so the
 // indices are checked.
 template <class Law>
-element_state cstobj_with(const analysis &a, const element &el, const terms::Vector &x, std::array<double, 9> &grad) {
+element_state cstobj_with(const analysis& a, const element& el, const terms::Vector& x, std::array<double, 9>& grad) {
   double delta[9];
   for (std::size_t v = 0; v < 3; ++v) {
     const int node = el.node[v];

@@ -9,7 +9,7 @@
 
 namespace solver {
 
-void setforce(analysis &a) {
+void setforce(analysis& a) {
   // The applied forces, copied as they stand (a negative zero stays one).
   const std::size_t entries = 3 * static_cast<std::size_t>(a.force.rows());
   if (entries > 0) std::memcpy(a.force.data(), a.action.data(), entries * sizeof(double));
@@ -17,7 +17,7 @@ void setforce(analysis &a) {
   // Self-weight: a third of each element's reference weight at each vertex,
   // along -Z.
   for (int e = 1; e <= a.nelem; ++e) {
-    const element &el = a.elem(e);
+    const element& el = a.elem(e);
     const double w = (el.area * a.density) / 3.0;
     for (int v = 0; v < 3; ++v) {
       const int k = el.node[static_cast<std::size_t>(v)];
@@ -29,7 +29,7 @@ void setforce(analysis &a) {
   // current area along the normal of the node order; each vertex takes a
   // third of pressure times area, i.e. n * pressure / 6.
   for (int e = 1; e <= a.nelem; ++e) {
-    const element &el = a.elem(e);
+    const element& el = a.elem(e);
     const auto p1 = vertex(a, el.node[0]);
     const auto p2 = vertex(a, el.node[1]);
     const auto p3 = vertex(a, el.node[2]);

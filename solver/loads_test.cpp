@@ -15,7 +15,7 @@ using solver::testing::make_model;
 
 constexpr double kTol = 1e-15;
 
-void expect_force(const analysis &a, int k, double fx, double fy, double fz) {
+void expect_force(const analysis& a, int k, double fx, double fy, double fz) {
   EXPECT_NEAR(a.force(k, 1), fx, kTol) << "node " << k;
   EXPECT_NEAR(a.force(k, 2), fy, kTol) << "node " << k;
   EXPECT_NEAR(a.force(k, 3), fz, kTol) << "node " << k;

@@ -35,11 +35,11 @@ struct Evaluation {
 
 // cstobj of element 1 at x, and the side strains recovered from the side
 // stresses through the (invertible) side stiffness by Cramer's rule.
-Evaluation evaluate(const analysis &a, const terms::Vector &x) {
+Evaluation evaluate(const analysis& a, const terms::Vector& x) {
   Evaluation r{};
   r.state = solver::testing::cstobj(a, a.elem(1), x, r.grad);
-  const auto &k = a.elem(1).stiff;
-  auto det = [](const std::array<std::array<double, 3>, 3> &m) {
+  const auto& k = a.elem(1).stiff;
+  auto det = [](const std::array<std::array<double, 3>, 3>& m) {
     return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
            m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
   };
@@ -106,7 +106,7 @@ TEST(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
   // Rotation about the unit axis n by angle t (Rodrigues).
   auto rotation = [](std::array<double, 3> n, double t) {
     const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    for (double &c : n) c /= len;
+    for (double& c : n) c /= len;
     const double c = std::cos(t);
     const double s = std::sin(t);
     std::array<std::array<double, 3>, 3> r{};
@@ -131,12 +131,12 @@ TEST(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
       {rotation({0, 0, 1}, 0.5), {0.0, 0.0, 0.0}},
       {rotation({1, -2, 0.5}, 2.2), {0.3, 0.1, -0.4}},
   };
-  for (const Motion &mo : motions) {
+  for (const Motion& mo : motions) {
     analysis a = make_model(nodes, {{1, 2, 3}}, 7.0, 0.3);
     // Node 2 constrained: prescribed displacements take part like unknowns.
     for (int j = 1; j <= 3; ++j) a.dof(2, j) = 1;
     for (int k = 1; k <= 3; ++k) {
-      const auto &p = nodes[static_cast<std::size_t>(k - 1)];
+      const auto& p = nodes[static_cast<std::size_t>(k - 1)];
       for (std::size_t i = 0; i < 3; ++i) {
         const double moved = (mo.r[i][0] * p[0] + mo.r[i][1] * p[1] + mo.r[i][2] * p[2]) + mo.t[i];
         a.displ(k, static_cast<int>(i) + 1) = moved - p[i];
@@ -213,7 +213,8 @@ TEST(Objective, GradientMatchesCentralDifferences) {
     terms::Vector xm = x;
     xp(k) += h;
     xm(k) -= h;
-    const double fd = (solver::testing::objective(a, n, xp, scratch) - solver::testing::objective(a, n, xm, scratch)) / (2 * h);
+    const double fd =
+        (solver::testing::objective(a, n, xp, scratch) - solver::testing::objective(a, n, xm, scratch)) / (2 * h);
     EXPECT_NEAR(g(k), fd, 1e-7 * largest) << "component " << k;
   }
 }

@@ -13,8 +13,8 @@ namespace solver::testing {
 
 // A model with the given nodes and elements, every component free, no
 // loads; the parameters are those of a typical run.
-inline analysis make_model(const std::vector<std::array<double, 3>> &nodes,
-                           const std::vector<std::array<int, 3>> &elements,
+inline analysis make_model(const std::vector<std::array<double, 3>>& nodes,
+                           const std::vector<std::array<int, 3>>& elements,
                            double young = 1.0,
                            double poisson = 0.0,
                            double density = 0.0) {
@@ -33,7 +33,7 @@ inline analysis make_model(const std::vector<std::array<double, 3>> &nodes,
   a.coordy = terms::Vector(a.nnode);
   a.coordz = terms::Vector(a.nnode);
   for (int k = 1; k <= a.nnode; ++k) {
-    const auto &p = nodes[static_cast<std::size_t>(k - 1)];
+    const auto& p = nodes[static_cast<std::size_t>(k - 1)];
     a.coordx(k) = p[0];
     a.coordy(k) = p[1];
     a.coordz(k) = p[2];
@@ -48,14 +48,14 @@ inline analysis make_model(const std::vector<std::array<double, 3>> &nodes,
 }
 
 // Marks component (k, axis) constrained with the prescribed displacement d.
-inline void constrain(analysis &a, int k, int axis, double d) {
+inline void constrain(analysis& a, int k, int axis, double d) {
   a.dof(k, axis) = 1;
   a.displ(k, axis) = d;
 }
 
 // The law a law-dependent test program is built for: such tests are built
 // once per law, VELORA_LAW_GREEN selecting the Green strain.
-inline const MaterialLaw &tested_law() {
+inline const MaterialLaw& tested_law() {
 #if defined(VELORA_LAW_GREEN) || defined(VELORA_GREEN)
   return green_law();
 #else
@@ -65,13 +65,13 @@ inline const MaterialLaw &tested_law() {
 
 // The total potential energy at x and its gradient, by an evaluator built
 // for this one call on one thread: tests change the model between calls.
-inline double objective(const analysis &a, int n, const terms::Vector &x, terms::Vector &g,
-                        const MaterialLaw &law = tested_law()) {
+inline double objective(
+    const analysis& a, int n, const terms::Vector& x, terms::Vector& g, const MaterialLaw& law = tested_law()) {
   return (*law.evaluator(a, EvaluationOptions{1, EvaluationOptions{}.parallel_from}))(n, x, g);
 }
 
 // One element by the tested law.
-inline element_state cstobj(const analysis &a, const element &e, const terms::Vector &x, std::array<double, 9> &grad) {
+inline element_state cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
   return tested_law().cstobj(a, e, x, grad);
 }
 

@@ -96,7 +96,7 @@ TEST_P(ParallelObjective, GivesTheSerialBits) {
   ASSERT_EQ(serial->threads(), 1u);
   ASSERT_EQ(parallel->threads(), threads) << "the evaluation did not run in parallel";
   terms::Vector gs(a.nfree, 7.0);
-  terms::Vector gp(a.nfree, -3.0);  // entry content must not matter
+  terms::Vector gp(a.nfree, -3.0);           // entry content must not matter
   for (int round = 0; round < 2; ++round) {  // the second call reuses the buffers and threads
     const double fs = (*serial)(a.nfree, a.u, gs);
     const double fp = (*parallel)(a.nfree, a.u, gp);

@@ -11,24 +11,24 @@ namespace solver {
 
 namespace {
 
-std::string element_name(int e, const element &el) {
+std::string element_name(int e, const element& el) {
   return "element " + std::to_string(e) + " (nodes " + std::to_string(el.node[0]) + ", " + std::to_string(el.node[1]) +
          ", " + std::to_string(el.node[2]) + ")";
 }
 
-[[noreturn]] void degenerate(int e, const element &el, const std::string &what) {
+[[noreturn]] void degenerate(int e, const element& el, const std::string& what) {
   throw platform::DataError(element_name(e, el) + " is degenerate: " + what);
 }
 
 // Dot product summed over X, Y, Z in this order.
-double dot(const std::array<double, 3> &p, const std::array<double, 3> &q) {
+double dot(const std::array<double, 3>& p, const std::array<double, 3>& q) {
   return (p[0] * q[0] + p[1] * q[1]) + p[2] * q[2];
 }
 
 // Reference geometry and side stiffness of one element, m being the
 // material factor young / (1 - poisson^2) / 2. Side k lies opposite vertex
 // k and runs from vertex 2 to 3 (side 1), 3 to 1 (side 2), 1 to 2 (side 3).
-void set_up_element(const analysis &a, int e, element &el, double m) {
+void set_up_element(const analysis& a, int e, element& el, double m) {
   std::array<std::array<double, 3>, 3> p{};  // reference position of vertex 1, 2, 3
   for (int v = 0; v < 3; ++v) {
     const int k = el.node[static_cast<std::size_t>(v)];
@@ -42,8 +42,8 @@ void set_up_element(const analysis &a, int e, element &el, double m) {
   constexpr int from[3] = {1, 2, 0};
   constexpr int to[3] = {2, 0, 1};
   for (std::size_t k = 0; k < 3; ++k) {
-    const auto &pi = p[static_cast<std::size_t>(from[k])];
-    const auto &pj = p[static_cast<std::size_t>(to[k])];
+    const auto& pi = p[static_cast<std::size_t>(from[k])];
+    const auto& pj = p[static_cast<std::size_t>(to[k])];
     const double dx = pj[0] - pi[0];
     const double dy = pj[1] - pi[1];
     const double dz = pj[2] - pi[2];
@@ -72,7 +72,7 @@ void set_up_element(const analysis &a, int e, element &el, double m) {
   // The plane-stress law written in side strains: each entry is a numerator
   // times m, divided by the sine factors one after the other.
   const double nu = a.poisson;
-  auto &k = el.stiff;
+  auto& k = el.stiff;
   k[0][0] = ((1.0 + c1 * c1) - nu * (s1 * s1)) * m / (s2 * s2) / (s3 * s3);
   k[0][1] = ((c1 * c2 - c3) + (nu * s1) * s2) * m / s1 / s2 / (s3 * s3);
   k[0][2] = ((c1 * c3 - c2) + (nu * s1) * s3) * m / s1 / (s2 * s2) / s3;
@@ -86,7 +86,7 @@ void set_up_element(const analysis &a, int e, element &el, double m) {
 
   if (!std::isfinite(el.area)) degenerate(e, el, "its area is not finite");
   if (el.area <= 0.0) degenerate(e, el, "its vertices lie on a line (area not positive)");
-  for (const auto &row : k) {
+  for (const auto& row : k) {
     for (const double v : row) {
       if (!std::isfinite(v)) degenerate(e, el, "its side stiffness is not finite (check young and poisson)");
     }
@@ -95,7 +95,7 @@ void set_up_element(const analysis &a, int e, element &el, double m) {
 
 }  // namespace
 
-void start(analysis &a) {
+void start(analysis& a) {
   // Counting and numbering: free components first, constrained ones after
   // them, both in node order and axis order within a node.
   a.nfree = 3 * a.nnode;
@@ -126,7 +126,7 @@ void start(analysis &a) {
   a.force = terms::RealTable(a.nnode, 0.0);
 }
 
-std::array<double, 3> vertex(const analysis &a, int k) {
+std::array<double, 3> vertex(const analysis& a, int k) {
   std::array<double, 3> p = {a.coordx.at(k), a.coordy.at(k), a.coordz.at(k)};
   for (int j = 1; j <= 3; ++j) {
     const int d = a.dof(k, j);

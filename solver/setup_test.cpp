@@ -22,7 +22,7 @@ using solver::testing::make_model;
 
 constexpr double kTol = 1e-12;
 
-void expect_rows(const analysis &a, int e, const double (&rows)[3][3]) {
+void expect_rows(const analysis& a, int e, const double (&rows)[3][3]) {
   for (std::size_t r = 0; r < 3; ++r) {
     for (std::size_t c = 0; c < 3; ++c) {
       EXPECT_NEAR(a.elem(e).stiff[r][c], rows[r][c], kTol) << "stiff(" << r + 1 << "," << c + 1 << ")";
@@ -33,7 +33,7 @@ void expect_rows(const analysis &a, int e, const double (&rows)[3][3]) {
 TEST(Start, UnitRightTriangleWithoutPoisson) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}}, 1.0, 0.0);
   solver::start(a);
-  const solver::element &el = a.elem(1);
+  const solver::element& el = a.elem(1);
   EXPECT_NEAR(el.length[0], std::sqrt(2.0), kTol);
   EXPECT_EQ(el.length[1], 1.0);
   EXPECT_EQ(el.length[2], 1.0);
@@ -57,7 +57,7 @@ TEST(Start, UnitRightTriangleWithPoisson) {
       1,
       {{20.0 / 13, -10.0 / 13, -10.0 / 13}, {-10.0 / 13, 135.0 / 91, 5.0 / 7}, {-10.0 / 13, 5.0 / 7, 135.0 / 91}});
   // The stiffness is symmetric entry for entry.
-  const auto &k = a.elem(1).stiff;
+  const auto& k = a.elem(1).stiff;
   EXPECT_EQ(k[1][0], k[0][1]);
   EXPECT_EQ(k[2][0], k[0][2]);
   EXPECT_EQ(k[2][1], k[1][2]);
@@ -71,7 +71,7 @@ TEST(Start, StiffnessGivesThePlaneStressEnergy) {
   const double young = 3.5;
   analysis a = make_model({{0.1, 0.2, 0}, {1.3, -0.1, 0}, {0.4, 0.9, 0}}, {{1, 2, 3}}, young, nu);
   solver::start(a);
-  const solver::element &el = a.elem(1);
+  const solver::element& el = a.elem(1);
   const double exx = 0.013;
   const double eyy = -0.004;
   const double gxy = 0.007;
@@ -103,7 +103,7 @@ TEST(Start, EquilateralTriangleDependsOnTheAnglesOnly) {
     }
     analysis a = make_model(nodes, {{1, 2, 3}}, 1.0, nu);
     solver::start(a);
-    const solver::element &el = a.elem(1);
+    const solver::element& el = a.elem(1);
     EXPECT_NEAR(el.area, std::sqrt(3.0) / 4 * h * h, kTol * h * h);
     const double diagonal = (1 + 0.25 - 3 * nu / 4) * m / (9.0 / 16);
     const double off = (nu * 3 / 4 - 0.25) * m / (9.0 / 16);
@@ -210,20 +210,20 @@ struct Degenerate {
   std::string expected;  // the whole message
 };
 
-void PrintTo(const Degenerate &c, std::ostream *os) { *os << c.expected; }
+void PrintTo(const Degenerate& c, std::ostream* os) { *os << c.expected; }
 
 class StartDegenerate : public ::testing::TestWithParam<Degenerate> {};
 
 // Element 1 is sound; element 2 has the case's nodes. With poisson 1 the
 // stiffness of every element is infinite, and element 1 is named first.
 TEST_P(StartDegenerate, DataFailureNamesTheElementAndItsNodes) {
-  const Degenerate &c = GetParam();
+  const Degenerate& c = GetParam();
   analysis a = make_model(
       {{5, 5, 5}, {6, 5, 5}, {5, 6, 5}, c.nodes[0], c.nodes[1], c.nodes[2]}, {{1, 2, 3}, {4, 5, 6}}, 1.0, c.poisson);
   try {
     solver::start(a);
     ADD_FAILURE() << "accepted: " << c.expected;
-  } catch (const platform::DataError &f) {
+  } catch (const platform::DataError& f) {
     EXPECT_EQ(f.message(), c.expected);
   }
 }
@@ -234,12 +234,10 @@ INSTANTIATE_TEST_SUITE_P(
     StartDecisions,
     StartDegenerate,
     ::testing::Values(
-        Degenerate{{{0, 0, 0}, {0, 0, 0}, {0, 1, 0}},
-                   0.0,
-                   "element 2 (nodes 4, 5, 6) is degenerate: side 3 has length zero"},
-        Degenerate{{{0, 0, 0}, {0, 1, 0}, {0, 1, 0}},
-                   0.0,
-                   "element 2 (nodes 4, 5, 6) is degenerate: side 1 has length zero"},
+        Degenerate{
+            {{0, 0, 0}, {0, 0, 0}, {0, 1, 0}}, 0.0, "element 2 (nodes 4, 5, 6) is degenerate: side 3 has length zero"},
+        Degenerate{
+            {{0, 0, 0}, {0, 1, 0}, {0, 1, 0}}, 0.0, "element 2 (nodes 4, 5, 6) is degenerate: side 1 has length zero"},
         Degenerate{{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}},
                    0.0,
                    "element 2 (nodes 4, 5, 6) is degenerate: an angle cosine is below -1 (the vertices lie on a line)"},
@@ -261,10 +259,10 @@ TEST(StartDecisions, NearlyStraightAngleIsRejected) {
     analysis a = make_model({{0, 0, 0}, {1, eps, 0}, {2, 0, 0}}, {{1, 2, 3}});
     try {
       solver::start(a);
-      for (const auto &row : a.elem(1).stiff) {
+      for (const auto& row : a.elem(1).stiff) {
         for (const double v : row) EXPECT_TRUE(std::isfinite(v)) << eps;
       }
-    } catch (const platform::DataError &f) {
+    } catch (const platform::DataError& f) {
       EXPECT_NE(std::string(f.message()).find("element 1 (nodes 1, 2, 3)"), std::string::npos);
     }
   }
@@ -280,7 +278,7 @@ TEST(StartDecisions, CosineBelowMinusOneIsADataFailureNotASquareRootFailure) {
   try {
     solver::start(a);
     ADD_FAILURE() << "accepted";
-  } catch (const platform::DataError &f) {
+  } catch (const platform::DataError& f) {
     EXPECT_NE(std::string(f.message()).find("element 1 (nodes 1, 2, 3) is degenerate: an angle cosine is below -1"),
               std::string::npos)
         << f.message();
@@ -289,14 +287,14 @@ TEST(StartDecisions, CosineBelowMinusOneIsADataFailureNotASquareRootFailure) {
 
 // Node numbers just outside 1..nnode, at either end and at every vertex:
 // a slip in the check would read before or after the coordinate tables.
-class StartNodeRange : public ::testing::TestWithParam<std::pair<std::array<int, 3>, const char *>> {};
+class StartNodeRange : public ::testing::TestWithParam<std::pair<std::array<int, 3>, const char*>> {};
 
 TEST_P(StartNodeRange, ElementNodeOutsideTheNodesIsARangeFailure) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}, GetParam().first});
   try {
     solver::start(a);
     ADD_FAILURE() << "accepted";
-  } catch (const platform::RangeError &f) {
+  } catch (const platform::RangeError& f) {
     EXPECT_EQ(f.message(), GetParam().second);
   }
 }
@@ -304,10 +302,10 @@ TEST_P(StartNodeRange, ElementNodeOutsideTheNodesIsARangeFailure) {
 INSTANTIATE_TEST_SUITE_P(
     Ends,
     StartNodeRange,
-    ::testing::Values(
-        std::pair{std::array{1, 4, 2}, "element 2 (nodes 1, 4, 2): vertex 2 names node 4, outside 1..3"},
-        std::pair{std::array{0, 1, 2}, "element 2 (nodes 0, 1, 2): vertex 1 names node 0, outside 1..3"},
-        std::pair{std::array{1, 2, 0}, "element 2 (nodes 1, 2, 0): vertex 3 names node 0, outside 1..3"},
-        std::pair{std::array{-1, 2, 3}, "element 2 (nodes -1, 2, 3): vertex 1 names node -1, outside 1..3"}));
+    ::testing::Values(std::pair{std::array{1, 4, 2}, "element 2 (nodes 1, 4, 2): vertex 2 names node 4, outside 1..3"},
+                      std::pair{std::array{0, 1, 2}, "element 2 (nodes 0, 1, 2): vertex 1 names node 0, outside 1..3"},
+                      std::pair{std::array{1, 2, 0}, "element 2 (nodes 1, 2, 0): vertex 3 names node 0, outside 1..3"},
+                      std::pair{std::array{-1, 2, 3},
+                                "element 2 (nodes -1, 2, 3): vertex 1 names node -1, outside 1..3"}));
 
 }  // namespace

@@ -14,8 +14,8 @@
 #include "solver/evaluator.h"
 #include "solver/model.h"
 #include "solver/newton.h"
-#include "solver/tangent_pattern.h"
 #include "solver/results.h"
+#include "solver/tangent_pattern.h"
 
 namespace solver {
 
@@ -79,8 +79,8 @@ void check_translation_equilibrium(const analysis& a) {
       const char axis = static_cast<char>('X' + (j - 1));
       char sum[32];
       std::snprintf(sum, sizeof sum, "%.6g", resultant);
-      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis + ", but the loads along " +
-                                axis + " add up to " + sum +
+      throw platform::DataError(std::string("no equilibrium: no node is held along ") + axis +
+                                ", but the loads along " + axis + " add up to " + sum +
                                 " (the membrane would move away without limit); add supports; no results written");
     }
   }

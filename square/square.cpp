@@ -1,8 +1,8 @@
 #include "square/square.h"
 
 #include <cmath>
-#include <limits>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -136,9 +136,7 @@ void autocad(const Generator& g, const std::string& file_name) {
   // that point's entry; the extra blank and the line end answer the
   // prompts for a fourth point and for a further face, so the face stays a
   // triangle and the command ends before the next line.
-  const auto vertex = [&](Point p) {
-    f.text(coord(p.i)).text(",").text(coord(p.j)).text(",0.000000E+00 ");
-  };
+  const auto vertex = [&](Point p) { f.text(coord(p.i)).text(",").text(coord(p.j)).text(",0.000000E+00 "); };
   f.text("osmode 0").line_end();
   f.text("layer make surface ").line_end();
   for_each_element(g.ndiv, [&](Point v1, Point v2, Point v3) {
@@ -196,7 +194,12 @@ class AnsysFile {
 
   // The element has four nodes; repeating the third makes it a triangle.
   void elements() {
-    commands({"! DEFINE ELEMENT TYPE", "ET, 1, SHELL41", "", "! DEFINE ELEMENT REAL CONSTANTS", "R, 1, 1.0", "",
+    commands({"! DEFINE ELEMENT TYPE",
+              "ET, 1, SHELL41",
+              "",
+              "! DEFINE ELEMENT REAL CONSTANTS",
+              "R, 1, 1.0",
+              "",
               "! DEFINE ELEMENTS"});
     int32_t e = 0;
     for_each_element(g_.ndiv, [&](Point v1, Point v2, Point v3) {
@@ -226,8 +229,14 @@ class AnsysFile {
   void prestrain_step() {
     commands({"! ENTER THE SOLUTION PROCESSOR", "/SOLU"});
     rule();
-    commands({"! DEFINE DOF CONSTRAINTS", "D, ALL, ALL", "", "! ASSIGN A UNIFORM TEMPERATURE TO ALL NODES",
-              "TUNIF, -1.000000E-03", "", "! START SOLUTION", "SOLVE"});
+    commands({"! DEFINE DOF CONSTRAINTS",
+              "D, ALL, ALL",
+              "",
+              "! ASSIGN A UNIFORM TEMPERATURE TO ALL NODES",
+              "TUNIF, -1.000000E-03",
+              "",
+              "! START SOLUTION",
+              "SOLVE"});
     rule();
   }
 

@@ -20,11 +20,11 @@ namespace square {
 // The generator state, filled once by initia and only read by the writers.
 struct Generator {
   // Read from "square.txt".
-  std::int32_t ndiv = 0;   // divisions of each side (n), at least 1
-  double halfside = 0.0;   // half the side length (L); the square spans -L..L
-  double young = 0.0;      // Young's modulus
-  double poisson = 0.0;    // Poisson's ratio
-  double pressure = 0.0;   // uniform pressure on every element
+  std::int32_t ndiv = 0;  // divisions of each side (n), at least 1
+  double halfside = 0.0;  // half the side length (L); the square spans -L..L
+  double young = 0.0;     // Young's modulus
+  double poisson = 0.0;   // Poisson's ratio
+  double pressure = 0.0;  // uniform pressure on every element
 
   // Derived from n and L.
   std::int32_t nnode = 0;   // 2(n^2 + n) + 1

@@ -44,8 +44,10 @@ std::vector<std::string> Lines(const std::string& text) {
 std::string SquareTxt(int n, double halfside, double young, double poisson, double pressure) {
   std::ostringstream s;
   s.precision(17);
-  s << " ndiv  halfside\n:\n" << n << " " << halfside << "\n young poisson\n:\n" << young << " " << poisson
-    << "\n pressure\n:\n" << pressure << "\n";
+  s << " ndiv  halfside\n:\n"
+    << n << " " << halfside << "\n young poisson\n:\n"
+    << young << " " << poisson << "\n pressure\n:\n"
+    << pressure << "\n";
   return s.str();
 }
 
@@ -57,9 +59,7 @@ class SquareRun : public platform::testing::ScratchFolder {
     std::ofstream("square.txt", std::ios::binary) << square_txt;
     square::run();
   }
-  void Run(int n, double halfside = 1.0, double pressure = 0.01) {
-    Run(SquareTxt(n, halfside, 1000.0, 0.3, pressure));
-  }
+  void Run(int n, double halfside = 1.0, double pressure = 0.01) { Run(SquareTxt(n, halfside, 1000.0, 0.3, pressure)); }
 
   // The names in the folder, sorted.
   std::vector<std::string> Files() const {
@@ -160,7 +160,8 @@ TEST_F(SquareRun, AnsysLoadStepsEndWithoutPrestrain) {
 TEST_F(SquareRun, MatchesTheReferenceFiles) {
   for (int n : {2, 3}) {
     Run(Testdata("square_n" + std::to_string(n) + ".txt"));
-    EXPECT_EQ(FileText("input.txt"), FileText(fs::path(VELORA_TESTDATA) / ("square_n" + std::to_string(n) + "_p0.01") / "input.txt"))
+    EXPECT_EQ(FileText("input.txt"),
+              FileText(fs::path(VELORA_TESTDATA) / ("square_n" + std::to_string(n) + "_p0.01") / "input.txt"))
         << "n = " << n;
     EXPECT_EQ(FileText("autocad.scr"), Testdata("autocad_n" + std::to_string(n) + ".scr")) << "n = " << n;
   }
@@ -248,9 +249,11 @@ InputFile ParseInput(const std::string& text, int n, double h) {
   const int nelem = section(" elem      node      node      node", 35, false, [&](auto fl) {
     f.elements.push_back({std::stoi(fl[0]), {std::stoi(fl[1]), std::stoi(fl[2]), std::stoi(fl[3])}});
   });
-  const int ndispl = section(" node      axis             displ", 33, false, [&](auto fl) { f.constraints.push_back(fl); });
+  const int ndispl =
+      section(" node      axis             displ", 33, false, [&](auto fl) { f.constraints.push_back(fl); });
   const int nload = section(" node      axis            action", 33, false, [](auto) {});
-  const int npres = section(" elem          pressure", 23, true, [&](auto fl) { f.pressures.emplace_back(std::stoi(fl[0]), fl[1]); });
+  const int npres =
+      section(" elem          pressure", 23, true, [&](auto fl) { f.pressures.emplace_back(std::stoi(fl[0]), fl[1]); });
   EXPECT_EQ(at, lines.size()) << "lines after the last pressure record";
 
   EXPECT_EQ(nnode, 2 * n * n + 2 * n + 1);
@@ -335,8 +338,9 @@ void CheckMesh(int n, double halfside) {
   const int nelem = 4 * n * n;
 
   // Parameters: fixed control values, maxminor = 30 nnode.
-  EXPECT_EQ(f.parameters, (std::vector<std::string>{"1.000000E-01", "20", "1.000000E-03", "0.000000E+00",
-                                                    std::to_string(30 * nnode), "3", "20"}));
+  EXPECT_EQ(f.parameters,
+            (std::vector<std::string>{
+                "1.000000E-01", "20", "1.000000E-03", "0.000000E+00", std::to_string(30 * nnode), "3", "20"}));
 
   // Nodes: numbered 1.. in row order, the closed form, only where i - j is
   // even, every such lattice point once.
@@ -428,15 +432,18 @@ void CheckMesh(int n, double halfside) {
   const auto input_lines = Lines(FileText("input.txt"));
   for (int k = 1; k <= nnode; ++k) {
     const auto in = Fields(input_lines[static_cast<std::size_t>(14 + k - 1)]);
-    ASSERT_EQ(a.nodes[static_cast<std::size_t>(k)],
-              (std::vector<std::string>{"N", in[0], in[1], in[2], in[3]}));
+    ASSERT_EQ(a.nodes[static_cast<std::size_t>(k)], (std::vector<std::string>{"N", in[0], in[1], in[2], in[3]}));
   }
   ASSERT_EQ(a.elements.size(), static_cast<std::size_t>(nelem));
   for (std::size_t k = 0; k < a.elements.size(); ++k) {
     const Element& el = f.elements[k];
     ASSERT_EQ(a.elements[k],
-              (std::vector<std::string>{"EN", std::to_string(el.e), std::to_string(el.v[0]), std::to_string(el.v[1]),
-                                        std::to_string(el.v[2]), std::to_string(el.v[2])}));
+              (std::vector<std::string>{"EN",
+                                        std::to_string(el.e),
+                                        std::to_string(el.v[0]),
+                                        std::to_string(el.v[1]),
+                                        std::to_string(el.v[2]),
+                                        std::to_string(el.v[2])}));
   }
   EXPECT_EQ(a.supports, supports);
 
@@ -557,7 +564,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "DATA_ERROR",
                       "square.txt:3: halfside is 0.000000E+00; the half side length must be a positive finite number"},
         BadParameters{":\n2 -1\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "halfside is -1.000000E+00;"},
-        BadParameters{":\n5983 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: ndiv is 5983; at most 5982 divisions"},
+        BadParameters{
+            ":\n5983 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "square.txt:2: ndiv is 5983; at most 5982 divisions"},
         BadParameters{":\n2147483647 1.0\n:\n1 0.3\n:\n1\n", "DATA_ERROR", "at most 5982 divisions"}));
 
 TEST_F(SquareRun, MissingParameterFileIsAFileError) {

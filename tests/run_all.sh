@@ -3,12 +3,13 @@
 #   0. the Debian packages of the build and of the optional checks, installed
 #      when missing (tools/setup.sh --test; as root or through sudo, otherwise
 #      it says what to install and the optional checks are skipped);
-#   1. Release build (-O2, warnings as errors) and every test, among them the
+#   1. the formatting of every C++ source against .clang-format;
+#   2. Release build (-O2, warnings as errors) and every test, among them the
 #      install, the consumer of the installed library and the Debian package;
-#   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the parallel tests under ThreadSanitizer (that build holds their
+#   3. the same under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   4. the parallel tests under ThreadSanitizer (that build holds their
 #      program only, so it stays quick);
-#   4. a minute of coverage-guided fuzzing of each reader (the model file and
+#   5. a minute of coverage-guided fuzzing of each reader (the model file and
 #      the generator's parameters). Fuzzing needs clang's libFuzzer (Debian
 #      packages clang and libclang-rt-14-dev); without it this step is
 #      skipped with a message. An input that makes a reader crash is kept in
@@ -19,6 +20,14 @@ cd "$(dirname "$0")/.."
 # An optional package that cannot be installed only skips its checks; the
 # build's own packages must be there.
 tools/setup.sh --test || tools/setup.sh
+
+# Sources as clang-format lays them out (the rules are in .clang-format).
+if command -v clang-format >/dev/null 2>&1 && git rev-parse --git-dir >/dev/null 2>&1; then
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+  echo "formatting: every C++ source as .clang-format lays it out"
+else
+  echo "formatting check skipped: clang-format or git not found"
+fi
 cmake --workflow --preset test
 cmake --workflow --preset sanitize
 cmake --workflow --preset tsan

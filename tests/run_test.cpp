@@ -62,8 +62,16 @@ struct Model {
     std::ostringstream o;
     char buf[256];
     o << "params\n:\n";
-    std::snprintf(buf, sizeof buf, "%.17g %d %.17g %.17g %d %d %d\n\n\n", lstol, maxls, mntol, mnref, maxminor,
-                  maxlist, maxmajor);
+    std::snprintf(buf,
+                  sizeof buf,
+                  "%.17g %d %.17g %.17g %d %d %d\n\n\n",
+                  lstol,
+                  maxls,
+                  mntol,
+                  mnref,
+                  maxminor,
+                  maxlist,
+                  maxmajor);
     o << buf << "material\n:\n";
     std::snprintf(buf, sizeof buf, "%.17g %.17g %.17g\n\n\n", young, poisson, density);
     o << buf << "nodes\n:\n" << nodes.size() << "\n\n";
@@ -265,10 +273,26 @@ TEST_F(RunTest, PatchUnderUniformStretchHasUniformStress) {
   m.young = 200.0;
   m.poisson = 0.25;
   // An irregular patch: square corners, mid-side nodes and two interior nodes.
-  m.nodes = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 1, 0}, {2, 2, 0}, {1, 2, 0},
-             {0, 2, 0}, {0, 1, 0}, {0.8, 0.7, 0}, {1.3, 1.2, 0}};
-  m.elements = {{1, 2, 9}, {2, 3, 4}, {2, 4, 9}, {9, 4, 10}, {4, 5, 10}, {10, 5, 6},
-                {10, 6, 7}, {9, 10, 7}, {8, 9, 7}, {1, 9, 8}};
+  m.nodes = {{0, 0, 0},
+             {1, 0, 0},
+             {2, 0, 0},
+             {2, 1, 0},
+             {2, 2, 0},
+             {1, 2, 0},
+             {0, 2, 0},
+             {0, 1, 0},
+             {0.8, 0.7, 0},
+             {1.3, 1.2, 0}};
+  m.elements = {{1, 2, 9},
+                {2, 3, 4},
+                {2, 4, 9},
+                {9, 4, 10},
+                {4, 5, 10},
+                {10, 5, 6},
+                {10, 6, 7},
+                {9, 10, 7},
+                {8, 9, 7},
+                {1, 9, 8}};
   const double a = 0.02;  // equal stretch 1.02 in X and Y
   for (int k = 1; k <= 8; ++k) {
     m.fix(k, a * m.nodes[static_cast<std::size_t>(k - 1)][0], a * m.nodes[static_cast<std::size_t>(k - 1)][1], 0.0);

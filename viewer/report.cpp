@@ -111,8 +111,8 @@ double to_real(const Lines& lines, std::string_view w, const std::string& what) 
 std::string_view summary_value(Lines& lines, std::string_view caption) {
   const std::string what = "the summary line \"" + std::string(caption) + "\"";
   const std::string_view s = lines.next(what);
-  if (s.size() != 65 || s.substr(0, 2) != "| " || s.substr(2, caption.size()) != caption ||
-      s.substr(46, 2) != "| " || s.substr(63) != " |") {
+  if (s.size() != 65 || s.substr(0, 2) != "| " || s.substr(2, caption.size()) != caption || s.substr(46, 2) != "| " ||
+      s.substr(63) != " |") {
     lines.fail("expected " + what + ", found " + Lines::quote(s));
   }
   return s.substr(48, 15);
@@ -147,8 +147,7 @@ void table(Lines& lines,
     const std::string row = std::string(row_name) + " " + std::to_string(k);
     const std::int64_t number = to_int(lines, next_word(s), row_name + std::string(" number"));
     if (number != k) {
-      lines.fail("expected " + row + " in the " + table_name + ", found " + row_name + " " +
-                 std::to_string(number));
+      lines.fail("expected " + row + " in the " + table_name + ", found " + row_name + " " + std::to_string(number));
     }
     std::array<double, 3> v{};
     for (int j = 0; j < reals; ++j) {
@@ -195,11 +194,13 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
   r.reaction.assign(n, {});
 
   heading(lines, kDisplHeading, 65, "displacement table");
-  table(lines, nnode, 3, "displacement table", "node", nodes,
-        [&](int i, const std::array<double, 3>& x) { r.displacement[static_cast<std::size_t>(i)] = x; });
+  table(lines, nnode, 3, "displacement table", "node", nodes, [&](int i, const std::array<double, 3>& x) {
+    r.displacement[static_cast<std::size_t>(i)] = x;
+  });
   heading(lines, kCoordHeading, 65, "table of deformed coordinates");
-  table(lines, nnode, 3, "table of deformed coordinates", "node", nodes,
-        [&](int i, const std::array<double, 3>& x) { r.position[static_cast<std::size_t>(i)] = x; });
+  table(lines, nnode, 3, "table of deformed coordinates", "node", nodes, [&](int i, const std::array<double, 3>& x) {
+    r.position[static_cast<std::size_t>(i)] = x;
+  });
   heading(lines, kStressHeading, 47, "stress table");
   table(lines, nelem, 2, "stress table", "element", elements, [&](int i, const std::array<double, 3>& x) {
     r.stress1[static_cast<std::size_t>(i)] = x[0];
@@ -215,8 +216,7 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
     // One field per axis: a longer line would put its fourth value past
     // the node's three reactions.
     if (s.size() < 25 || s.size() > 65 || (s.size() - 5) % 20 != 0) {
-      lines.fail("a reaction line is a node number in 5 characters and 1 to 3 fields of 20, found " +
-                 Lines::quote(s));
+      lines.fail("a reaction line is a node number in 5 characters and 1 to 3 fields of 20, found " + Lines::quote(s));
     }
     std::string_view number = s.substr(0, 5);
     const std::int64_t k = to_int(lines, next_word(number), "node number of a reaction line");
@@ -239,6 +239,5 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
 Report read_report(const std::string& file_name, int nnode, int nelem) {
   return parse_report(file_name, platform::read_file(file_name), nnode, nelem);
 }
-
 
 }  // namespace viewer

@@ -22,10 +22,10 @@
 namespace viewer {
 
 struct Report {
-  int major = 0;           // major iterations done
-  int minor = 0;           // minor iterations of the last minimiser call
-  double energy = 0.0;     // total potential energy
-  double residue = 0.0;    // allowable maximum residue
+  int major = 0;                                    // major iterations done
+  int minor = 0;                                    // minor iterations of the last minimiser call
+  double energy = 0.0;                              // total potential energy
+  double residue = 0.0;                             // allowable maximum residue
   std::vector<std::array<double, 3>> displacement;  // #nodes x (X, Y, Z), node k at [k - 1]
   std::vector<std::array<double, 3>> position;      // #nodes x (X, Y, Z): deformed coordinates
   std::vector<double> stress1;                      // #elements: larger principal stress

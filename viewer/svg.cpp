@@ -206,9 +206,9 @@ Projection project_nodes(const Mesh& mesh, const Report& report, double factor) 
   for (std::size_t k = 0; k < nnode; ++k) {
     const auto& x = mesh.node[k];
     const auto& d = report.displacement[k];
-    p.def[k] = project(factor == 1.0 ? report.position[k]
-                                     : std::array<double, 3>{x[0] + factor * d[0], x[1] + factor * d[1],
-                                                             x[2] + factor * d[2]});
+    p.def[k] = project(factor == 1.0
+                           ? report.position[k]
+                           : std::array<double, 3>{x[0] + factor * d[0], x[1] + factor * d[1], x[2] + factor * d[2]});
     p.ref[k] = project(x);
   }
   return p;
@@ -342,9 +342,8 @@ class Canvas {
     if (largest.length > 0.0) out_ += " at node " + std::to_string(largest.node + 1);
     out_ += " \xC2\xB7 " + std::to_string(mesh_.node.size()) + " nodes, " + std::to_string(mesh_.tri.size()) +
             " elements</text>\n";
-    const std::string shape = factor == 1.0
-                                  ? std::string("Deformed shape at true scale")
-                                  : "Deformed shape, displacements \xC3\x97 " + short_number(factor, 6);
+    const std::string shape = factor == 1.0 ? std::string("Deformed shape at true scale")
+                                            : "Deformed shape, displacements \xC3\x97 " + short_number(factor, 6);
     out_ += "<text x=\"20\" y=\"577\" font-size=\"13\" fill=\"#606060\">" + shape +
             ", coloured by the larger principal stress; dashed grey: undeformed outline</text>\n";
     out_ += "</g>\n";

@@ -17,7 +17,8 @@ void run() {
     solver::input(a);
     mesh = mesh_of(a);
   }
-  const Report report = read_report("output.txt", static_cast<int>(mesh.node.size()), static_cast<int>(mesh.tri.size()));
+  const Report report =
+      read_report("output.txt", static_cast<int>(mesh.node.size()), static_cast<int>(mesh.tri.size()));
 
   // Both documents are complete before either file is created, so a
   // failure leaves the files of an earlier run as they were.

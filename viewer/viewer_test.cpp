@@ -127,8 +127,8 @@ TEST(Report, ReactionsByFieldWithZeroWhereNoneIsReported) {
   const Report r = Parse(kReport);
   ASSERT_EQ(r.reaction.size(), 4u);
   EXPECT_EQ(r.reaction[0], (std::array<double, 3>{-1.5, 2.0, -3.0}));
-  EXPECT_EQ(r.reaction[1], (std::array<double, 3>{0.0, 0.0, 0.5}));  // two blank fields, then Z
-  EXPECT_EQ(r.reaction[2], (std::array<double, 3>{0.0, 0.0, 0.0}));  // no line
+  EXPECT_EQ(r.reaction[1], (std::array<double, 3>{0.0, 0.0, 0.5}));   // two blank fields, then Z
+  EXPECT_EQ(r.reaction[2], (std::array<double, 3>{0.0, 0.0, 0.0}));   // no line
   EXPECT_EQ(r.reaction[3], (std::array<double, 3>{0.7, -0.8, 0.0}));  // stops after Y
 }
 
@@ -151,12 +151,14 @@ TEST(Report, AcceptsCarriageReturnLineEnds) {
 }
 
 TEST(Report, FewerNodesThanTheModelNamesBothCounts) {
-  ExpectFailure([] { Parse(kReport, 5, 2); }, "DATA_ERROR",
+  ExpectFailure([] { Parse(kReport, 5, 2); },
+                "DATA_ERROR",
                 {"output.txt:17:", "displacement table ends after 4 nodes", "input.txt) has 5 nodes"});
 }
 
 TEST(Report, MoreNodesThanTheModel) {
-  ExpectFailure([] { Parse(kReport, 3, 2); }, "DATA_ERROR",
+  ExpectFailure([] { Parse(kReport, 3, 2); },
+                "DATA_ERROR",
                 {"output.txt:16:", "displacement table holds more than 3 nodes", "has 3 nodes"});
 }
 
@@ -185,39 +187,44 @@ TEST(Report, ShortFileAtEveryLineIsAnEndFailure) {
 
 TEST(Report, WrongHeadingOrSummaryLine) {
   const std::string stress = "Element            Stress-A            Stress-2";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 30, &stress)); }, "DATA_ERROR",
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 30, &stress)); },
+                "DATA_ERROR",
                 {"output.txt:30:", "expected the stress table heading", "Stress-A"});
   const std::string summary = "| Major Iterations                            |               x |";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 2, &summary)); }, "DATA_ERROR",
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 2, &summary)); },
+                "DATA_ERROR",
                 {"output.txt:2:", "expected an integer (major iterations)", "\"x\""});
 }
 
 TEST(Report, RowsOutOfOrderOrMalformed) {
   const std::string swapped = "    3      0.00000000E+00      0.00000000E+00      0.00000000E+00";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 14, &swapped)); }, "DATA_ERROR",
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 14, &swapped)); },
+                "DATA_ERROR",
                 {"output.txt:14:", "expected node 2", "found node 3"});
   const std::string comma = "    2      1,25000000E-02     -3.40000000E-04      2.50000000E-01";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 14, &comma)); }, "DATA_ERROR",
+  ExpectFailure([&] { Parse(ReplaceLine(kReport, 14, &comma)); },
+                "DATA_ERROR",
                 {"output.txt:14:", "expected a real (value 1 of node 2)"});
   const std::string missing = "    2      1.25000000E-02     -3.40000000E-04";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 14, &missing)); }, "DATA_ERROR", {"output.txt:14:", "value 3 of node 2"});
+  ExpectFailure(
+      [&] { Parse(ReplaceLine(kReport, 14, &missing)); }, "DATA_ERROR", {"output.txt:14:", "value 3 of node 2"});
 }
 
 TEST(Report, DivergedValuesAreRefused) {
   const std::string nan = "      2                 NaN      3.00000000E-02";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 34, &nan)); }, "DATA_ERROR",
-                {"output.txt:34:", "not a finite number"});
+  ExpectFailure(
+      [&] { Parse(ReplaceLine(kReport, 34, &nan)); }, "DATA_ERROR", {"output.txt:34:", "not a finite number"});
 }
 
 TEST(Report, ReactionLinesOutOfOrderOrOfBadWidth) {
   const std::string back = "    1                                              5.00000000E-01";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 42, &back)); }, "DATA_ERROR",
-                {"output.txt:42:", "node 1 after node 1"});
+  ExpectFailure(
+      [&] { Parse(ReplaceLine(kReport, 42, &back)); }, "DATA_ERROR", {"output.txt:42:", "node 1 after node 1"});
   const std::string beyond = "    9      7.00000000E-01";
   ExpectFailure([&] { Parse(ReplaceLine(kReport, 43, &beyond)); }, "DATA_ERROR", {"output.txt:43:", "node 9"});
   const std::string ragged = "    4      7.00000000E-01  ";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 43, &ragged)); }, "DATA_ERROR",
-                {"output.txt:43:", "1 to 3 fields of 20"});
+  ExpectFailure(
+      [&] { Parse(ReplaceLine(kReport, 43, &ragged)); }, "DATA_ERROR", {"output.txt:43:", "1 to 3 fields of 20"});
 }
 
 // A fourth field would land past the three axes of the node: it must be a
@@ -225,14 +232,13 @@ TEST(Report, ReactionLinesOutOfOrderOrOfBadWidth) {
 // value that turns up as the next node's X reaction.
 // See docs/decisions.md, 'The report is read strictly'.
 TEST(Report, ReactionLineWithMoreThanThreeFieldsIsRefused) {
-  const std::string four =
-      "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00      9.00000000E+00";
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 41, &four)); }, "DATA_ERROR",
-                {"output.txt:41:", "1 to 3 fields of 20"});
-  const std::string blank_fourth = "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00" +
-                                   std::string(20, ' ');
-  ExpectFailure([&] { Parse(ReplaceLine(kReport, 41, &blank_fourth)); }, "DATA_ERROR",
-                {"output.txt:41:", "1 to 3 fields of 20"});
+  const std::string four = "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00      9.00000000E+00";
+  ExpectFailure(
+      [&] { Parse(ReplaceLine(kReport, 41, &four)); }, "DATA_ERROR", {"output.txt:41:", "1 to 3 fields of 20"});
+  const std::string blank_fourth =
+      "    1     -1.50000000E+00      2.00000000E+00     -3.00000000E+00" + std::string(20, ' ');
+  ExpectFailure(
+      [&] { Parse(ReplaceLine(kReport, 41, &blank_fourth)); }, "DATA_ERROR", {"output.txt:41:", "1 to 3 fields of 20"});
 }
 
 // --- A small XML reader for the documents' structure -----------------------
@@ -429,8 +435,8 @@ TEST(Vtu, CellArraysWrapAcrossRowsWithoutLosingValues) {
   // Every row, the partial last one too, is a line of its own, indented
   // under its array.
   const std::string doc = viewer::vtu_document(mesh, r);
-  EXPECT_NE(doc.find("\n          0.3333333333333333\n        </DataArray>\n"), std::string::npos);  // pressure
-  EXPECT_NE(doc.find("\n          33 36 39\n        </DataArray>\n"), std::string::npos);  // offsets
+  EXPECT_NE(doc.find("\n          0.3333333333333333\n        </DataArray>\n"), std::string::npos);         // pressure
+  EXPECT_NE(doc.find("\n          33 36 39\n        </DataArray>\n"), std::string::npos);                   // offsets
   EXPECT_NE(doc.find("\n          5 5 5 5 5 5 5 5 5 5 5 5 5\n        </DataArray>\n"), std::string::npos);  // types
 }
 
@@ -550,7 +556,7 @@ TEST(Picture, EdgesFadeOutAsTheMeshGetsFine) {
 TEST(Picture, MagnificationOnlyForSmallDisplacements) {
   EXPECT_EQ(viewer::magnification(0.5, 2.0), 1.0);
   EXPECT_EQ(viewer::magnification(0.0, 2.0), 1.0);
-  EXPECT_EQ(viewer::magnification(0.07184, 2.0), 5.0);   // 5.57 wanted
+  EXPECT_EQ(viewer::magnification(0.07184, 2.0), 5.0);    // 5.57 wanted
   EXPECT_EQ(viewer::magnification(0.0001, 2.0), 2000.0);  // 4000 wanted: 2000 is the nice step below
   EXPECT_EQ(viewer::magnification(0.19, 2.0), 2.0);       // 2.1 wanted
   EXPECT_EQ(viewer::magnification(1e-3, 0.0), 1.0);       // a model of one point
@@ -591,12 +597,11 @@ TEST_P(ModelNodeRange, ElementWithAnUnknownNodeIsRefused) {
   ExpectFailure([&] { viewer::mesh_of(a); }, "DATA_ERROR", {GetParam().second});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends,
-    ModelNodeRange,
-    ::testing::Values(std::pair{"1 2 4", "input.txt: element 1 uses node 4 (valid 1..3)"},
-                      std::pair{"0 2 3", "input.txt: element 1 uses node 0 (valid 1..3)"},
-                      std::pair{"1 0 3", "input.txt: element 1 uses node 0 (valid 1..3)"},
-                      std::pair{"1 2 -1", "input.txt: element 1 uses node -1 (valid 1..3)"}));
+INSTANTIATE_TEST_SUITE_P(Ends,
+                         ModelNodeRange,
+                         ::testing::Values(std::pair{"1 2 4", "input.txt: element 1 uses node 4 (valid 1..3)"},
+                                           std::pair{"0 2 3", "input.txt: element 1 uses node 0 (valid 1..3)"},
+                                           std::pair{"1 0 3", "input.txt: element 1 uses node 0 (valid 1..3)"},
+                                           std::pair{"1 2 -1", "input.txt: element 1 uses node -1 (valid 1..3)"}));
 
 }  // namespace

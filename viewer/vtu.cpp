@@ -13,7 +13,7 @@ namespace {
 void append_number(std::string& out, double v) {
   char buf[32];
   const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);  // shortest round trip, locale-free
-  (void)ec;  // 32 characters hold any double
+  (void)ec;                                                        // 32 characters hold any double
   out.append(buf, end);
 }
 
