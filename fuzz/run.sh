@@ -25,15 +25,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 case "$target" in
   model)
     define=ROBUST_TARGET_MODEL
-    # The solver's model steps with the Green law: every source of solver/
-    # but the programs' mains, the driver and the result writers (which the
-    # entry does not reach), the other law, tests and benchmarks.
+    # The solver's model steps with the Green law: the reader, set-up and
+    # loads, the energy evaluator with its element loops, and the law.
     sources=("$root/fuzz/entry_model.cpp")
-    for f in "$root"/solver/*.cpp; do
-      case "$(basename "$f")" in
-        velora1.cpp | velora2.cpp | solver.cpp | output.cpp | autocad.cpp | law_engineering.cpp | *_test.cpp | *_benchmark.cpp) ;;
-        *) sources+=("$f") ;;
-      esac
+    for f in input setup loads evaluator kernel_path law_green tangent_pattern; do
+      sources+=("$root/solver/$f.cpp")
     done
     max_len=16384
     ;;
