@@ -37,22 +37,6 @@ namespace {
 
 constexpr double kShift = 1e-3;  // the first step's shift, in units of R
 
-// The bulge of solver_benchmark.cpp: about the solution's shape, with the
-// loads refreshed on it.
-solver::analysis strained_square(int n) {
-  solver::analysis a = bench::square_model(n);
-  for (int k = 1; k <= a.nnode; ++k) {
-    const double x = a.coordx(k);
-    const double y = a.coordy(k);
-    const double bulge = 0.07 * std::cos(0.5 * M_PI * x) * std::cos(0.5 * M_PI * y);
-    if (a.dof(k, 3) <= a.nfree) a.u(a.dof(k, 3)) = bulge;
-    if (a.dof(k, 1) <= a.nfree) a.u(a.dof(k, 1)) = 0.01 * x * bulge;
-    if (a.dof(k, 2) <= a.nfree) a.u(a.dof(k, 2)) = 0.01 * y * bulge;
-  }
-  solver::setforce(a);
-  return a;
-}
-
 // A model with its evaluator, pattern, shift and analysed factorization.
 struct Prepared {
   solver::analysis a;
@@ -62,7 +46,7 @@ struct Prepared {
   std::vector<double> values;  // tangent + kShift R at a.u
   std::unique_ptr<solver::SparseCholesky> cholesky;
 
-  explicit Prepared(int n) : a(strained_square(n)) {
+  explicit Prepared(int n) : a(bench::strained_square(n)) {
     energy = solver::green_law().evaluator(a, {});
     pattern = solver::tangent_pattern(a, energy->slots());
     shift = solver::shift_values(a, pattern);
@@ -82,7 +66,7 @@ void per_element(benchmark::State& state, const solver::analysis& a) {
 }
 
 void tangent(benchmark::State& state) {
-  const solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  const solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
   const auto energy = solver::green_law().evaluator(a, {});
   const solver::TangentPattern p = solver::tangent_pattern(a, energy->slots());
   std::vector<double> values(p.row.size());
@@ -96,7 +80,7 @@ void tangent(benchmark::State& state) {
 }
 
 void analyse(benchmark::State& state) {
-  const solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  const solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
   const auto energy = solver::green_law().evaluator(a, {});
   double entries = 0.0;
   for (auto _ : state) {

@@ -44,22 +44,6 @@ const solver::MaterialLaw& law() {
 #endif
 }
 
-// A state half way to the solution: the unknowns of a bulge under the
-// initial pressure, with the loads refreshed there.
-solver::analysis strained_square(int n) {
-  solver::analysis a = bench::square_model(n);
-  for (int k = 1; k <= a.nnode; ++k) {
-    const double x = a.coordx(k);
-    const double y = a.coordy(k);
-    const double bulge = 0.07 * std::cos(0.5 * M_PI * x) * std::cos(0.5 * M_PI * y);
-    if (a.dof(k, 3) <= a.nfree) a.u(a.dof(k, 3)) = bulge;
-    if (a.dof(k, 1) <= a.nfree) a.u(a.dof(k, 1)) = 0.01 * x * bulge;
-    if (a.dof(k, 2) <= a.nfree) a.u(a.dof(k, 2)) = 0.01 * y * bulge;
-  }
-  solver::setforce(a);
-  return a;
-}
-
 void per_element(benchmark::State& state, const solver::analysis& a) {
   state.counters["elements"] = a.nelem;
   state.counters["ns_per_element"] = benchmark::Counter(
@@ -67,7 +51,7 @@ void per_element(benchmark::State& state, const solver::analysis& a) {
 }
 
 void objective(benchmark::State& state) {
-  solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
   const auto evaluator = law().evaluator(a, {static_cast<unsigned>(state.range(1))});
   const terms::Vector x = a.u;
   terms::Vector g(a.nfree);
@@ -79,7 +63,7 @@ void objective(benchmark::State& state) {
 }
 
 void setforce(benchmark::State& state) {
-  solver::analysis a = strained_square(static_cast<int>(state.range(0)));
+  solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     solver::setforce(a);
     benchmark::ClobberMemory();
