@@ -52,7 +52,10 @@ void per_element(benchmark::State& state, const solver::analysis& a) {
 
 void objective(benchmark::State& state) {
   solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
-  const auto evaluator = law().evaluator(a, {static_cast<unsigned>(state.range(1))});
+  solver::EvaluationOptions options;
+  options.threads = static_cast<unsigned>(state.range(1));
+  if (state.range(2) >= 0) options.spin = std::chrono::microseconds(state.range(2));
+  const auto evaluator = law().evaluator(a, options);
   const terms::Vector x = a.u;
   terms::Vector g(a.nfree);
   for (auto _ : state) {
@@ -162,8 +165,13 @@ void solve(benchmark::State& state) {
 
 // Second argument: threads (0: the hardware's count, as the programs run).
 BENCHMARK(objective)
-    ->ArgNames({"n", "threads"})
-    ->ArgsProduct({{10, 20, 40, 80, 160, 200, 400}, {1, 0}})
+    ->ArgNames({"n", "threads", "poll_us"})
+    ->ArgsProduct({{10, 20, 40, 80, 160, 200, 400}, {1, 0}, {-1}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(objective)
+    ->ArgNames({"n", "threads", "poll_us"})
+    ->ArgsProduct({{20, 40, 80}, {0}, {20, 50, 100, 360}})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(

@@ -1,7 +1,10 @@
 #include "solver/evaluator.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/failure.h"
 
@@ -47,6 +50,7 @@ EnergyEvaluator::~EnergyEvaluator() = default;
 void EnergyEvaluator::lay_out_parts(unsigned parts) {
   const std::size_t nelem = static_cast<std::size_t>(a_.nelem);
   const std::size_t nfree = static_cast<std::size_t>(a_.nfree);
+  const std::size_t entries = xfull_.size();
   // Contiguous parts of about equal size, each starting on a multiple of
   // eight elements, so that every part but the last fills the groups of
   // the widest lanes (the results would be the same bits anyway).
@@ -54,31 +58,60 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   for (unsigned t = 1; t < parts; ++t) {
     std::size_t e = nelem * t / parts;
     e -= e % 8;
-    if (e < static_cast<std::size_t>(part_element_.back())) e = static_cast<std::size_t>(part_element_.back());
-    part_element_.push_back(static_cast<int>(e));
+    part_element_.push_back(std::max(e, part_element_.back()));
   }
-  part_element_.push_back(a_.nelem);
+  part_element_.push_back(nelem);
   if (parts < 2) return;
 
-  // Owner of an unknown: the first part that touches it. Every later term
-  // for it is deferred; count them to size the lists once.
+  // Owner of an unknown: the first part that touches it (part 0 for an
+  // unknown no element touches, whose gradient is -force alone). A later
+  // part that touches it defers its terms.
   constexpr unsigned char nobody = 255;
   owner_.assign(nfree, nobody);
-  std::vector<std::size_t> count(parts, 0);
+  deferred_.assign(parts, {});
+  defers_.assign(parts, std::vector<unsigned char>(entries, 0));
   for (unsigned t = 0; t < parts; ++t) {
-    const std::size_t end = static_cast<std::size_t>(part_element_[t + 1]);
-    for (std::size_t e = static_cast<std::size_t>(part_element_[t]); e < end; ++e) {
+    std::vector<unsigned char>& defers = defers_[t];
+    for (std::size_t e = part_element_[t]; e < part_element_[t + 1]; ++e) {
       for (const int slot : slots_[e]) {
         if (slot >= a_.nfree) continue;
         unsigned char& o = owner_[static_cast<std::size_t>(slot)];
         if (o == nobody) o = static_cast<unsigned char>(t);
-        if (o != t) ++count[t];
+        if (o != t) {
+          defers[static_cast<std::size_t>(slot)] = 1;
+          deferred_[t].unknown.push_back(slot);
+        }
       }
     }
+    // One more place: a part stores every term, and moves on past it only
+    // for a deferred one.
+    deferred_[t].value.assign(deferred_[t].unknown.size() + 1, 0.0);
+    deferred_[t].handed.assign(deferred_[t].unknown.size(), 0.0);
   }
-  deferred_.assign(parts, {});
-  for (unsigned t = 0; t < parts; ++t) deferred_[t].resize(count[t]);
+  owned_.assign(parts, {});
+  for (std::size_t k = 0; k < nfree; ++k) {
+    if (owner_[k] == nobody) owner_[k] = 0;
+    owned_[owner_[k]].push_back(static_cast<int>(k));
+  }
+  gradient_.assign(parts, std::vector<double>(entries, 0.0));
+  workspace_.assign(parts, std::vector<double>(entries, 0.0));
   energies_.assign(nelem, 0.0);
+  part_energies_.assign(parts, {});
+  for (unsigned t = 1; t < parts; ++t) part_energies_[t].assign(part_element_[t + 1] - part_element_[t], 0.0);
+
+  // The node table's entries: the free ones in table order with their
+  // unknowns, the table entry of every unknown, and the prescribed ones.
+  const int* dof = a_.dof.data();
+  free_entry_.assign(nfree, 0);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t slot = static_cast<std::size_t>(dof[i] - 1);
+    if (slot < nfree) {
+      free_in_table_order_.push_back({slot, i});
+      free_entry_[slot] = i;
+    } else {
+      prescribed_.push_back({slot, i});
+    }
+  }
 }
 
 double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
@@ -89,13 +122,13 @@ double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector&
                                std::to_string(x.size()) + " and " + std::to_string(g.size()) +
                                ") of a model set up for " + std::to_string(a_.nfree));
   }
-  const bool parallel = pool_ != nullptr;
+  if (pool_) return parallel_pass(n, x, g);
   const int* dof = a_.dof.data();
   const double* force = a_.force.data();
   const double* displ = a_.displ.data();
   const double* xp = x.data();
   double* xf = xfull_.data();
-  double* gf = parallel ? g.data() : gfull_.data();
+  double* gf = gfull_.data();
 
   // One pass over the node table puts x and the prescribed displacements
   // into the full-length workspace by slot and starts the gradient at
@@ -110,30 +143,59 @@ double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector&
       xf[slot] = xk;
       gf[slot] = -force[i];
     } else {
-      if (!parallel) gf[slot] = 0.0;
+      gf[slot] = 0.0;
       xf[slot] = displ[i];
     }
   }
+  f = serial_elements(xf, gf, f);
+  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+  return f;
+}
 
-  if (!parallel) {
-    f = serial_elements(xf, gf, f);
-    if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
-    return f;
+double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vector& g) {
+  // Everything but the final sums runs inside the parts. Each part puts
+  // x and the prescribed displacements into a workspace of its own, from
+  // which its elements gather: a workspace written by one core and
+  // gathered from by another would cost a transfer between the cores for
+  // every line the gather meets, where the copy streams. Part 0 then sums
+  // the load potential in node and axis order and goes on into its
+  // elements with that sum. Every part starts the gradient of the unknowns
+  // it owns at -force and copies it into g when its elements are done.
+  // When x and g are one vector, a part could write g before another has
+  // copied x: x is then copied into part 0's workspace first, and the
+  // others copy from there.
+  const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(double);
+  const double* source = x.data();
+  if (n > 0 && source == g.data()) {
+    std::memcpy(workspace_[0].data(), source, bytes);
+    source = workspace_[0].data();
   }
+  double f = 0.0;
+  auto compute = [this, n, source, bytes, &g, &f](std::size_t t) {
+    double* xf = workspace_[t].data();
+    if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
+    const double* displ = a_.displ.data();
+    for (const prescribed_slot& p : prescribed_) xf[p.slot] = displ[p.entry];
+    if (t == 0) {
+      const double* force = a_.force.data();
+      double load = 0.0;
+      for (const free_slot& u : free_in_table_order_) load = load - force[u.entry] * xf[u.slot];
+      f = load;
+    }
+    part_elements(t, xf, n, g.data(), &f);
+  };
+  pool_->run(part_element_.size() - 1, compute);
 
-  // The parts run side by side; part 0 extends f and every part writes only
-  // the unknowns it owns. Then, in part order, the energies and the deferred
-  // terms of the later parts follow, element by element.
-  auto compute = [this, xf, n, gf, &f](std::size_t t) { part_elements(t, xf, n, gf, &f); };
-  const std::size_t parts = part_element_.size() - 1;
-  pool_->run(parts, compute);
+  // In element order: the energies of the parts after the first, then
+  // their deferred terms, part by part.
   const double* energies = energies_.data();
-  const std::size_t count = static_cast<std::size_t>(a_.nelem);
-  for (std::size_t e = static_cast<std::size_t>(part_element_[1]); e < count; ++e) f = f + energies[e];
-  for (std::size_t t = 1; t < parts; ++t) {
-    for (const deferred_term& d : deferred_[t]) {
-      double& gk = gf[static_cast<std::size_t>(d.unknown)];
-      gk = gk + d.value;
+  for (std::size_t e = part_element_[1]; e < energies_.size(); ++e) f = f + energies[e];
+  double* gp = g.data();
+  for (std::size_t t = 1; t < deferred_.size(); ++t) {
+    const deferred_terms& d = deferred_[t];
+    for (std::size_t j = 0; j < d.unknown.size(); ++j) {
+      double& gk = gp[static_cast<std::size_t>(d.unknown[j])];
+      gk = gk + d.handed[j];
     }
   }
   return f;

@@ -77,25 +77,52 @@ class EnergyEvaluator {
 
   // A parallel pass cuts the elements into contiguous parts, one per
   // thread. Each unknown is owned by the first part whose elements touch
-  // it: that part adds its terms straight into g, in element order; a later
-  // part keeps its terms for the unknown in a list of its own, and those
-  // lists are added afterwards, part by part, in element order. Every sum
-  // thus keeps the order of the one-thread pass. Likewise the first part
-  // adds its energies into f and the others store theirs for a serial sum.
-  struct deferred_term {
-    int unknown;  // 0-based
-    double value;
+  // it; a later part that touches it keeps its terms for it in a list of
+  // its own, and those lists are added afterwards, part by part, in element
+  // order. Every sum thus keeps the order of the one-thread pass. Each part
+  // sums into a full-length gradient of its own, started at -force for the
+  // unknowns it owns and copied into g for them at its end: parts meet on
+  // cache lines of g wherever their unknowns interleave in the numbering,
+  // and two cores adding into one line in turn would pass it back and forth
+  // at every term. The first part adds its energies into f; the others
+  // store theirs for a serial sum.
+  //
+  // What a part hands to the calling thread (its later energies and its
+  // deferred terms) it makes in buffers of its own and copies out at its
+  // end. Stores into lines that the other core has read since must first
+  // take them back; scattered through the element loop, each such store
+  // held up the loop's stores behind it for a transfer between the cores
+  // (the second part ran at half speed), where one copy at the end streams.
+  struct deferred_terms {
+    std::vector<int> unknown;    // 0-based, in the order the part makes the terms
+    std::vector<double> value;   // the part's own: one more than unknown, see part_elements
+    std::vector<double> handed;  // the terms, copied out at the part's end
   };
 
   const analysis& a_;
-  std::vector<element_slots> slots_;                  // one per element, in element order
-  std::vector<int> part_element_;                     // part boundaries (elements, multiples of 8), parts + 1 entries
-  std::vector<unsigned char> owner_;                  // nfree: the part that owns each unknown
-  std::vector<double> energies_;                      // nelem: energies of the elements past the first part
-  std::vector<std::vector<deferred_term>> deferred_;  // per part: its terms for unknowns it does not own
+  std::vector<element_slots> slots_;                // one per element, in element order
+  std::vector<std::size_t> part_element_;           // part boundaries (elements, multiples of 8), parts + 1 entries
+  std::vector<unsigned char> owner_;                // nfree: the part that owns each unknown
+  std::vector<std::vector<int>> owned_;             // per part: the unknowns it owns, increasing
+  std::vector<std::vector<unsigned char>> defers_;  // per part, per slot: 1 where the part defers its terms
+  std::vector<deferred_terms> deferred_;            // per part: its terms for unknowns an earlier part owns
+  std::vector<std::vector<double>> gradient_;       // per part: its sums, by slot
+  std::vector<std::vector<double>> workspace_;      // per part: x and the prescribed displacements, by slot
+  std::vector<double> energies_;                    // nelem: energies of the elements past the first part
+  std::vector<std::vector<double>> part_energies_;  // per part past the first: its energies, its own
+  std::vector<std::size_t> free_entry_;             // nfree: the node table's entry of each unknown
+
+  struct free_slot {
+    std::size_t slot;   // workspace slot
+    std::size_t entry;  // node table entry
+  };
+  using prescribed_slot = free_slot;
+  std::vector<free_slot> free_in_table_order_;  // the unknowns' entries in node and axis order
+  std::vector<prescribed_slot> prescribed_;     // the prescribed components' entries
 
  private:
   void lay_out_parts(unsigned parts);
+  double parallel_pass(int n, const terms::Vector& x, terms::Vector& g);
 
   std::vector<double> xfull_;                   // 3 * nnode: unknowns, then prescribed displacements, by slot
   std::vector<double> gfull_;                   // 3 * nnode on one thread: gradient accumulator, same numbering

@@ -269,39 +269,53 @@ class LawEvaluator final : public EnergyEvaluator {
     return f;
   }
 
-  // One part of a parallel pass: the elements of part t, their energies and
-  // gradient terms handed on in element, vertex and axis order. Part 0 adds
-  // its energies to *f; the others store theirs. A term for an unknown this
-  // part owns goes straight into g, any other into the part's deferred
-  // list; terms of prescribed components are dropped.
-  void part_elements(std::size_t t, const double* xf, int n, double* g, double* f) override {
+  // One part of a parallel pass: the elements of part t, their energies
+  // and gradient terms handed on in element, vertex and axis order. Part 0
+  // adds its energies to *f; the others store theirs. Every term goes into
+  // the part's own gradient, and is also stored at the next place of the
+  // part's deferred list, which moves on only where the part defers the
+  // term's unknown: no branch per term. The own gradient's entries that
+  // nobody reads (unknowns the part does not own, prescribed components)
+  // collect terms harmlessly.
+  void part_elements(std::size_t t, const double* xf, int /*n*/, double* g, double* f) override {
     const element_slots* slots = slots_.data();
-    const unsigned char* owner = owner_.data();
-    const unsigned char self = static_cast<unsigned char>(t);
-    deferred_term* deferred = deferred_[t].data();
-    double* energies = energies_.data();
-    const std::size_t begin = static_cast<std::size_t>(part_element_[t]);
-    const std::size_t end = static_cast<std::size_t>(part_element_[t + 1]);
-    double sum = t == 0 ? *f : 0.0;
-    auto hand_on = [&](std::size_t e, const auto& res, std::size_t l) {
-      if (t == 0) {
+    const double* force = a_.force.data();
+    const std::size_t* entry = free_entry_.data();
+    double* own = gradient_[t].data();
+    for (const int k : owned_[t]) own[k] = -force[entry[k]];
+    double* deferred = deferred_[t].value.data();
+    const unsigned char* defers = defers_[t].data();
+    double* energies = part_energies_[t].data() - part_element_[t];
+    const bool first = t == 0;
+    double sum = first ? *f : 0.0;
+    // Captured by value, so that the loop keeps them in registers.
+    auto hand_on = [own, deferred, defers, energies, slots, first, &sum](
+                       std::size_t e, const auto& res, std::size_t l) mutable {
+      if (first) {
         sum = sum + lane(res.energy, l);
       } else {
         energies[e] = lane(res.energy, l);
       }
       const element_slots& s = slots[e];
       for (std::size_t q = 0; q < 9; ++q) {
-        const int k = s[q];
-        if (k >= n) continue;
-        if (owner[k] == self) {
-          g[k] = g[k] + lane(res.grad[q], l);
-        } else {
-          *deferred++ = {k, lane(res.grad[q], l)};
-        }
+        const std::size_t k = static_cast<std::size_t>(s[q]);
+        const double term = lane(res.grad[q], l);
+        own[k] = own[k] + term;
+        *deferred = term;
+        deferred += defers[k];
       }
     };
-    run_range<Law>(path_, a_.elem.data(), slots, xf, begin, end, hand_on);
-    if (t == 0) *f = sum;
+    run_range<Law>(path_, a_.elem.data(), slots, xf, part_element_[t], part_element_[t + 1], hand_on);
+    for (const int k : owned_[t]) g[k] = own[k];
+    if (first) {
+      *f = sum;
+    } else {
+      // Handed over in one sequential copy each; see deferred_terms.
+      std::copy(part_energies_[t].begin(),
+                part_energies_[t].end(),
+                energies_.begin() + static_cast<std::ptrdiff_t>(part_element_[t]));
+      std::copy(deferred_[t].value.begin(), deferred_[t].value.end() - 1, deferred_[t].handed.begin());
+    }
   }
 
   const path path_;

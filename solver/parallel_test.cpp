@@ -114,6 +114,24 @@ INSTANTIATE_TEST_SUITE_P(LawsThreadsAndParity,
                                             ::testing::Values(2u, 3u),
                                             ::testing::Bool()));
 
+// The minimiser may ask for the gradient into the vector that holds x:
+// every part must have read x before any part writes g.
+TEST_P(ParallelObjective, XAndGMayBeOneVector) {
+  const auto& [name, threads, odd] = GetParam();
+  const MaterialLaw& law = law_named(name);
+  analysis a = warped_square(50, odd);
+  const auto serial = law.evaluator(a, {1, 2});
+  const auto parallel = law.evaluator(a, {threads, 2});
+  terms::Vector gs(a.nfree);
+  terms::Vector both = a.u;
+  const double fs = (*serial)(a.nfree, a.u, gs);
+  const double fp = (*parallel)(a.nfree, both, both);
+  EXPECT_TRUE(same_bits(fs, fp)) << fs << " " << fp;
+  int differing = 0;
+  for (int k = 1; k <= a.nfree; ++k) differing += same_bits(gs(k), both(k)) ? 0 : 1;
+  EXPECT_EQ(differing, 0) << "of " << a.nfree << " gradient components";
+}
+
 // The last element of an odd model counts: dropping it changes the energy,
 // so a pass that skipped a part's odd last element could not give the
 // serial bits above.
