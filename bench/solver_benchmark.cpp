@@ -1,8 +1,11 @@
 // The solver's steps on square models of the generator's layout (4 n^2
 // elements), built once per material law:
 //
-//   objective/n/threads  one energy and gradient evaluation on 1 thread or
-//                 on the hardware's count (0); ns_per_element is
+//   objective/n/threads/poll_us  one energy and gradient evaluation on 1
+//                 thread or on the hardware's count (0, in parallel at
+//                 every size, so that the small-model threshold can be
+//                 read off), idle threads polling poll_us before they
+//                 sleep (-1: as the programs run); ns_per_element is
 //                 nanoseconds per element per evaluation (wall time).
 //   setforce/n    one refresh of the loads (pressure on the current shape).
 //   lbfgs_iteration/n  lbfgs from rest, 8 iterations, on the real objective;
@@ -54,6 +57,7 @@ void objective(benchmark::State& state) {
   solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
   solver::EvaluationOptions options;
   options.threads = static_cast<unsigned>(state.range(1));
+  options.parallel_from = 2;  // threads 0 runs in parallel at every size: the small-model threshold is measured here
   if (state.range(2) >= 0) options.spin = std::chrono::microseconds(state.range(2));
   const auto evaluator = law().evaluator(a, options);
   const terms::Vector x = a.u;
@@ -166,7 +170,7 @@ void solve(benchmark::State& state) {
 // Second argument: threads (0: the hardware's count, as the programs run).
 BENCHMARK(objective)
     ->ArgNames({"n", "threads", "poll_us"})
-    ->ArgsProduct({{10, 20, 40, 80, 160, 200, 400}, {1, 0}, {-1}})
+    ->ArgsProduct({{10, 16, 20, 24, 32, 40, 80, 160, 200, 400}, {1, 0}, {-1}})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(objective)

@@ -68,7 +68,59 @@ void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
   }
 }
 
+Newton::Search Newton::search(NewtonProblem& problem,
+                              int n,
+                              int trials,
+                              const terms::Vector& x0,
+                              const terms::Vector& d,
+                              double f,
+                              double gnorm,
+                              double slope,
+                              terms::Vector& trial_x,
+                              terms::Vector& trial_g) {
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  // What the energy, a sum over every element, resolves: a change below
+  // this is rounding.
+  const double noise = kEnergyNoise * std::fabs(f);
+  double step = 1.0;
+  double ft = f;
+  for (int k = 1; k <= trials; ++k) {
+    for (std::size_t i = 0; i < size; ++i) trial_x.data()[i] = x0.data()[i] + step * d.data()[i];
+    ft = problem.energy(n, trial_x, trial_g);
+    ++counts_.evaluations;
+    if (std::isfinite(ft)) {
+      // Armijo's decrease, where it is more than rounding.
+      const double decrease = -options_.armijo * step * slope;
+      if (decrease > noise && ft <= f - decrease) return {true, step, ft};
+      // Near the minimum the decrease drowns in the rounding: a trial
+      // that does not raise the energy beyond it and lowers the gradient
+      // is taken, and one that has lost half the slope without raising
+      // the energy at all.
+      if (ft <= f + noise && nlp::norm(n, trial_g) < gnorm) return {true, step, ft};
+      if (ft <= f && decrease > noise && std::fabs(dot(n, d.data(), trial_g.data())) <= 0.5 * -slope) {
+        return {true, step, ft};
+      }
+    }
+    // The minimum of q(t) = f + slope t + c t^2 through (step, ft):
+    // t = -slope step^2 / (2 (ft - f - slope step)); kept in [0.1, 0.5]
+    // step (a non-finite ft takes 0.1).
+    double next = 0.1 * step;
+    if (std::isfinite(ft)) {
+      const double curvature = ft - f - slope * step;
+      if (curvature > 0.0) next = std::clamp(-slope * step * step / (2.0 * curvature), 0.1 * step, 0.5 * step);
+    }
+    step = next;
+  }
+  return {false, step, ft};
+}
+
 Newton::Result Newton::minimise(
+    NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
+  if (options_.step == NewtonOptions::Step::cg) return minimise_cg(problem, n, maxminor, maxls, gtol, x, g, f);
+  return minimise_direct(problem, n, maxminor, maxls, gtol, x, g, f);
+}
+
+Newton::Result Newton::minimise_direct(
     NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   terms::Vector d(n);
@@ -108,32 +160,10 @@ Newton::Result Newton::minimise(
     }
     // Backtracking line search; trial points are rebuilt from x0.
     std::copy(x.data(), x.data() + size, x0.data());
-    double step = 1.0;
-    bool accepted = false;
-    double ft = f;
-    for (int k = 1; k <= trials; ++k) {
-      for (std::size_t i = 0; i < size; ++i) trial_x.data()[i] = x0.data()[i] + step * d.data()[i];
-      ft = problem.energy(n, trial_x, trial_g);
-      ++counts_.evaluations;
-      // Near the minimum the decrease may drown in the rounding of the
-      // energy (a sum over every element): a trial that does not raise the
-      // energy and has lost half the slope is taken too.
-      const bool armijo = ft <= f + options_.armijo * step * slope;
-      const bool flat = ft <= f && std::fabs(dot(n, d.data(), trial_g.data())) <= 0.5 * -slope;
-      if (std::isfinite(ft) && (armijo || flat)) {
-        accepted = true;
-        break;
-      }
-      // The minimum of q(t) = f + slope t + c t^2 through (step, ft):
-      // t = -slope step^2 / (2 (ft - f - slope step)); kept in
-      // [0.1, 0.5] step (a non-finite ft takes 0.1).
-      double next = 0.1 * step;
-      if (std::isfinite(ft)) {
-        const double curvature = ft - f - slope * step;
-        if (curvature > 0.0) next = std::clamp(-slope * step * step / (2.0 * curvature), 0.1 * step, 0.5 * step);
-      }
-      step = next;
-    }
+    const Search found = search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, trial_x, trial_g);
+    const bool accepted = found.accepted;
+    double step = found.step;
+    double ft = found.ft;
     if (accepted && step == 1.0 && clamped_) {
       // The clamped tangent is stiffer than the energy wherever sides are
       // compressed, so its step falls short there: while the slope at the
@@ -176,6 +206,186 @@ Newton::Result Newton::minimise(
       tau_ = tau_ / 10.0;
       if (tau_ < options_.tau_min) tau_ = 0.0;
     }
+  }
+  return Result{iterations, f, nlp::norm(n, g) <= gtol};
+}
+
+namespace {
+
+// y = (T + tau R) v for the symmetric matrices whose upper triangles p and
+// values (T) and shift (R) hold, column by column: a fixed order.
+void multiply(const TangentPattern& p,
+              const std::vector<double>& values,
+              const std::vector<double>& shift,
+              double tau,
+              const double* v,
+              double* y) {
+  const std::size_t n = static_cast<std::size_t>(p.n);
+  for (std::size_t i = 0; i < n; ++i) y[i] = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double vj = v[j];
+    double yj = y[j];
+    const std::size_t end = static_cast<std::size_t>(p.colptr[j + 1]);
+    for (std::size_t e = static_cast<std::size_t>(p.colptr[j]); e < end; ++e) {
+      const std::size_t i = static_cast<std::size_t>(p.row[e]);
+      const double m = tau != 0.0 ? values[e] + tau * shift[e] : values[e];
+      if (i == j) {
+        yj = yj + m * vj;
+      } else {
+        y[i] = y[i] + m * vj;
+        yj = yj + m * v[i];
+      }
+    }
+    y[j] = yj;
+  }
+}
+
+}  // namespace
+
+void Newton::factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x) {
+  std::copy(tangent_.begin(), tangent_.end(), cholesky_->values().begin());
+  applied_tau_ = 0.0;
+  clamped_ = false;
+  // A failed factorization costs as much as a good one: after the exact
+  // tangent fails, the next factorization goes straight to the clamped one,
+  // and the one after that tries the exact tangent again.
+  if (options_.exact_first && !exact_failed_) {
+    if (factorize_shifted()) return;
+    exact_failed_ = true;
+  } else {
+    exact_failed_ = false;
+  }
+  clamped_ = true;
+  problem.tangent(x, true, cholesky_->values());
+  applied_tau_ = 0.0;
+  while (!factorize_shifted()) {
+    tau_ = std::max(10.0 * tau_, options_.tau_min);
+    if (!(tau_ <= options_.tau_max)) {
+      throw platform::DataError(
+          "the tangent stays singular under every shift (the energy may have no minimum); no results written");
+    }
+  }
+}
+
+Newton::Result Newton::minimise_cg(
+    NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  terms::Vector d(n);
+  terms::Vector r(n);
+  terms::Vector z(n);
+  terms::Vector p(n);
+  terms::Vector tp(n);
+  terms::Vector x0(n);
+  terms::Vector trial_x(n);
+  terms::Vector trial_g(n);
+  tangent_.resize(pattern_.row.size());
+  const int trials = std::max(1, maxls);
+  int iterations = 0;
+  bool refactor = !factored_;
+  bool fresh = false;  // the factor is of the tangent at x
+  while (iterations < maxminor && nlp::norm(n, g) > gtol) {
+    problem.tangent(x, false, tangent_);
+    if (refactor) {
+      factorize_preconditioner(problem, x);
+      factored_ = true;
+      refactor = false;
+      fresh = true;
+    }
+
+    // Conjugate gradients on (T + tau R) d = -g from d = 0 (the shift, as
+    // in the direct method, holds the flat membrane, whose exact tangent
+    // has no stiffness across its plane), preconditioned by the factor M
+    // (positive definite). They stop at the tolerance, after
+    // cg_most iterations, or at a direction of non-positive curvature of T
+    // (an indefinite tangent): then the last iterate is kept, or, on the
+    // first iteration, the preconditioned gradient step M^-1 (-g) itself.
+    // Every iterate descends.
+    for (std::size_t i = 0; i < size; ++i) {
+      d.data()[i] = 0.0;
+      r.data()[i] = -g.data()[i];
+    }
+    cholesky_->solve(r.data(), z.data());
+    std::copy(z.data(), z.data() + size, p.data());
+    double rz = dot(n, r.data(), z.data());
+    const double target = options_.cg_tolerance * nlp::norm(n, g);
+    int cg = 0;
+    bool curved_down_first = false;
+    while (cg < options_.cg_most) {
+      ++cg;
+      ++counts_.cg_iterations;
+      multiply(pattern_, tangent_, shift_, tau_, p.data(), tp.data());
+      const double curvature = dot(n, p.data(), tp.data());
+      if (!(curvature > 0.0)) {
+        if (cg == 1) {
+          std::copy(z.data(), z.data() + size, d.data());
+          curved_down_first = true;
+        }
+        break;
+      }
+      const double alpha = rz / curvature;
+      for (std::size_t i = 0; i < size; ++i) {
+        d.data()[i] = d.data()[i] + alpha * p.data()[i];
+        r.data()[i] = r.data()[i] - alpha * tp.data()[i];
+      }
+      if (nlp::norm(n, r) <= target) break;
+      cholesky_->solve(r.data(), z.data());
+      const double rz_next = dot(n, r.data(), z.data());
+      const double beta = rz_next / rz;
+      rz = rz_next;
+      for (std::size_t i = 0; i < size; ++i) p.data()[i] = z.data()[i] + beta * p.data()[i];
+    }
+    const double slope = dot(n, d.data(), g.data());
+    if (!(slope < 0.0)) {
+      // Only rounding can make these directions ascend: a new factor, held
+      // harder.
+      if (fresh) tau_ = std::max(10.0 * tau_, options_.tau_min);
+      refactor = true;
+      continue;
+    }
+
+    // Backtracking line search from the full step, as in the direct method.
+    std::copy(x.data(), x.data() + size, x0.data());
+    const Search found = search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, trial_x, trial_g);
+    const bool accepted = found.accepted;
+    double step = found.step;
+    double ft = found.ft;
+    if (accepted && step == 1.0 && curved_down_first) {
+      // A preconditioned gradient step on an indefinite tangent may fall
+      // short: double it while the energy keeps falling and the slope is
+      // still at least half the initial one.
+      for (int k = 1; k < trials && dot(n, d.data(), trial_g.data()) <= 0.5 * slope; ++k) {
+        const double longer = 2.0 * step;
+        for (std::size_t i = 0; i < size; ++i) z.data()[i] = x0.data()[i] + longer * d.data()[i];
+        const double fl = problem.energy(n, z, tp);
+        ++counts_.evaluations;
+        if (!(fl < ft)) break;
+        std::swap(trial_x, z);
+        std::swap(trial_g, tp);
+        ft = fl;
+        step = longer;
+      }
+    }
+    if (!accepted) {
+      if (!fresh) {
+        refactor = true;  // the old factor no longer serves
+        continue;
+      }
+      if (tau_ >= options_.tau_max) break;
+      tau_ = std::min(std::max(10.0 * tau_, options_.tau_min), options_.tau_max);
+      refactor = true;
+      continue;
+    }
+    std::swap(x, trial_x);
+    std::swap(g, trial_g);
+    f = ft;
+    ++iterations;
+    ++counts_.steps;
+    if (fresh && step >= 1.0) {
+      tau_ = tau_ / 10.0;
+      if (tau_ < options_.tau_min) tau_ = 0.0;
+    }
+    fresh = false;
+    if (cg > options_.refactor_after) refactor = true;
   }
   return Result{iterations, f, nlp::norm(n, g) <= gtol};
 }

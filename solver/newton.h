@@ -16,14 +16,23 @@
 //     raises tau and is tried again;
 //   - a step accepted at its full length lowers tau tenfold (below tau_min
 //     it becomes 0: the plain tangent); a shortened step keeps tau.
-// A factorization serves up to reuse_steps further steps (its matrix is
-// positive definite, so its steps still descend); a line search that fails
-// with a reused factor makes a new one at the current point. Fewer
-// factorizations for more, cheaper steps: see BENCHMARKS.md.
+// The step (NewtonOptions::Step::cg, the default) solves (T + tau R) d = -g
+// with T exact at the current point by conjugate gradients preconditioned
+// by the last factorization, stopping at a tolerance, an iteration limit
+// or a direction of non-positive curvature; every iterate descends. A step
+// that needed many iterations, or a line search that fails, asks for a new
+// factorization; the factorization outlives the call, so the next major
+// iteration starts with it. The direct step (Step::direct) solves with the
+// factorization alone and reuses it for up to reuse_steps further steps.
+// Fewer factorizations for more, cheaper steps: see BENCHMARKS.md.
 // The line search backtracks from the full step until the energy falls by
 // at least 1e-4 of the linear prediction (Armijo), each new trial at the
 // minimum of the quadratic through f(0), f'(0) and the last trial, kept
-// within [0.1, 0.5] of the last step.
+// within [0.1, 0.5] of the last step. Where that decrease is below the
+// energy's rounding, the energy cannot judge a step: a trial is then taken
+// when it lowers the gradient's norm without raising the energy beyond
+// rounding (on a million elements, near the solution, every step of a
+// major iteration was otherwise cut to nothing and "taken").
 
 #include <memory>
 #include <span>
@@ -53,7 +62,14 @@ struct NewtonOptions {
   double tau_max = 1e12;    // a shift beyond this ends the run with a failure
   double armijo = 1e-4;     // sufficient decrease factor of the line search, in (0, 0.5)
   bool exact_first = true;  // try the exact tangent before the clamped one (else the clamped one only)
-  int reuse_steps = 8;      // steps that may reuse a factorization after the one it was made for (>= 0)
+  int reuse_steps = 8;      // direct steps: steps that may reuse a factorization after the one it was made for (>= 0)
+  // The step: solved with the factorization (direct), or by conjugate
+  // gradients on the exact tangent preconditioned by the last factorization
+  // (cg), which is made again only when that stops paying.
+  enum class Step { direct, cg } step = Step::cg;
+  int cg_most = 30;           // cg: iterations per step at most (>= 1)
+  double cg_tolerance = 0.1;  // cg: stop once the residual is below this fraction of the gradient
+  int refactor_after = 10;    // cg: a step that took more iterations than this asks for a new factorization
 };
 
 // Totals over every call, for the benchmarks and tests.
@@ -62,6 +78,7 @@ struct NewtonCounts {
   int factorizations = 0;        // numeric factorizations, failed ones included
   int failed = 0;                // factorizations that found the matrix not positive definite
   int evaluations = 0;           // energy and gradient evaluations
+  int cg_iterations = 0;         // conjugate gradient iterations (one solve and one product each)
   double tangent_entries = 0.0;  // stored entries of the tangent (upper triangle)
   double factor_entries = 0.0;   // entries of the Cholesky factor
 };
@@ -94,6 +111,47 @@ class Newton {
   double tau() const { return tau_; }
 
  private:
+  Result minimise_direct(NewtonProblem& problem,
+                         int n,
+                         int maxminor,
+                         int maxls,
+                         double gtol,
+                         terms::Vector& x,
+                         terms::Vector& g,
+                         double f);
+  // Factorizes the exact tangent in tangent_ plus the shift or, if that is
+  // not positive definite, the clamped one at x, raising tau until one
+  // succeeds.
+  void factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x);
+  Result minimise_cg(NewtonProblem& problem,
+                     int n,
+                     int maxminor,
+                     int maxls,
+                     double gtol,
+                     terms::Vector& x,
+                     terms::Vector& g,
+                     double f);
+  // The backtracking line search from x0 along d (slope = g'd < 0) at
+  // energy f and gradient norm gnorm: at most trials evaluations; the last
+  // trial is left in trial_x and trial_g.
+  struct Search {
+    bool accepted;
+    double step;
+    double ft;
+  };
+  Search search(NewtonProblem& problem,
+                int n,
+                int trials,
+                const terms::Vector& x0,
+                const terms::Vector& d,
+                double f,
+                double gnorm,
+                double slope,
+                terms::Vector& trial_x,
+                terms::Vector& trial_g);
+  // Relative rounding of the energy: a sum over up to millions of elements
+  // is good to about 1e-13 of its size.
+  static constexpr double kEnergyNoise = 1e-13;
   // Factorizes T + tau R, T being the tangent last assembled into the
   // factorization's values; false when it is not positive definite.
   bool factorize_shifted();
@@ -108,6 +166,9 @@ class Newton {
   double applied_tau_ = 0.0;  // the shift the factorization's values hold
   double tau_;
   bool clamped_ = false;  // the factor is of the clamped tangent
+  bool exact_failed_ = false;
+  bool factored_ = false;        // cg: a factorization exists (kept from one call to the next)
+  std::vector<double> tangent_;  // cg: the exact tangent at the current point, on the pattern
   NewtonCounts counts_;
 };
 

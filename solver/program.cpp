@@ -50,23 +50,27 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
       options.progress = progress.get();
     }
     // The benchmarks and the verification scripts choose the second-order
-    // method by environment (VELORA_METHOD=newton) and read its counts
-    // (VELORA_NEWTON_COUNTS=1); --method, when given, wins.
+    // method by environment (VELORA_METHOD=newton), read its counts
+    // (VELORA_NEWTON_COUNTS=1) and compare its ways of taking a step
+    // (VELORA_NEWTON_STEP=direct); --method, when given, wins.
     const char* method = std::getenv("VELORA_METHOD");
     if (line.app().count("--method") == 0 && method != nullptr && std::strcmp(method, "newton") == 0) {
       options.method = Method::newton;
     }
+    const char* step = std::getenv("VELORA_NEWTON_STEP");
+    if (step != nullptr && std::strcmp(step, "direct") == 0) options.newton_step = NewtonOptions::Step::direct;
     NewtonCounts counts;
     options.newton_counts = &counts;
     run(law, options);
     if (options.method == Method::newton && std::getenv("VELORA_NEWTON_COUNTS") != nullptr) {
       std::fprintf(stderr,
-                   "newton: steps %d factorizations %d failed %d evaluations %d tangent entries %.0f factor entries "
-                   "%.0f\n",
+                   "newton: steps %d factorizations %d failed %d evaluations %d cg iterations %d tangent entries %.0f "
+                   "factor entries %.0f\n",
                    counts.steps,
                    counts.factorizations,
                    counts.failed,
                    counts.evaluations,
+                   counts.cg_iterations,
                    counts.tangent_entries,
                    counts.factor_entries);
     }

@@ -115,10 +115,14 @@ class NewtonProblemOf final : public NewtonProblem {
 class NewtonDriver {
  public:
   template <class Energy>
-  NewtonDriver(analysis& a, const MaterialLaw& law, const std::vector<element_slots>& slots, Energy& energy)
+  NewtonDriver(analysis& a,
+               const MaterialLaw& law,
+               const std::vector<element_slots>& slots,
+               Energy& energy,
+               NewtonOptions options)
       : a_(a),
         pattern_(tangent_pattern(a, slots)),
-        newton_(pattern_, shift_values(a, pattern_)),
+        newton_(pattern_, shift_values(a, pattern_), options),
         problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, slots, energy, pattern_)) {}
 
   Newton::Result minimise() {
@@ -228,7 +232,11 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // ordering and symbolic factorization are made once for the run.
   minor_running = [&minimiser] { return minimiser.iterations(); };
   std::unique_ptr<NewtonDriver> newton;
-  if (options.method == Method::newton) newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy);
+  if (options.method == Method::newton) {
+    NewtonOptions newton_options;
+    newton_options.step = options.newton_step;
+    newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy, newton_options);
+  }
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);
     a.major = a.major + 1;

@@ -21,6 +21,8 @@ struct RunOptions {
   // models in parallel).
   int parallel_from = EvaluationOptions{}.parallel_from;
   Method method = Method::lbfgs;
+  // How the second-order method takes its steps (benchmarks compare).
+  NewtonOptions::Step newton_step = NewtonOptions{}.step;
   // Where the second-order method leaves its counts (tests, benchmarks);
   // none when null.
   NewtonCounts* newton_counts = nullptr;

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "examples/circle.h"
@@ -112,10 +113,13 @@ class NewtonRun : public ::testing::Test {
     fs::current_path(old_);
     if (!HasFailure()) fs::remove_all(dir_);
   }
-  solver::analysis Run(solver::Method method, unsigned threads = 0) {
+  solver::analysis Run(solver::Method method,
+                       unsigned threads = 0,
+                       solver::NewtonOptions::Step step = solver::NewtonOptions{}.step) {
     solver::analysis a;
     solver::RunOptions options;
     options.method = method;
+    options.newton_step = step;
     options.threads = threads;
     options.parallel_from = threads > 1 ? 1 : options.parallel_from;
     options.newton_counts = &counts_;
@@ -134,10 +138,14 @@ struct Case {
   int rings;  // > 0: the clamped circle of this many rings, pressure 0.448
 };
 
-class AgreesWithTheDefaultMethod : public NewtonRun, public ::testing::WithParamInterface<Case> {};
+// Both ways of taking a step: conjugate gradients preconditioned by the
+// last factorization (the default), and the factorization alone.
+using Step = solver::NewtonOptions::Step;
+
+class AgreesWithTheDefaultMethod : public NewtonRun, public ::testing::WithParamInterface<std::tuple<Case, Step>> {};
 
 TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
-  const Case c = GetParam();
+  const auto [c, step] = GetParam();
   if (c.rings > 0) {
     circle::Parameters p;
     p.rings = c.rings;
@@ -152,7 +160,7 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
   }
   const solver::analysis lbfgs = Run(solver::Method::lbfgs);
   const std::string lbfgs_output = Slurp(dir_ / "output.txt");
-  const solver::analysis newton = Run(solver::Method::newton);
+  const solver::analysis newton = Run(solver::Method::newton, 0, step);
   ASSERT_TRUE(Converged(lbfgs));
   ASSERT_TRUE(Converged(newton));
   ASSERT_EQ(lbfgs.residue, newton.residue);
@@ -176,15 +184,16 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
 
 INSTANTIATE_TEST_SUITE_P(GoldenModelsAndCircle,
                          AgreesWithTheDefaultMethod,
-                         ::testing::Values(Case{"model_example", 0},
-                                           Case{"square_n2_p0.01", 0},
-                                           Case{"square_n3_p0.01", 0},
-                                           Case{"circle_4", 4},
-                                           Case{"circle_8", 8}),
-                         [](const ::testing::TestParamInfo<Case>& param) {
-                           std::string s = param.param.name;
+                         ::testing::Combine(::testing::Values(Case{"model_example", 0},
+                                                              Case{"square_n2_p0.01", 0},
+                                                              Case{"square_n3_p0.01", 0},
+                                                              Case{"circle_4", 4},
+                                                              Case{"circle_8", 8}),
+                                            ::testing::Values(Step::cg, Step::direct)),
+                         [](const ::testing::TestParamInfo<std::tuple<Case, Step>>& param) {
+                           std::string s = std::get<0>(param.param).name;
                            std::replace(s.begin(), s.end(), '.', '_');
-                           return s;
+                           return s + (std::get<1>(param.param) == Step::cg ? "_cg" : "_direct");
                          });
 
 // The generator's square starts flat: there the tangent has no
