@@ -38,8 +38,11 @@ struct EvaluationOptions {
   // CPUs this process may run on. 1 runs on the calling thread alone.
   unsigned threads = 0;
   // Fewest elements worth more than one thread: below it the start and
-  // end of a parallel pass cost more than the second thread saves.
-  int parallel_from = 4096;
+  // end of a parallel pass (the copies in and out, the serial sums of the
+  // later parts' energies and deferred terms) cost more than the second
+  // thread saves. Measured on two cores: break-even near 16 000 elements,
+  // 1.35 times faster at 25 600 (BENCHMARKS.md, "Threads").
+  int parallel_from = 16384;
   // How long an idle thread polls for the next evaluation before it sleeps
   // (benchmarks compare budgets; see platform::ThreadPool).
   std::chrono::nanoseconds spin = platform::ThreadPool::kSpin;

@@ -10,8 +10,8 @@ preload=$3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 mkdir "$dir/threads" "$dir/refused"
-# 32 divisions: 4,096 elements, the fewest that run in parallel.
-printf ':\n32 1.0\n:\n1000.0 0.3\n:\n0.01\n' >"$dir/threads/square.txt"
+# 64 divisions: 16,384 elements, the fewest that run in parallel.
+printf ':\n64 1.0\n:\n1000.0 0.3\n:\n0.01\n' >"$dir/threads/square.txt"
 (cd "$dir/threads" && "$square") || exit 1
 # A short run is enough: 100 line searches, two major iterations.
 awk 'NR == 3 { $5 = 100; $7 = 2 } { print }' "$dir/threads/input.txt" >"$dir/threads/input.short" &&
