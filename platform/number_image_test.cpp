@@ -57,6 +57,9 @@ TEST(RealImage, ExactTiesRoundToEven) {
 
 TEST(RealImage, ExponentWidthSetting) {
   EXPECT_EQ(real_image(1.0, 2, 6, 2), " 1.000000E+0");
+  // A field too narrow for a digit still gets one.
+  EXPECT_EQ(real_image(1.0, 2, 6, 1), " 1.000000E+0");
+  EXPECT_EQ(real_image(2.5e-7, 2, 6, 0), " 2.500000E-7");
   EXPECT_EQ(real_image(1.0e12, 2, 6, 2), " 1.000000E+12");
   EXPECT_EQ(real_image(1.0, 2, 6, 4), " 1.000000E+000");
   EXPECT_EQ(real_image(3.0, 3, 0, 3), "  3.E+00");
