@@ -49,13 +49,7 @@ bool Newton::factorize_shifted() {
   return false;
 }
 
-void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
-  if (options_.exact_first) {
-    clamped_ = false;
-    problem.tangent(x, false, cholesky_->values());
-    applied_tau_ = 0.0;
-    if (factorize_shifted()) return;
-  }
+void Newton::factorize_clamped(NewtonProblem& problem, const terms::Vector& x) {
   clamped_ = true;
   problem.tangent(x, true, cholesky_->values());
   applied_tau_ = 0.0;
@@ -68,6 +62,16 @@ void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
   }
 }
 
+void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
+  if (options_.exact_first) {
+    clamped_ = false;
+    problem.tangent(x, false, cholesky_->values());
+    applied_tau_ = 0.0;
+    if (factorize_shifted()) return;
+  }
+  factorize_clamped(problem, x);
+}
+
 Newton::Search Newton::search(NewtonProblem& problem,
                               int n,
                               int trials,
@@ -76,30 +80,29 @@ Newton::Search Newton::search(NewtonProblem& problem,
                               double f,
                               double gnorm,
                               double slope,
+                              bool lengthen,
                               terms::Vector& trial_x,
                               terms::Vector& trial_g) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   // What the energy, a sum over every element, resolves: a change below
   // this is rounding.
   const double noise = kEnergyNoise * std::fabs(f);
-  double step = 1.0;
-  double ft = f;
-  for (int k = 1; k <= trials; ++k) {
+  Search found{false, 1.0, f};
+  for (int k = 1; k <= trials && !found.accepted; ++k) {
+    const double step = found.step;
     for (std::size_t i = 0; i < size; ++i) trial_x.data()[i] = x0.data()[i] + step * d.data()[i];
-    ft = problem.energy(n, trial_x, trial_g);
+    const double ft = problem.energy(n, trial_x, trial_g);
     ++counts_.evaluations;
+    found.ft = ft;
     if (std::isfinite(ft)) {
-      // Armijo's decrease, where it is more than rounding.
+      // Armijo's decrease, where it is more than rounding. Near the
+      // minimum the decrease drowns in the rounding: a trial that does not
+      // raise the energy beyond it and lowers the gradient is taken, and
+      // one that has lost half the slope without raising the energy at all.
       const double decrease = -options_.armijo * step * slope;
-      if (decrease > noise && ft <= f - decrease) return {true, step, ft};
-      // Near the minimum the decrease drowns in the rounding: a trial
-      // that does not raise the energy beyond it and lowers the gradient
-      // is taken, and one that has lost half the slope without raising
-      // the energy at all.
-      if (ft <= f + noise && nlp::norm(n, trial_g) < gnorm) return {true, step, ft};
-      if (ft <= f && decrease > noise && std::fabs(dot(n, d.data(), trial_g.data())) <= 0.5 * -slope) {
-        return {true, step, ft};
-      }
+      found.accepted = (decrease > noise && ft <= f - decrease) || (ft <= f + noise && nlp::norm(n, trial_g) < gnorm) ||
+                       (ft <= f && decrease > noise && std::fabs(dot(n, d.data(), trial_g.data())) <= 0.5 * -slope);
+      if (found.accepted) break;
     }
     // The minimum of q(t) = f + slope t + c t^2 through (step, ft):
     // t = -slope step^2 / (2 (ft - f - slope step)); kept in [0.1, 0.5]
@@ -109,9 +112,30 @@ Newton::Search Newton::search(NewtonProblem& problem,
       const double curvature = ft - f - slope * step;
       if (curvature > 0.0) next = std::clamp(-slope * step * step / (2.0 * curvature), 0.1 * step, 0.5 * step);
     }
-    step = next;
+    found.step = next;
   }
-  return {false, step, ft};
+  if (!(lengthen && found.accepted && found.step == 1.0)) return found;
+  // The direction may fall short (the clamped tangent is stiffer than the
+  // energy wherever sides are compressed; a preconditioned gradient step
+  // knows no curvature): while the slope at the last point is still at
+  // least half the initial one, double the step as long as the energy keeps
+  // falling.
+  if (far_x_.size() != n) {
+    far_x_ = terms::Vector(n);
+    far_g_ = terms::Vector(n);
+  }
+  for (int k = 1; k < trials && dot(n, d.data(), trial_g.data()) <= 0.5 * slope; ++k) {
+    const double longer = 2.0 * found.step;
+    for (std::size_t i = 0; i < size; ++i) far_x_.data()[i] = x0.data()[i] + longer * d.data()[i];
+    const double fl = problem.energy(n, far_x_, far_g_);
+    ++counts_.evaluations;
+    if (!(fl < found.ft)) break;
+    std::swap(trial_x, far_x_);
+    std::swap(trial_g, far_g_);
+    found.ft = fl;
+    found.step = longer;
+  }
+  return found;
 }
 
 Newton::Result Newton::minimise(
@@ -127,8 +151,6 @@ Newton::Result Newton::minimise_direct(
   terms::Vector x0(n);
   terms::Vector trial_x(n);
   terms::Vector trial_g(n);
-  terms::Vector far_x(n);
-  terms::Vector far_g(n);
   const int trials = std::max(1, maxls);
   int iterations = 0;
   bool fresh = false;  // the factor is of the tangent at x
@@ -160,27 +182,10 @@ Newton::Result Newton::minimise_direct(
     }
     // Backtracking line search; trial points are rebuilt from x0.
     std::copy(x.data(), x.data() + size, x0.data());
-    const Search found = search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, trial_x, trial_g);
+    const Search found = search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, clamped_, trial_x, trial_g);
     const bool accepted = found.accepted;
-    double step = found.step;
-    double ft = found.ft;
-    if (accepted && step == 1.0 && clamped_) {
-      // The clamped tangent is stiffer than the energy wherever sides are
-      // compressed, so its step falls short there: while the slope at the
-      // last point is still at least half the initial one, double the step
-      // as long as the energy keeps falling.
-      for (int k = 1; k < trials && dot(n, d.data(), trial_g.data()) <= 0.5 * slope; ++k) {
-        const double longer = 2.0 * step;
-        for (std::size_t i = 0; i < size; ++i) far_x.data()[i] = x0.data()[i] + longer * d.data()[i];
-        const double fl = problem.energy(n, far_x, far_g);
-        ++counts_.evaluations;
-        if (!(fl < ft)) break;
-        std::swap(trial_x, far_x);
-        std::swap(trial_g, far_g);
-        ft = fl;
-        step = longer;
-      }
-    }
+    const double step = found.step;
+    const double ft = found.ft;
     if (!accepted && stale) {
       // The old factor no longer serves: a new one at x.
       reused = 0;
@@ -255,16 +260,7 @@ void Newton::factorize_preconditioner(NewtonProblem& problem, const terms::Vecto
   } else {
     exact_failed_ = false;
   }
-  clamped_ = true;
-  problem.tangent(x, true, cholesky_->values());
-  applied_tau_ = 0.0;
-  while (!factorize_shifted()) {
-    tau_ = std::max(10.0 * tau_, options_.tau_min);
-    if (!(tau_ <= options_.tau_max)) {
-      throw platform::DataError(
-          "the tangent stays singular under every shift (the energy may have no minimum); no results written");
-    }
-  }
+  factorize_clamped(problem, x);
 }
 
 Newton::Result Newton::minimise_cg(
@@ -345,26 +341,11 @@ Newton::Result Newton::minimise_cg(
 
     // Backtracking line search from the full step, as in the direct method.
     std::copy(x.data(), x.data() + size, x0.data());
-    const Search found = search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, trial_x, trial_g);
+    const Search found =
+        search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, curved_down_first, trial_x, trial_g);
     const bool accepted = found.accepted;
-    double step = found.step;
-    double ft = found.ft;
-    if (accepted && step == 1.0 && curved_down_first) {
-      // A preconditioned gradient step on an indefinite tangent may fall
-      // short: double it while the energy keeps falling and the slope is
-      // still at least half the initial one.
-      for (int k = 1; k < trials && dot(n, d.data(), trial_g.data()) <= 0.5 * slope; ++k) {
-        const double longer = 2.0 * step;
-        for (std::size_t i = 0; i < size; ++i) z.data()[i] = x0.data()[i] + longer * d.data()[i];
-        const double fl = problem.energy(n, z, tp);
-        ++counts_.evaluations;
-        if (!(fl < ft)) break;
-        std::swap(trial_x, z);
-        std::swap(trial_g, tp);
-        ft = fl;
-        step = longer;
-      }
-    }
+    const double step = found.step;
+    const double ft = found.ft;
     if (!accepted) {
       if (!fresh) {
         refactor = true;  // the old factor no longer serves

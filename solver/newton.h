@@ -133,7 +133,8 @@ class Newton {
                      double f);
   // The backtracking line search from x0 along d (slope = g'd < 0) at
   // energy f and gradient norm gnorm: at most trials evaluations; the last
-  // trial is left in trial_x and trial_g.
+  // trial is left in trial_x and trial_g. With lengthen, a full step is
+  // then doubled while that pays (search).
   struct Search {
     bool accepted;
     double step;
@@ -147,6 +148,7 @@ class Newton {
                 double f,
                 double gnorm,
                 double slope,
+                bool lengthen,
                 terms::Vector& trial_x,
                 terms::Vector& trial_g);
   // Relative rounding of the energy: a sum over up to millions of elements
@@ -155,6 +157,9 @@ class Newton {
   // Factorizes T + tau R, T being the tangent last assembled into the
   // factorization's values; false when it is not positive definite.
   bool factorize_shifted();
+  // Factorizes the clamped tangent at x plus the shift, raising tau until
+  // that succeeds.
+  void factorize_clamped(NewtonProblem& problem, const terms::Vector& x);
   // Factorizes the exact tangent at x plus the shift or, if that is not
   // positive definite, the clamped one, raising tau until one succeeds.
   void factorize_at(NewtonProblem& problem, const terms::Vector& x);
@@ -169,6 +174,7 @@ class Newton {
   bool exact_failed_ = false;
   bool factored_ = false;        // cg: a factorization exists (kept from one call to the next)
   std::vector<double> tangent_;  // cg: the exact tangent at the current point, on the pattern
+  terms::Vector far_x_, far_g_;  // the line search's longer trials
   NewtonCounts counts_;
 };
 
