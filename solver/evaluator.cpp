@@ -67,7 +67,7 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   // unknown no element touches, whose gradient is -force alone). A later
   // part that touches it defers its terms.
   constexpr unsigned char nobody = 255;
-  owner_.assign(nfree, nobody);
+  std::vector<unsigned char> owner(nfree, nobody);
   deferred_.assign(parts, {});
   defers_.assign(parts, std::vector<unsigned char>(entries, 0));
   for (unsigned t = 0; t < parts; ++t) {
@@ -75,7 +75,7 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
     for (std::size_t e = part_element_[t]; e < part_element_[t + 1]; ++e) {
       for (const int slot : slots_[e]) {
         if (slot >= a_.nfree) continue;
-        unsigned char& o = owner_[static_cast<std::size_t>(slot)];
+        unsigned char& o = owner[static_cast<std::size_t>(slot)];
         if (o == nobody) o = static_cast<unsigned char>(t);
         if (o != t) {
           defers[static_cast<std::size_t>(slot)] = 1;
@@ -90,8 +90,7 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   }
   owned_.assign(parts, {});
   for (std::size_t k = 0; k < nfree; ++k) {
-    if (owner_[k] == nobody) owner_[k] = 0;
-    owned_[owner_[k]].push_back(static_cast<int>(k));
+    owned_[owner[k] == nobody ? 0 : owner[k]].push_back(static_cast<int>(k));
   }
   gradient_.assign(parts, std::vector<double>(entries, 0.0));
   workspace_.assign(parts, std::vector<double>(entries, 0.0));

@@ -105,7 +105,6 @@ class EnergyEvaluator {
   const analysis& a_;
   std::vector<element_slots> slots_;                // one per element, in element order
   std::vector<std::size_t> part_element_;           // part boundaries (elements, multiples of 8), parts + 1 entries
-  std::vector<unsigned char> owner_;                // nfree: the part that owns each unknown
   std::vector<std::vector<int>> owned_;             // per part: the unknowns it owns, increasing
   std::vector<std::vector<unsigned char>> defers_;  // per part, per slot: 1 where the part defers its terms
   std::vector<deferred_terms> deferred_;            // per part: its terms for unknowns an earlier part owns
