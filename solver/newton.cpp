@@ -283,6 +283,7 @@ Newton::Result Newton::minimise_cg(
     problem.tangent(x, false, tangent_);
     if (refactor) {
       factorize_preconditioner(problem, x);
+      if (options_.single_preconditioner) cholesky_->round_to_single();
       factored_ = true;
       refactor = false;
       fresh = true;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -80,6 +81,94 @@ TEST(SparseCholesky, RefusesValuesOfAnotherPattern) {
   EXPECT_ANY_THROW(chol->factorize(t.values(2.0)));
   chol->analyse(5, t.colptr, t.row);
   EXPECT_ANY_THROW(chol->factorize(std::vector<double>(3, 1.0)));
+}
+
+// The upper triangle of the 5-point Laplacian of an m x m grid with d on
+// the diagonal: large enough for supernodes of many columns.
+struct Grid {
+  int n = 0;
+  std::vector<int> colptr{0};
+  std::vector<int> row;
+  std::vector<double> values;
+};
+
+Grid Laplacian(int m, double d) {
+  Grid g;
+  g.n = m * m;
+  for (int j = 0; j < g.n; ++j) {
+    for (const int i : {j - m, j - 1}) {
+      if (i < 0 || (i == j - 1 && j % m == 0)) continue;
+      g.row.push_back(i);
+      g.values.push_back(-1.0);
+    }
+    g.row.push_back(j);
+    g.values.push_back(d);
+    g.colptr.push_back(static_cast<int>(g.row.size()));
+  }
+  return g;
+}
+
+// max |a - b| / max |b|
+double relative_difference(const std::vector<double>& a, const std::vector<double>& b) {
+  double diff = 0.0;
+  double size = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    diff = std::max(diff, std::fabs(a[i] - b[i]));
+    size = std::max(size, std::fabs(b[i]));
+  }
+  return diff / size;
+}
+
+std::vector<double> Load(int n) {
+  std::vector<double> b(static_cast<std::size_t>(n));
+  for (std::size_t i = 0; i < b.size(); ++i) b[i] = std::sin(0.37 * static_cast<double>(i)) + 0.5;
+  return b;
+}
+
+TEST(SparseCholesky, SolvesWithTheFactorRoundedToSinglePrecision) {
+  // Diagonal 4.5: eigenvalues in (0.5, 8.5), condition below 17, so the
+  // rounded factor's solve is within a few 1e-7 of the exact one.
+  const Grid g = Laplacian(40, 4.5);
+  auto chol = solver::make_sparse_cholesky();
+  chol->analyse(g.n, g.colptr, g.row);
+  ASSERT_TRUE(chol->factorize(g.values));
+  const std::vector<double> b = Load(g.n);
+  std::vector<double> exact(b.size());
+  chol->solve(b.data(), exact.data());
+  chol->round_to_single();
+  std::vector<double> rounded = b;
+  chol->solve(rounded.data(), rounded.data());  // in place
+  const double difference = relative_difference(rounded, exact);
+  EXPECT_GT(difference, 0.0);  // the rounded factor is the one in use
+  EXPECT_LT(difference, 1e-6);
+  // Rounding again changes nothing.
+  chol->round_to_single();
+  std::vector<double> again(b.size());
+  chol->solve(b.data(), again.data());
+  EXPECT_EQ(again, rounded);
+}
+
+TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
+  // The rounded values share the factor's storage: a factorization after
+  // them, failed or not, must leave no trace of them.
+  const Grid g = Laplacian(30, 4.5);
+  const Grid other = Laplacian(30, 5.0);
+  const Grid indefinite = Laplacian(30, 3.0);
+  auto chol = solver::make_sparse_cholesky();
+  auto fresh = solver::make_sparse_cholesky();
+  chol->analyse(g.n, g.colptr, g.row);
+  fresh->analyse(g.n, g.colptr, g.row);
+  ASSERT_TRUE(chol->factorize(g.values));
+  chol->round_to_single();
+  EXPECT_FALSE(chol->factorize(indefinite.values));
+  ASSERT_TRUE(chol->factorize(other.values));
+  ASSERT_TRUE(fresh->factorize(other.values));
+  const std::vector<double> b = Load(g.n);
+  std::vector<double> x(b.size());
+  std::vector<double> y(b.size());
+  chol->solve(b.data(), x.data());
+  fresh->solve(b.data(), y.data());
+  EXPECT_EQ(x, y);
 }
 
 }  // namespace
