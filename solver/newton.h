@@ -70,9 +70,11 @@ struct NewtonOptions {
   int cg_most = 30;           // cg: iterations per step at most (>= 1)
   double cg_tolerance = 0.1;  // cg: stop once the residual is below this fraction of the gradient
   int refactor_after = 10;    // cg: a step that took more iterations than this asks for a new factorization
-  // cg: the preconditioner's factor rounded to single precision (its solves,
-  // which stream the whole factor, take about half the time).
-  bool single_preconditioner = true;
+  // cg: the preconditioner's factor rounded to single precision. Its solves,
+  // which stream the whole factor, take half the time, but it resolves the
+  // soft directions of a nearly singular tangent less well; off by default
+  // (BENCHMARKS.md, "The preconditioner's factor in single precision").
+  bool single_preconditioner = false;
 };
 
 // Totals over every call, for the benchmarks and tests.

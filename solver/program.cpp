@@ -52,13 +52,18 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
     // The benchmarks and the verification scripts choose the second-order
     // method by environment (VELORA_METHOD=newton), read its counts
     // (VELORA_NEWTON_COUNTS=1) and compare its ways of taking a step
-    // (VELORA_NEWTON_STEP=direct); --method, when given, wins.
+    // (VELORA_NEWTON_STEP=direct) and preconditioners
+    // (VELORA_NEWTON_PRECONDITIONER=single); --method, when given, wins.
     const char* method = std::getenv("VELORA_METHOD");
     if (line.app().count("--method") == 0 && method != nullptr && std::strcmp(method, "newton") == 0) {
       options.method = Method::newton;
     }
     const char* step = std::getenv("VELORA_NEWTON_STEP");
     if (step != nullptr && std::strcmp(step, "direct") == 0) options.newton_step = NewtonOptions::Step::direct;
+    const char* preconditioner = std::getenv("VELORA_NEWTON_PRECONDITIONER");
+    if (preconditioner != nullptr && std::strcmp(preconditioner, "single") == 0) {
+      options.newton_single_preconditioner = true;
+    }
     NewtonCounts counts;
     options.newton_counts = &counts;
     run(law, options);

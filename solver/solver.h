@@ -21,8 +21,10 @@ struct RunOptions {
   // models in parallel).
   int parallel_from = EvaluationOptions{}.parallel_from;
   Method method = Method::lbfgs;
-  // How the second-order method takes its steps (benchmarks compare).
+  // How the second-order method takes its steps, and whether it rounds its
+  // preconditioner to single precision (benchmarks compare).
   NewtonOptions::Step newton_step = NewtonOptions{}.step;
+  bool newton_single_preconditioner = NewtonOptions{}.single_preconditioner;
   // Where the second-order method leaves its counts (tests, benchmarks);
   // none when null.
   NewtonCounts* newton_counts = nullptr;

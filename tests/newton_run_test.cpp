@@ -115,11 +115,13 @@ class NewtonRun : public ::testing::Test {
   }
   solver::analysis Run(solver::Method method,
                        unsigned threads = 0,
-                       solver::NewtonOptions::Step step = solver::NewtonOptions{}.step) {
+                       solver::NewtonOptions::Step step = solver::NewtonOptions{}.step,
+                       bool single_preconditioner = false) {
     solver::analysis a;
     solver::RunOptions options;
     options.method = method;
     options.newton_step = step;
+    options.newton_single_preconditioner = single_preconditioner;
     options.threads = threads;
     options.parallel_from = threads > 1 ? 1 : options.parallel_from;
     options.newton_counts = &counts_;
@@ -138,14 +140,17 @@ struct Case {
   int rings;  // > 0: the clamped circle of this many rings, pressure 0.448
 };
 
-// Both ways of taking a step: conjugate gradients preconditioned by the
-// last factorization (the default), and the factorization alone.
-using Step = solver::NewtonOptions::Step;
+// The ways of taking a step: conjugate gradients preconditioned by the last
+// factorization (the default), the same with that factorization rounded to
+// single precision, and the factorization alone.
+enum class Way { cg, cg_single, direct };
 
-class AgreesWithTheDefaultMethod : public NewtonRun, public ::testing::WithParamInterface<std::tuple<Case, Step>> {};
+class AgreesWithTheDefaultMethod : public NewtonRun, public ::testing::WithParamInterface<std::tuple<Case, Way>> {};
 
 TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
-  const auto [c, step] = GetParam();
+  const auto [c, way] = GetParam();
+  using Step = solver::NewtonOptions::Step;
+  const Step step = way == Way::direct ? Step::direct : Step::cg;
   if (c.rings > 0) {
     circle::Parameters p;
     p.rings = c.rings;
@@ -160,7 +165,7 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
   }
   const solver::analysis lbfgs = Run(solver::Method::lbfgs);
   const std::string lbfgs_output = Slurp(dir_ / "output.txt");
-  const solver::analysis newton = Run(solver::Method::newton, 0, step);
+  const solver::analysis newton = Run(solver::Method::newton, 0, step, way == Way::cg_single);
   ASSERT_TRUE(Converged(lbfgs));
   ASSERT_TRUE(Converged(newton));
   ASSERT_EQ(lbfgs.residue, newton.residue);
@@ -189,11 +194,12 @@ INSTANTIATE_TEST_SUITE_P(GoldenModelsAndCircle,
                                                               Case{"square_n3_p0.01", 0},
                                                               Case{"circle_4", 4},
                                                               Case{"circle_8", 8}),
-                                            ::testing::Values(Step::cg, Step::direct)),
-                         [](const ::testing::TestParamInfo<std::tuple<Case, Step>>& param) {
+                                            ::testing::Values(Way::cg, Way::cg_single, Way::direct)),
+                         [](const ::testing::TestParamInfo<std::tuple<Case, Way>>& param) {
                            std::string s = std::get<0>(param.param).name;
                            std::replace(s.begin(), s.end(), '.', '_');
-                           return s + (std::get<1>(param.param) == Step::cg ? "_cg" : "_direct");
+                           const Way way = std::get<1>(param.param);
+                           return s + (way == Way::cg ? "_cg" : way == Way::cg_single ? "_cg_single" : "_direct");
                          });
 
 // The generator's square starts flat: there the tangent has no
