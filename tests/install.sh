@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and checks what a user gets:
 #   install.sh BUILD_DIR SOURCE_DIR
-# the programs (run from the prefix), one man page per program (formatted by
-# man without warnings), the docs, and the minimiser library as a CMake
-# package and a pkg-config file, both used by the consumer project of
-# tests/consumer to minimise the Rosenbrock function.
+# the programs (run from the prefix; veloramesh when it was built), one man
+# page per program (formatted by man without warnings), the docs, and the
+# minimiser library as a CMake package and a pkg-config file, both used by
+# the consumer project of tests/consumer to minimise the Rosenbrock function.
 set -euo pipefail
 build=$1
 source=$2
@@ -16,7 +16,15 @@ bad() { echo "FAIL: $*"; fail=1; }
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
-for program in velora1 velora2 square veloraview circle; do
+programs=(velora1 velora2 square veloraview circle)
+# veloramesh is built (and installed) only where Gmsh's library is found.
+if [ -x "$build/mesh/veloramesh" ]; then
+  programs+=(veloramesh)
+else
+  [ ! -e "$prefix/bin/veloramesh" ] && [ ! -e "$prefix/share/man/man1/veloramesh.1" ] ||
+    bad "veloramesh or its man page installed by a build without it"
+fi
+for program in "${programs[@]}"; do
   [ -x "$prefix/bin/$program" ] || bad "bin/$program missing"
   [ -f "$prefix/share/man/man1/$program.1" ] || bad "man page of $program missing"
   "$prefix/bin/$program" --version | grep -q "^$program (velora) " || bad "$program --version from the prefix"
