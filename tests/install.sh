@@ -21,8 +21,9 @@ programs=(velora1 velora2 square veloraview circle)
 if [ -x "$build/mesh/veloramesh" ]; then
   programs+=(veloramesh)
 else
-  [ ! -e "$prefix/bin/veloramesh" ] && [ ! -e "$prefix/share/man/man1/veloramesh.1" ] ||
+  if [ -e "$prefix/bin/veloramesh" ] || [ -e "$prefix/share/man/man1/veloramesh.1" ]; then
     bad "veloramesh or its man page installed by a build without it"
+  fi
 fi
 for program in "${programs[@]}"; do
   [ -x "$prefix/bin/$program" ] || bad "bin/$program missing"
