@@ -75,7 +75,8 @@ void declare(CLI::App& app, CommandLine& c) {
   app.add_option("--output", c.output, "the model file to write (default input.txt)")->type_name("FILE");
   app.add_option("-C", c.directory, "work in directory DIR: read and write files relative to it")->type_name("DIR");
   // The first line as every program prints it, then the library it reads with.
-  app.set_version_flag("--version", std::string("veloramesh (velora) ") + VELORA_VERSION + "\ngmsh: " + GMSH_API_VERSION);
+  app.set_version_flag("--version",
+                       std::string("veloramesh (velora) ") + VELORA_VERSION + "\ngmsh: " + GMSH_API_VERSION);
 }
 
 Settings settings_of(const CommandLine& c) {
