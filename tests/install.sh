@@ -34,7 +34,12 @@ for program in "${programs[@]}"; do
   [ -z "$warnings" ] || bad "man page of $program: $warnings"
   page=$(cd "$prefix/share/man" && LC_ALL=C.UTF-8 MANWIDTH=80 man -l "man1/$program.1" 2>/dev/null)
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS" EXAMPLES; do
-    grep -q "^$section" <<<"$page" || bad "man page of $program has no $section"
+    grep -q "^$section$" <<<"$page" || bad "man page of $program has no $section"
+  done
+  # Every option the program's --help lists is described under OPTIONS.
+  options=$(awk '/^[A-Z]/ { in_options = ($0 == "OPTIONS") } in_options' <<<"$page")
+  for option in $("$prefix/bin/$program" --help | grep -oE '^ +(-[A-Za-z],)?--?[A-Za-z][A-Za-z-]*' | tr ',' ' '); do
+    grep -qE -- "(^|[^A-Za-z-])$option([^A-Za-z-]|$)" <<<"$options" || bad "man page of $program: no $option under OPTIONS"
   done
 done
 for doc in README.md VERIFICATION.md examples/square.txt examples/circle.txt docs/example.svg; do
