@@ -2,6 +2,8 @@
 # builds from the same rules:
 #   bin/                         the programs
 #   share/man/man1/              one page per program
+#                                (veloramesh and its page, when Gmsh is found,
+#                                are installed by mesh/CMakeLists.txt)
 #   share/doc/velora/            README, verification, decisions, the examples
 #   include/velora/              the header-only minimiser library (nlp) and
 #                                what its headers include (terms, failures)

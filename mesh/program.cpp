@@ -13,7 +13,7 @@
 #include "platform/failure.h"
 
 #ifndef VELORA_VERSION
-#define VELORA_VERSION "0.1"
+#error "VELORA_VERSION must be defined by the build (project(velora VERSION ...))"
 #endif
 
 namespace mesh {
@@ -74,7 +74,9 @@ void declare(CLI::App& app, CommandLine& c) {
       ->type_name("DIR");
   app.add_option("--output", c.output, "the model file to write (default input.txt)")->type_name("FILE");
   app.add_option("-C", c.directory, "work in directory DIR: read and write files relative to it")->type_name("DIR");
-  app.set_version_flag("--version", std::string("veloramesh ") + VELORA_VERSION + " (Gmsh " + GMSH_API_VERSION + ")");
+  // The first line as every program prints it, then the library it reads with.
+  app.set_version_flag("--version",
+                       std::string("veloramesh (velora) ") + VELORA_VERSION + "\ngmsh: " + GMSH_API_VERSION);
 }
 
 Settings settings_of(const CommandLine& c) {

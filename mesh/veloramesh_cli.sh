@@ -34,7 +34,9 @@ expect 2 "not expected: extra.msh" "$circle" extra.msh
 [ "$(wc -l <err.txt)" -eq 2 ] || bad "a usage error takes more than two lines: $(cat err.txt)"
 # Help and version.
 expect 0 "--pressure GROUP=P" --help
-expect 0 "^veloramesh " --version
+# --version: the first line as every program prints it, then Gmsh's version.
+expect 0 "^gmsh: [0-9]" --version
+head -1 out.txt | grep -q "^veloramesh (velora) [0-9][0-9.]*$" || bad "--version starts with: $(head -1 out.txt)"
 
 # Failure reports: status 1, "raised", the option or file; nothing written.
 echo "earlier" >input.txt

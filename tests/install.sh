@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and checks what a user gets:
 #   install.sh BUILD_DIR SOURCE_DIR
-# the programs (run from the prefix), one man page per program (formatted by
-# man without warnings), the docs, and the minimiser library as a CMake
-# package and a pkg-config file, both used by the consumer project of
-# tests/consumer to minimise the Rosenbrock function.
+# the programs (run from the prefix; veloramesh when it was built), one man
+# page per program (formatted by man without warnings), the docs, and the
+# minimiser library as a CMake package and a pkg-config file, both used by
+# the consumer project of tests/consumer to minimise the Rosenbrock function.
 set -euo pipefail
 build=$1
 source=$2
@@ -16,7 +16,16 @@ bad() { echo "FAIL: $*"; fail=1; }
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
-for program in velora1 velora2 square veloraview circle; do
+programs=(velora1 velora2 square veloraview circle)
+# veloramesh is built (and installed) only where Gmsh's library is found.
+if [ -x "$build/mesh/veloramesh" ]; then
+  programs+=(veloramesh)
+else
+  if [ -e "$prefix/bin/veloramesh" ] || [ -e "$prefix/share/man/man1/veloramesh.1" ]; then
+    bad "veloramesh or its man page installed by a build without it"
+  fi
+fi
+for program in "${programs[@]}"; do
   [ -x "$prefix/bin/$program" ] || bad "bin/$program missing"
   [ -f "$prefix/share/man/man1/$program.1" ] || bad "man page of $program missing"
   "$prefix/bin/$program" --version | grep -q "^$program (velora) " || bad "$program --version from the prefix"
@@ -25,7 +34,12 @@ for program in velora1 velora2 square veloraview circle; do
   [ -z "$warnings" ] || bad "man page of $program: $warnings"
   page=$(cd "$prefix/share/man" && LC_ALL=C.UTF-8 MANWIDTH=80 man -l "man1/$program.1" 2>/dev/null)
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS" EXAMPLES; do
-    grep -q "^$section" <<<"$page" || bad "man page of $program has no $section"
+    grep -q "^$section$" <<<"$page" || bad "man page of $program has no $section"
+  done
+  # Every option the program's --help lists is described under OPTIONS.
+  options=$(awk '/^[A-Z]/ { in_options = ($0 == "OPTIONS") } in_options' <<<"$page")
+  for option in $("$prefix/bin/$program" --help | grep -oE '^ +(-[A-Za-z],)?--?[A-Za-z][A-Za-z-]*' | tr ',' ' '); do
+    grep -qE -- "(^|[^A-Za-z-])$option([^A-Za-z-]|$)" <<<"$options" || bad "man page of $program: no $option under OPTIONS"
   done
 done
 for doc in README.md VERIFICATION.md examples/square.txt examples/circle.txt docs/example.svg; do

@@ -36,12 +36,21 @@ for f in ./usr/bin/velora1 ./usr/bin/velora2 ./usr/bin/square ./usr/bin/veloravi
          ./usr/share/pkgconfig/velora.pc; do
   grep -qx "$f" <<<"$contents" || bad "package lacks $f"
 done
+# veloramesh and its page when the build has it (it needs Gmsh's library).
+if [ -x "$build/mesh/veloramesh" ]; then
+  for f in ./usr/bin/veloramesh ./usr/share/man/man1/veloramesh.1; do
+    grep -qx "$f" <<<"$contents" || bad "package lacks $f"
+  done
+fi
 # Nothing of the build or the tests is shipped.
 grep -E '_test$|\.a$|/build/' <<<"$contents" && bad "package ships build or test files"
 
 dpkg-deb -x "$work/out/$deb" "$work/root"
 bin=$work/root/usr/bin
 "$bin/velora1" --version | grep -q "^velora1 (velora) $version$" || bad "velora1 --version from the package"
+if [ -x "$bin/veloramesh" ]; then
+  "$bin/veloramesh" --version | grep -q "^veloramesh (velora) $version$" || bad "veloramesh --version from the package"
+fi
 
 # The shipped example with the packaged programs, and with the build's.
 for side in package build; do
