@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "solver/kernel_path.h"
 
 namespace solver {
 
@@ -109,10 +110,10 @@ inline double dot(const float* l, const double* t, std::size_t n) {
   return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
 }
 
-// L y = w, y into w; t: room for the most rows below any supernode's own.
+// L y = w, y into w; t: room for the most rows of any supernode.
 // Column by column, each in one pass: the block is read in the order it is
 // stored.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void forward_single(const SingleLayout& L, double* w, double* t) {
+[[gnu::always_inline]] inline void forward_single(const SingleLayout& L, double* w, double* t) {
   for (std::size_t s = 0; s < L.nsuper; ++s) {
     const std::size_t k1 = static_cast<std::size_t>(L.super[s]);
     const std::size_t ncol = static_cast<std::size_t>(L.super[s + 1]) - k1;
@@ -137,7 +138,7 @@ inline double dot(const float* l, const double* t, std::size_t n) {
 // L^T z = w, z into w; u: room for the most rows of any supernode. The
 // supernode's unknowns and those below it it needs are gathered into u, so
 // that each column is one dot product over its stored rows.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void backward_single(const SingleLayout& L, double* w, double* u) {
+[[gnu::always_inline]] inline void backward_single(const SingleLayout& L, double* w, double* u) {
   for (std::size_t s = L.nsuper; s-- > 0;) {
     const std::size_t k1 = static_cast<std::size_t>(L.super[s]);
     const std::size_t ncol = static_cast<std::size_t>(L.super[s + 1]) - k1;
@@ -158,6 +159,44 @@ inline double dot(const float* l, const double* t, std::size_t n) {
     }
     for (std::size_t j = 0; j < ncol; ++j) z[j] = u[j];
   }
+}
+
+// Both substitutions compiled for each instruction set, chosen by the
+// energy evaluation's path (solver/kernel_path.h: the widest the processor
+// offers, or the one VELORA_KERNEL names), so that tests can run each; the
+// lanes change only the speed, not a bit of the result. Plain target
+// attributes and a function pointer, not resolver functions, which run
+// before a sanitizer's runtime is ready.
+void solve_scalar(const SingleLayout& L, double* w, double* t) {
+  forward_single(L, w, t);
+  backward_single(L, w, t);
+}
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void solve_avx2(const SingleLayout& L, double* w, double* t) {
+  forward_single(L, w, t);
+  backward_single(L, w, t);
+}
+[[gnu::target("avx512f")]] void solve_avx512(const SingleLayout& L, double* w, double* t) {
+  forward_single(L, w, t);
+  backward_single(L, w, t);
+}
+#endif
+
+using SingleSolve = void (*)(const SingleLayout&, double*, double*);
+
+SingleSolve single_solve() {
+#if defined(__x86_64__)
+  switch (kernel::current_path()) {
+    case kernel::path::avx512:
+      return solve_avx512;
+    case kernel::path::avx2:
+      return solve_avx2;
+    case kernel::path::scalar:
+    case kernel::path::pairs:
+      break;
+  }
+#endif
+  return solve_scalar;
 }
 
 class SingleFactor {
@@ -192,8 +231,7 @@ class SingleFactor {
   void solve(const double* b, double* x) {
     double* w = w_.data();
     for (std::size_t k = 0; k < n_; ++k) w[k] = b[perm_[k]];
-    forward_single(layout_, w, rows_.data());
-    backward_single(layout_, w, rows_.data());
+    solve_(layout_, w, rows_.data());
     for (std::size_t k = 0; k < n_; ++k) x[perm_[k]] = w[k];
   }
 
@@ -201,6 +239,7 @@ class SingleFactor {
   std::size_t n_;
   const int* perm_;
   SingleLayout layout_;
+  SingleSolve solve_ = single_solve();
   std::vector<double> w_;
   std::vector<double> rows_;  // room for one supernode's rows
 };

@@ -1,6 +1,7 @@
 // The factorization behind its interface: solves against closed forms, the
-// answer for a matrix that is not positive definite, and reuse of the
-// analysis for new values after such an answer.
+// answer for a matrix that is not positive definite, reuse of the analysis
+// for new values after such an answer, and the factor rounded to single
+// precision.
 
 #include "solver/sparse_cholesky.h"
 
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "solver/kernel_path.h"
 
 namespace {
 
@@ -146,6 +149,31 @@ TEST(SparseCholesky, SolvesWithTheFactorRoundedToSinglePrecision) {
   std::vector<double> again(b.size());
   chol->solve(b.data(), again.data());
   EXPECT_EQ(again, rounded);
+}
+
+// The rounded factor's solve runs in the lanes of the energy evaluation's
+// path; every path gives the same bits.
+TEST(SparseCholesky, RoundedSolveIsTheSameOnEveryInstructionSet) {
+  namespace kernel = solver::kernel;
+  const kernel::path before = kernel::current_path();
+  const Grid g = Laplacian(40, 4.5);
+  const std::vector<double> b = Load(g.n);
+  std::vector<double> first;
+  int paths = 0;
+  for (const kernel::path p : {kernel::path::scalar, kernel::path::pairs, kernel::path::avx2, kernel::path::avx512}) {
+    if (!kernel::use_path(p)) continue;
+    auto chol = solver::make_sparse_cholesky();
+    chol->analyse(g.n, g.colptr, g.row);
+    ASSERT_TRUE(chol->factorize(g.values));
+    chol->round_to_single();
+    std::vector<double> x(b.size());
+    chol->solve(b.data(), x.data());
+    if (first.empty()) first = x;
+    EXPECT_EQ(x, first) << kernel::path_name(p);
+    ++paths;
+  }
+  kernel::use_path(before);
+  EXPECT_GE(paths, 2);
 }
 
 TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
