@@ -59,10 +59,10 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
       options.method = Method::newton;
     }
     const char* step = std::getenv("VELORA_NEWTON_STEP");
-    if (step != nullptr && std::strcmp(step, "direct") == 0) options.newton_step = NewtonOptions::Step::direct;
+    if (step != nullptr && std::strcmp(step, "direct") == 0) options.newton.step = NewtonOptions::Step::direct;
     const char* preconditioner = std::getenv("VELORA_NEWTON_PRECONDITIONER");
     if (preconditioner != nullptr && std::strcmp(preconditioner, "single") == 0) {
-      options.newton_single_preconditioner = true;
+      options.newton.single_preconditioner = true;
     }
     NewtonCounts counts;
     options.newton_counts = &counts;

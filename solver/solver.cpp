@@ -233,10 +233,7 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   minor_running = [&minimiser] { return minimiser.iterations(); };
   std::unique_ptr<NewtonDriver> newton;
   if (options.method == Method::newton) {
-    NewtonOptions newton_options;
-    newton_options.step = options.newton_step;
-    newton_options.single_preconditioner = options.newton_single_preconditioner;
-    newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy, newton_options);
+    newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy, options.newton);
   }
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);

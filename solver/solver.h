@@ -21,10 +21,9 @@ struct RunOptions {
   // models in parallel).
   int parallel_from = EvaluationOptions{}.parallel_from;
   Method method = Method::lbfgs;
-  // How the second-order method takes its steps, and whether it rounds its
-  // preconditioner to single precision (benchmarks compare).
-  NewtonOptions::Step newton_step = NewtonOptions{}.step;
-  bool newton_single_preconditioner = NewtonOptions{}.single_preconditioner;
+  // The second-order method's settings (benchmarks and tests compare its
+  // ways of taking a step and its preconditioners).
+  NewtonOptions newton;
   // Where the second-order method leaves its counts (tests, benchmarks);
   // none when null.
   NewtonCounts* newton_counts = nullptr;

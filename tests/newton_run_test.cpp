@@ -120,8 +120,8 @@ class NewtonRun : public ::testing::Test {
     solver::analysis a;
     solver::RunOptions options;
     options.method = method;
-    options.newton_step = step;
-    options.newton_single_preconditioner = single_preconditioner;
+    options.newton.step = step;
+    options.newton.single_preconditioner = single_preconditioner;
     options.threads = threads;
     options.parallel_from = threads > 1 ? 1 : options.parallel_from;
     options.newton_counts = &counts_;
