@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -72,21 +73,23 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   defers_.assign(parts, std::vector<unsigned char>(entries, 0));
   for (unsigned t = 0; t < parts; ++t) {
     std::vector<unsigned char>& defers = defers_[t];
+    deferred_terms& d = deferred_[t];
     for (std::size_t e = part_element_[t]; e < part_element_[t + 1]; ++e) {
+      const std::size_t before = d.unknown.size();
       for (const int slot : slots_[e]) {
         if (slot >= a_.nfree) continue;
         unsigned char& o = owner[static_cast<std::size_t>(slot)];
         if (o == nobody) o = static_cast<unsigned char>(t);
         if (o != t) {
           defers[static_cast<std::size_t>(slot)] = 1;
-          deferred_[t].unknown.push_back(slot);
+          d.unknown.push_back(slot);
         }
       }
+      if (d.unknown.size() != before) d.seam.push_back(e);
     }
-    // One more place: a part stores every term, and moves on past it only
-    // for a deferred one.
-    deferred_[t].value.assign(deferred_[t].unknown.size() + 1, 0.0);
-    deferred_[t].handed.assign(deferred_[t].unknown.size(), 0.0);
+    d.seam.push_back(std::numeric_limits<std::size_t>::max());
+    d.value.assign(d.unknown.size(), 0.0);
+    d.handed.assign(d.unknown.size(), 0.0);
   }
   owned_.assign(parts, {});
   for (std::size_t k = 0; k < nfree; ++k) {

@@ -97,9 +97,10 @@ class EnergyEvaluator {
   // held up the loop's stores behind it for a transfer between the cores
   // (the second part ran at half speed), where one copy at the end streams.
   struct deferred_terms {
-    std::vector<int> unknown;    // 0-based, in the order the part makes the terms
-    std::vector<double> value;   // the part's own: one more than unknown, see part_elements
-    std::vector<double> handed;  // the terms, copied out at the part's end
+    std::vector<int> unknown;       // 0-based, in the order the part makes the terms
+    std::vector<double> value;      // the part's own, in that order
+    std::vector<double> handed;     // the terms, copied out at the part's end
+    std::vector<std::size_t> seam;  // the part's elements that make such terms, increasing, then SIZE_MAX
   };
 
   const analysis& a_;
