@@ -8,12 +8,6 @@ namespace platform {
 
 namespace {
 
-inline void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 // Polls done() for at most spin, then returns whether it became true.
 template <class Done>
 bool poll(std::chrono::nanoseconds spin, const Done& done) {
@@ -58,10 +52,18 @@ ThreadPool::~ThreadPool() {
   for (auto& w : workers_) w.join();
 }
 
-void ThreadPool::take_chunks() {
+void ThreadPool::take_chunks(bool caller) {
   for (;;) {
-    const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
-    if (i >= count_) return;
+    std::uint64_t range = untaken_.load(std::memory_order_relaxed);
+    std::size_t i = 0;
+    for (;;) {
+      const std::uint64_t low = range & 0xffffffffu;
+      const std::uint64_t high = range >> 32;
+      if (low >= high) return;
+      i = static_cast<std::size_t>(caller ? low : high - 1);
+      const std::uint64_t rest = caller ? (high << 32) | (low + 1) : ((high - 1) << 32) | low;
+      if (untaken_.compare_exchange_weak(range, rest, std::memory_order_relaxed)) break;
+    }
     job_(context_, i);
     finished_.fetch_add(1, std::memory_order_release);
   }
@@ -77,13 +79,13 @@ void ThreadPool::run_chunks(std::size_t count, entry job, void* context) {
     job_ = job;
     context_ = context;
     count_ = count;
-    next_.store(0, std::memory_order_relaxed);
+    untaken_.store(static_cast<std::uint64_t>(count) << 32, std::memory_order_relaxed);
     finished_.store(0, std::memory_order_relaxed);
     open_ = true;
     generation_.fetch_add(1, std::memory_order_release);
   }
   generation_.notify_all();
-  take_chunks();
+  take_chunks(true);
   poll(spin_, [&] {
     return finished_.load(std::memory_order_acquire) >= count && active_.load(std::memory_order_acquire) == 0;
   });
@@ -112,7 +114,7 @@ void ThreadPool::work() {
       if (!open_) continue;
       active_.fetch_add(1, std::memory_order_relaxed);
     }
-    take_chunks();
+    take_chunks(false);
     if (active_.fetch_sub(1, std::memory_order_acq_rel) == 1) active_.notify_one();
   }
 }

@@ -1,8 +1,10 @@
 #pragma once
 // A small set of worker threads started once and reused by every run.
 // run(count, job) calls job(i) once for every i in 0..count-1 and returns
-// when all are done; the calling thread takes chunks too, and every thread
-// takes the next chunk from a shared counter. On a machine whose cores are
+// when all are done; the calling thread takes chunks too: it takes them
+// from the first up, the workers from the last down, so that from one run
+// to the next the same thread tends to get the same chunk (and finds its
+// data in its core's caches). On a machine whose cores are
 // busy with other work a worker may wake late: the caller then does the
 // chunks itself and waits only for the chunks a worker has already taken,
 // and a worker that wakes after the run is over takes nothing.
@@ -28,6 +30,14 @@
 #include <vector>
 
 namespace platform {
+
+// One step of a polling loop: tells the processor that the thread waits
+// (PAUSE on x86), which frees resources for the other thread of the core.
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 class ThreadPool {
  public:
@@ -59,7 +69,7 @@ class ThreadPool {
  private:
   using entry = void (*)(void*, std::size_t);
   void run_chunks(std::size_t count, entry job, void* context);
-  void take_chunks();
+  void take_chunks(bool caller);
   void work();
   void stop();
 
@@ -74,7 +84,9 @@ class ThreadPool {
   // Workers inside the current run (raised under the mutex); the caller
   // sleeps on it at the end of a run.
   std::atomic<std::uint32_t> active_{0};
-  std::atomic<std::size_t> next_{0};
+  // The chunks not yet taken: from the low 32 bits (the caller's next) up
+  // to the high 32 bits (one past the workers' next).
+  std::atomic<std::uint64_t> untaken_{0};
   std::atomic<std::size_t> finished_{0};  // chunks of the current run done
   // Raised by every run and by the destructor; the workers sleep on it. 32
   // bits, the width a futex waits on directly.
