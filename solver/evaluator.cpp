@@ -97,7 +97,7 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   }
   gradient_.assign(parts, std::vector<double>(entries, 0.0));
   workspace_.assign(parts, std::vector<double>(entries, 0.0));
-  energies_.assign(nelem, 0.0);
+  energies_.assign(nelem - part_element_[1], 0.0);
   part_energies_.assign(parts, {});
   for (unsigned t = 1; t < parts; ++t) part_energies_[t].assign(part_element_[t + 1] - part_element_[t], 0.0);
 
@@ -190,8 +190,7 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
 
   // In element order: the energies of the parts after the first, then
   // their deferred terms, part by part.
-  const double* energies = energies_.data();
-  for (std::size_t e = part_element_[1]; e < energies_.size(); ++e) f = f + energies[e];
+  for (const double energy : energies_) f = f + energy;
   double* gp = g.data();
   for (std::size_t t = 1; t < deferred_.size(); ++t) {
     const deferred_terms& d = deferred_[t];

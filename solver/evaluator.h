@@ -111,7 +111,7 @@ class EnergyEvaluator {
   std::vector<deferred_terms> deferred_;            // per part: its terms for unknowns an earlier part owns
   std::vector<std::vector<double>> gradient_;       // per part: its sums, by slot
   std::vector<std::vector<double>> workspace_;      // per part: x and the prescribed displacements, by slot
-  std::vector<double> energies_;                    // nelem: energies of the elements past the first part
+  std::vector<double> energies_;  // energies of the elements past the first part, from part_element_[1] on
   std::vector<std::vector<double>> part_energies_;  // per part past the first: its energies, its own
   std::vector<std::size_t> free_entry_;             // nfree: the node table's entry of each unknown
 

@@ -323,7 +323,7 @@ class LawEvaluator final : public EnergyEvaluator {
       // Handed over in one sequential copy each; see deferred_terms.
       std::copy(part_energies_[t].begin(),
                 part_energies_[t].end(),
-                energies_.begin() + static_cast<std::ptrdiff_t>(part_element_[t]));
+                energies_.begin() + static_cast<std::ptrdiff_t>(part_element_[t] - part_element_[1]));
       std::copy(deferred_[t].value.begin(), deferred_[t].value.end(), deferred_[t].handed.begin());
     }
   }
