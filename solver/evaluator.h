@@ -40,8 +40,10 @@ struct EvaluationOptions {
   // Fewest elements worth more than one thread: below it the start and
   // end of a parallel pass (the copies in and out, the serial sums of the
   // later parts' energies and deferred terms) cost more than the second
-  // thread saves. Measured on two cores: break-even near 16 000 elements,
-  // 1.35 times faster at 25 600 (BENCHMARKS.md, "Threads").
+  // thread saves. Measured on two cores in whole solves, where a sleeping
+  // worker is woken for every evaluation: no reliable gain below about
+  // 10 000 elements; one evaluation is 1.5 times faster at 25 600
+  // (BENCHMARKS.md, "Threads").
   int parallel_from = 16384;
   // How long an idle thread polls for the next evaluation before it sleeps
   // (benchmarks compare budgets; see platform::ThreadPool).
