@@ -66,7 +66,7 @@ for f in "$root"/platform/*.cpp; do
   case "$f" in *_test.cpp) ;; *) platform+=("$f") ;; esac
 done
 "$cxx" -std=c++20 -g -O1 -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -ffp-contract=off -D"$define" -I"$root" \
+  -ffp-contract=off -Wno-psabi -D"$define" -I"$root" \
   "$root/fuzz/fuzz_target.cpp" "${sources[@]}" "${platform[@]}" -o "$binary"
 
 # A fresh corpus each run: what earlier runs found interesting is not kept
