@@ -78,7 +78,6 @@ void ThreadPool::run_chunks(std::size_t count, entry job, void* context) {
     const std::lock_guard<std::mutex> lock(mutex_);
     job_ = job;
     context_ = context;
-    count_ = count;
     untaken_.store(static_cast<std::uint64_t>(count) << 32, std::memory_order_relaxed);
     finished_.store(0, std::memory_order_relaxed);
     open_ = true;

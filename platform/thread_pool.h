@@ -79,7 +79,6 @@ class ThreadPool {
   // The current run, written under the mutex while no worker is active.
   entry job_ = nullptr;
   void* context_ = nullptr;
-  std::size_t count_ = 0;
   bool open_ = false;  // workers may still join the current run
   // Workers inside the current run (raised under the mutex); the caller
   // sleeps on it at the end of a run.
