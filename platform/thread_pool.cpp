@@ -8,6 +8,12 @@ namespace platform {
 
 namespace {
 
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 // Polls done() for at most spin, then returns whether it became true.
 template <class Done>
 bool poll(std::chrono::nanoseconds spin, const Done& done) {
@@ -59,7 +65,10 @@ void ThreadPool::take_chunks(bool caller) {
     for (;;) {
       const std::uint64_t low = range & 0xffffffffu;
       const std::uint64_t high = range >> 32;
-      if (low >= high) return;
+      // The first chunk is left to the caller, which always takes chunks
+      // after waking the workers; a worker polling from the run before
+      // would otherwise take it first whenever the wake-up is slow.
+      if (low >= high || (!caller && high == 1)) return;
       i = static_cast<std::size_t>(caller ? low : high - 1);
       const std::uint64_t rest = caller ? (high << 32) | (low + 1) : ((high - 1) << 32) | low;
       if (untaken_.compare_exchange_weak(range, rest, std::memory_order_relaxed)) break;

@@ -2,9 +2,10 @@
 // A small set of worker threads started once and reused by every run.
 // run(count, job) calls job(i) once for every i in 0..count-1 and returns
 // when all are done; the calling thread takes chunks too: it takes them
-// from the first up, the workers from the last down, so that from one run
-// to the next the same thread tends to get the same chunk (and finds its
-// data in its core's caches). On a machine whose cores are
+// from the first up, the workers from the last down to the second, so that
+// the first chunk is always the caller's and from one run to the next the
+// same thread tends to get the same chunk (and finds its data in its
+// core's caches). On a machine whose cores are
 // busy with other work a worker may wake late: the caller then does the
 // chunks itself and waits only for the chunks a worker has already taken,
 // and a worker that wakes after the run is over takes nothing.
@@ -31,14 +32,6 @@
 
 namespace platform {
 
-// One step of a polling loop: tells the processor that the thread waits
-// (PAUSE on x86), which frees resources for the other thread of the core.
-inline void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 class ThreadPool {
  public:
   // Starts a thread; throws std::system_error when it cannot (the default
@@ -60,6 +53,7 @@ class ThreadPool {
   // The threads a run uses: as asked, or fewer when some could not start.
   unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
 
+  // count: fewer than 2^32 chunks (a run takes a few per thread).
   template <class Job>
   void run(std::size_t count, Job& job) {
     run_chunks(

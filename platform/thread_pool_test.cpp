@@ -54,16 +54,16 @@ TEST(ThreadPool, AllThreadsTakePartWhenTheWorkIsLong) {
 }
 
 // The caller takes the chunks from the first up and the workers from the
-// last down, so the first chunk is always the caller's, whether a worker
-// is still polling from the run before (back to back) or asleep, and
-// a parallel pass finds its part's data in the same core's caches run
-// after run.
+// last down to the second, so the first chunk is always the caller's,
+// whether a worker is still polling from the run before (back to back) or
+// asleep, and a parallel pass finds its part's data in the same core's
+// caches run after run.
 TEST(ThreadPool, TheFirstChunkIsAlwaysTheCallers) {
   ThreadPool pool(2);
   const std::thread::id caller = std::this_thread::get_id();
   int others = 0;
-  for (int round = 0; round < 400; ++round) {
-    if (round % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  for (int round = 0; round < 4000; ++round) {
+    if (round % 1000 == 999) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     std::thread::id first;
     auto job = [&](std::size_t i) {
       if (i == 0) first = std::this_thread::get_id();
