@@ -45,6 +45,10 @@ class MaterialLaw {
                        const TangentPattern& p,
                        bool clamp,
                        std::span<double> values) const = 0;
+
+  // One element's tangent at its nine displacement components delta, row by
+  // row (solver/tangent.h).
+  virtual void element_tangent(const element& e, const double (&delta)[9], bool clamp, double (&h)[81]) const = 0;
 };
 
 // The Green strain of each side, (lambda^2 - 1) / 2: the Saint

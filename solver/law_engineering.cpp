@@ -32,6 +32,10 @@ class EngineeringLaw final : public MaterialLaw {
                std::span<double> values) const override {
     assemble_tangent<engineering_strain>(a, slots, x, p, clamp, values);
   }
+
+  void element_tangent(const element& e, const double (&delta)[9], bool clamp, double (&h)[81]) const override {
+    solver::element_tangent<engineering_strain>(e, delta, clamp, h);
+  }
 };
 
 }  // namespace

@@ -33,6 +33,10 @@ class GreenLaw final : public MaterialLaw {
                std::span<double> values) const override {
     assemble_tangent<green_strain>(a, slots, x, p, clamp, values);
   }
+
+  void element_tangent(const element& e, const double (&delta)[9], bool clamp, double (&h)[81]) const override {
+    solver::element_tangent<green_strain>(e, delta, clamp, h);
+  }
 };
 
 }  // namespace

@@ -2,9 +2,11 @@
 // Test helpers: small models built in memory, as input would leave them.
 
 #include <array>
+#include <random>
 #include <vector>
 
 #include "solver/analysis.h"
+#include "solver/evaluator.h"
 #include "solver/law.h"
 #include "solver/model.h"
 #include "terms/terms.h"
@@ -73,6 +75,54 @@ inline double objective(
 // One element by the tested law.
 inline element_state cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
   return tested_law().cstobj(a, e, x, grad);
+}
+
+// An irregular mesh: a jittered grid of m x m cells in a tilted plane, each
+// cell cut along a random diagonal, every node free but the first two
+// (which fix the rigid motions), with random displacements of size
+// `amplitude` (stretched and compressed sides alike) in x.
+inline analysis irregular_model(unsigned seed, int m, double amplitude, terms::Vector& x) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> jitter(-0.3, 0.3);
+  std::vector<std::array<double, 3>> nodes;
+  for (int j = 0; j <= m; ++j) {
+    for (int i = 0; i <= m; ++i) {
+      const double px = i + jitter(rng);
+      const double py = j + jitter(rng);
+      nodes.push_back({px, py, 0.2 * px - 0.1 * py + 0.1 * jitter(rng)});
+    }
+  }
+  std::vector<std::array<int, 3>> elements;
+  std::bernoulli_distribution flip(0.5);
+  for (int j = 0; j < m; ++j) {
+    for (int i = 0; i < m; ++i) {
+      const int a = j * (m + 1) + i + 1;
+      const int b = a + 1;
+      const int c = a + m + 1;
+      const int d = c + 1;
+      if (flip(rng)) {
+        elements.push_back({a, b, d});
+        elements.push_back({a, d, c});
+      } else {
+        elements.push_back({a, b, c});
+        elements.push_back({b, d, c});
+      }
+    }
+  }
+  analysis a = make_model(nodes, elements, 1000.0, 0.3);
+  for (int axis = 1; axis <= 3; ++axis) constrain(a, 1, axis, 0.0);
+  constrain(a, 2, 2, 0.01);
+  constrain(a, 2, 3, -0.02);
+  start(a);
+  std::uniform_real_distribution<double> u(-amplitude, amplitude);
+  x = terms::Vector(a.nfree);
+  for (int k = 1; k <= a.nfree; ++k) x(k) = u(rng);
+  return a;
+}
+
+// The slots of the elements, as the energy evaluator lays them out.
+inline std::vector<element_slots> element_slots_of(const analysis& a) {
+  return green_law().evaluator(a, EvaluationOptions{1, 1})->slots();
 }
 
 }  // namespace solver::testing

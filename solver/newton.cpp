@@ -9,6 +9,7 @@
 
 #include "nlp/nlp.h"
 #include "platform/failure.h"
+#include "solver/region.h"
 
 namespace solver {
 
@@ -22,6 +23,14 @@ double dot(int n, const double* p, const double* q) {
 }
 
 }  // namespace
+
+std::unique_ptr<RegionProblem> NewtonProblem::region(const terms::Vector& /*x*/,
+                                                     std::span<const int> /*seed*/,
+                                                     int /*rings*/,
+                                                     const TangentPattern& /*p*/,
+                                                     const std::vector<double>& /*shift*/) {
+  return nullptr;
+}
 
 Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions options)
     : pattern_(p),
@@ -263,6 +272,68 @@ void Newton::factorize_preconditioner(NewtonProblem& problem, const terms::Vecto
   factorize_clamped(problem, x);
 }
 
+int Newton::minimise_region(
+    NewtonProblem& problem, int n, int most, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double& f) {
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  if (options_.region_share <= 0.0 || most <= 0 || size == 0) return 0;
+  // The fewest unknowns that hold 99.9 % of the gradient's square.
+  std::vector<double> square(size);
+  double total = 0.0;
+  for (std::size_t i = 0; i < size; ++i) {
+    square[i] = g.data()[i] * g.data()[i];
+    total = total + square[i];
+  }
+  std::vector<double> sorted(square);
+  std::sort(sorted.begin(), sorted.end(), [](double p, double q) { return p > q; });
+  double held = 0.0;
+  std::size_t k = 0;
+  while (k < size && held < 0.999 * total) held = held + sorted[k++];
+  if (k == 0 || static_cast<double>(k) > options_.region_share * static_cast<double>(size)) return 0;
+  const double least = sorted[k - 1];
+  std::vector<int> seed;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (square[i] >= least) seed.push_back(static_cast<int>(i));
+  }
+  sorted = {};
+  square = {};
+  const std::unique_ptr<RegionProblem> region = problem.region(x, seed, options_.region_rings, pattern_, shift_);
+  if (!region || static_cast<double>(region->unknowns().size()) > options_.region_largest * static_cast<double>(size)) {
+    return 0;
+  }
+  NewtonOptions options = options_;
+  options.step = NewtonOptions::Step::direct;
+  options.reuse_steps = 0;
+  options.region_share = 0.0;
+  Newton local(region->pattern(), region->shift(), options);
+  const int nr = static_cast<int>(region->unknowns().size());
+  terms::Vector xr = region->gather(x);
+  terms::Vector gr(nr);
+  const double fr = region->energy(nr, xr, gr);
+  Result result{0, fr, false};
+  try {
+    result = local.minimise(*region, nr, std::min(most, options_.region_most), maxls, gtol, xr, gr, fr);
+  } catch (const platform::DataError&) {
+    return 0;  // the region's shift ran out: leave it to the whole model's steps
+  }
+  ++counts_.regions;
+  counts_.region_steps += result.iterations;
+  counts_.region_factorizations += local.counts().factorizations;
+  counts_.evaluations += local.counts().evaluations;
+  if (result.iterations == 0) return 0;
+  const terms::Vector before = region->gather(x);
+  region->scatter(xr, x);
+  const double fn = problem.energy(n, x, g);
+  ++counts_.evaluations;
+  if (!std::isfinite(fn)) {
+    region->scatter(before, x);
+    f = problem.energy(n, x, g);
+    ++counts_.evaluations;
+    return 0;
+  }
+  f = fn;
+  return result.iterations;
+}
+
 Newton::Result Newton::minimise_cg(
     NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
@@ -279,7 +350,15 @@ Newton::Result Newton::minimise_cg(
   int iterations = 0;
   bool refactor = !factored_;
   bool fresh = false;  // the factor is of the tangent at x
+  bool region_tried = false;
   while (iterations < maxminor && nlp::norm(n, g) > gtol) {
+    if (!region_tried) {
+      region_tried = true;
+      const int taken = minimise_region(problem, n, maxminor - iterations, maxls, gtol, x, g, f);
+      iterations += taken;
+      counts_.steps += taken;
+      if (taken > 0) continue;
+    }
     problem.tangent(x, false, tangent_);
     if (refactor) {
       factorize_preconditioner(problem, x);
@@ -362,6 +441,7 @@ Newton::Result Newton::minimise_cg(
     f = ft;
     ++iterations;
     ++counts_.steps;
+    region_tried = false;
     if (fresh && step >= 1.0) {
       tau_ = tau_ / 10.0;
       if (tau_ < options_.tau_min) tau_ = 0.0;

@@ -22,7 +22,10 @@
 // or a direction of non-positive curvature; every iterate descends. A step
 // that needed many iterations, or a line search that fails, asks for a new
 // factorization; the factorization outlives the call, so the next major
-// iteration starts with it. The direct step (Step::direct) solves with the
+// iteration starts with it. Where the gradient gathers in a few unknowns
+// (region_share), the region around them is minimised first with every
+// other unknown held (solver/region.h), by this same method with the
+// direct step. The direct step (Step::direct) solves with the
 // factorization alone and reuses it for up to reuse_steps further steps.
 // Fewer factorizations for more, cheaper steps: see BENCHMARKS.md.
 // The line search backtracks from the full step until the energy falls by
@@ -44,6 +47,8 @@
 
 namespace solver {
 
+class RegionProblem;
+
 // What the Newton method needs of the problem.
 class NewtonProblem {
  public:
@@ -54,6 +59,15 @@ class NewtonProblem {
   // with; with clamp, the compressive side forces left out (positive
   // semi-definite).
   virtual void tangent(const terms::Vector& x, bool clamp, std::span<double> values) = 0;
+  // The problem on the region grown by `rings` rings of elements around the
+  // unknowns seed (0-based, increasing), every other unknown held at x
+  // (solver/region.h); p and shift are the whole problem's pattern and shift.
+  // None where the problem has no elements to grow a region from.
+  virtual std::unique_ptr<RegionProblem> region(const terms::Vector& x,
+                                                std::span<const int> seed,
+                                                int rings,
+                                                const TangentPattern& p,
+                                                const std::vector<double>& shift);
 };
 
 struct NewtonOptions {
@@ -75,17 +89,26 @@ struct NewtonOptions {
   // soft directions of a nearly singular tangent less well; off by default
   // (BENCHMARKS.md, "The preconditioner's factor in single precision").
   bool single_preconditioner = false;
+  // cg: where at most this share of the unknowns holds 99.9 % of the
+  // gradient's square, minimise on the region around them first (0: never).
+  double region_share = 0.02;
+  int region_rings = 3;          // rings of elements grown around those unknowns
+  double region_largest = 0.25;  // a region with more than this share of the unknowns is not worth it
+  int region_most = 100;         // steps of one region's minimisation at most
 };
 
 // Totals over every call, for the benchmarks and tests.
 struct NewtonCounts {
-  int steps = 0;                 // accepted steps
-  int factorizations = 0;        // numeric factorizations, failed ones included
-  int failed = 0;                // factorizations that found the matrix not positive definite
-  int evaluations = 0;           // energy and gradient evaluations
-  int cg_iterations = 0;         // conjugate gradient iterations (one solve and one product each)
-  double tangent_entries = 0.0;  // stored entries of the tangent (upper triangle)
-  double factor_entries = 0.0;   // entries of the Cholesky factor
+  int steps = 0;                  // accepted steps
+  int factorizations = 0;         // numeric factorizations, failed ones included
+  int failed = 0;                 // factorizations that found the matrix not positive definite
+  int evaluations = 0;            // energy and gradient evaluations
+  int cg_iterations = 0;          // conjugate gradient iterations (one solve and one product each)
+  int regions = 0;                // minimisations on a region
+  int region_steps = 0;           // their steps (also in steps)
+  int region_factorizations = 0;  // their factorizations (not in factorizations)
+  double tangent_entries = 0.0;   // stored entries of the tangent (upper triangle)
+  double factor_entries = 0.0;    // entries of the Cholesky factor
 };
 
 class Newton {
@@ -128,6 +151,10 @@ class Newton {
   // not positive definite, the clamped one at x, raising tau until one
   // succeeds.
   void factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x);
+  // Where the gradient gathers in few unknowns, minimises on the region
+  // around them (x, g, f updated); returns the steps taken.
+  int minimise_region(
+      NewtonProblem& problem, int n, int most, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double& f);
   Result minimise_cg(NewtonProblem& problem,
                      int n,
                      int maxminor,

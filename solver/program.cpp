@@ -1,7 +1,6 @@
 #include "solver/program.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -53,7 +52,8 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
     // method by environment (VELORA_METHOD=newton), read its counts
     // (VELORA_NEWTON_COUNTS=1) and compare its ways of taking a step
     // (VELORA_NEWTON_STEP=direct) and preconditioners
-    // (VELORA_NEWTON_PRECONDITIONER=single); --method, when given, wins.
+    // (VELORA_NEWTON_PRECONDITIONER=single), with and without the steps on
+    // regions (VELORA_NEWTON_REGIONS=0); --method, when given, wins.
     const char* method = std::getenv("VELORA_METHOD");
     if (line.app().count("--method") == 0 && method != nullptr && std::strcmp(method, "newton") == 0) {
       options.method = Method::newton;
@@ -64,20 +64,25 @@ int program_main(int argc, const char* const* argv, const char* name, const Mate
     if (preconditioner != nullptr && std::strcmp(preconditioner, "single") == 0) {
       options.newton.single_preconditioner = true;
     }
+    const char* regions = std::getenv("VELORA_NEWTON_REGIONS");
+    if (regions != nullptr && std::strcmp(regions, "0") == 0) options.newton.region_share = 0.0;
     NewtonCounts counts;
     options.newton_counts = &counts;
     run(law, options);
     if (options.method == Method::newton && std::getenv("VELORA_NEWTON_COUNTS") != nullptr) {
       std::fprintf(stderr,
                    "newton: steps %d factorizations %d failed %d evaluations %d cg iterations %d tangent entries %.0f "
-                   "factor entries %.0f\n",
+                   "factor entries %.0f regions %d region steps %d region factorizations %d\n",
                    counts.steps,
                    counts.factorizations,
                    counts.failed,
                    counts.evaluations,
                    counts.cg_iterations,
                    counts.tangent_entries,
-                   counts.factor_entries);
+                   counts.factor_entries,
+                   counts.regions,
+                   counts.region_steps,
+                   counts.region_factorizations);
     }
   });
 }

@@ -14,6 +14,7 @@
 #include "solver/evaluator.h"
 #include "solver/model.h"
 #include "solver/newton.h"
+#include "solver/region.h"
 #include "solver/results.h"
 #include "solver/tangent_pattern.h"
 
@@ -100,6 +101,13 @@ class NewtonProblemOf final : public NewtonProblem {
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
     law_.tangent(a_, slots_, x, pattern_, clamp, values);
+  }
+  std::unique_ptr<RegionProblem> region(const terms::Vector& x,
+                                        std::span<const int> seed,
+                                        int rings,
+                                        const TangentPattern& p,
+                                        const std::vector<double>& shift) override {
+    return std::make_unique<RegionProblem>(a_, law_, slots_, p, shift, x, seed, rings);
   }
 
  private:

@@ -9,15 +9,19 @@
 namespace solver {
 
 TangentPattern tangent_pattern(const analysis& a, const std::vector<element_slots>& slots) {
+  return tangent_pattern(a.nfree, slots);
+}
+
+TangentPattern tangent_pattern(int nfree, const std::vector<element_slots>& slots) {
   TangentPattern p;
-  p.n = a.nfree;
-  const std::size_t n = static_cast<std::size_t>(a.nfree);
+  p.n = nfree;
+  const std::size_t n = static_cast<std::size_t>(nfree);
   const std::size_t count = slots.size();
   // The elements around each free unknown (compressed rows).
   std::vector<int> first(n + 1, 0);
   for (const element_slots& s : slots) {
     for (const int k : s) {
-      if (k < a.nfree) ++first[static_cast<std::size_t>(k) + 1];
+      if (k < nfree) ++first[static_cast<std::size_t>(k) + 1];
     }
   }
   for (std::size_t i = 0; i < n; ++i) first[i + 1] += first[i];
@@ -26,7 +30,7 @@ TangentPattern tangent_pattern(const analysis& a, const std::vector<element_slot
     std::vector<int> next(first.begin(), first.end() - 1);
     for (std::size_t e = 0; e < count; ++e) {
       for (const int k : slots[e]) {
-        if (k < a.nfree) around[static_cast<std::size_t>(next[static_cast<std::size_t>(k)]++)] = static_cast<int>(e);
+        if (k < nfree) around[static_cast<std::size_t>(next[static_cast<std::size_t>(k)]++)] = static_cast<int>(e);
       }
     }
   }
@@ -54,7 +58,7 @@ TangentPattern tangent_pattern(const analysis& a, const std::vector<element_slot
     std::size_t k = 0;
     for (std::size_t i = 0; i < 9; ++i) {
       for (std::size_t j = i; j < 9; ++j, ++k) {
-        if (s[i] >= a.nfree || s[j] >= a.nfree) continue;
+        if (s[i] >= nfree || s[j] >= nfree) continue;
         const int r = std::min(s[i], s[j]);
         const std::size_t col = static_cast<std::size_t>(std::max(s[i], s[j]));
         const auto begin = p.row.begin() + p.colptr[col];

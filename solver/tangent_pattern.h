@@ -26,6 +26,10 @@ struct TangentPattern {
 // slots (EnergyEvaluator::slots()).
 TangentPattern tangent_pattern(const analysis& a, const std::vector<element_slots>& slots);
 
+// The same over unknowns 0..n-1 of any numbering: a slot of n or more is
+// not an unknown.
+TangentPattern tangent_pattern(int n, const std::vector<element_slots>& slots);
+
 // The values of the shift matrix R on the pattern p: the stiffness of a
 // uniform tension in every side, a weighted membrane Laplacian acting alike
 // on X, Y and Z. Side k of an element adds w (I at its two vertices, -I

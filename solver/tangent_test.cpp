@@ -30,54 +30,6 @@ enum class Law { green, engineering };
 
 std::string LawName(Law law) { return law == Law::green ? "green" : "engineering"; }
 
-// An irregular mesh: a jittered grid of m x m cells in a tilted plane, each
-// cell cut along a random diagonal, every node free but the first three
-// (which fix the rigid motions), with random displacements of size
-// `amplitude` (stretched and compressed sides alike).
-analysis IrregularModel(unsigned seed, int m, double amplitude, terms::Vector& x) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> jitter(-0.3, 0.3);
-  std::vector<std::array<double, 3>> nodes;
-  for (int j = 0; j <= m; ++j) {
-    for (int i = 0; i <= m; ++i) {
-      const double px = i + jitter(rng);
-      const double py = j + jitter(rng);
-      nodes.push_back({px, py, 0.2 * px - 0.1 * py + 0.1 * jitter(rng)});
-    }
-  }
-  std::vector<std::array<int, 3>> elements;
-  std::bernoulli_distribution flip(0.5);
-  for (int j = 0; j < m; ++j) {
-    for (int i = 0; i < m; ++i) {
-      const int a = j * (m + 1) + i + 1;
-      const int b = a + 1;
-      const int c = a + m + 1;
-      const int d = c + 1;
-      if (flip(rng)) {
-        elements.push_back({a, b, d});
-        elements.push_back({a, d, c});
-      } else {
-        elements.push_back({a, b, c});
-        elements.push_back({b, d, c});
-      }
-    }
-  }
-  analysis a = solver::testing::make_model(nodes, elements, 1000.0, 0.3);
-  for (int axis = 1; axis <= 3; ++axis) solver::testing::constrain(a, 1, axis, 0.0);
-  solver::testing::constrain(a, 2, 2, 0.01);
-  solver::testing::constrain(a, 2, 3, -0.02);
-  solver::start(a);
-  std::uniform_real_distribution<double> u(-amplitude, amplitude);
-  x = terms::Vector(a.nfree);
-  for (int k = 1; k <= a.nfree; ++k) x(k) = u(rng);
-  return a;
-}
-
-// The slots of the elements, as the energy evaluator lays them out.
-std::vector<solver::element_slots> Slots(const analysis& a) {
-  return solver::green_law().evaluator(a, solver::EvaluationOptions{1, 1})->slots();
-}
-
 template <class L>
 void ElementGradient(const solver::element& el, const double (&delta)[9], double (&g)[9]) {
   solver::kernel::element_result<double> res;
@@ -103,10 +55,10 @@ class ElementTangentTest : public ::testing::TestWithParam<Case> {};
 TEST_P(ElementTangentTest, MatchesCentralDifferencesOfTheGradient) {
   const Case c = GetParam();
   terms::Vector x;
-  analysis a = IrregularModel(c.seed, 4, c.amplitude, x);
+  analysis a = solver::testing::irregular_model(c.seed, 4, c.amplitude, x);
   std::vector<double> full;
   solver::gather_full(a, x, full);
-  const std::vector<solver::element_slots> slots = Slots(a);
+  const std::vector<solver::element_slots> slots = solver::testing::element_slots_of(a);
   int compressed = 0;
   for (int e = 1; e <= a.nelem; ++e) {
     const solver::element& el = a.elem(e);
@@ -168,8 +120,8 @@ class AssembledTangentTest : public ::testing::TestWithParam<Law> {};
 
 void CheckAssembled(const solver::MaterialLaw& law) {
   terms::Vector x;
-  analysis a = IrregularModel(7, 3, 0.1, x);
-  const std::vector<solver::element_slots> slots = Slots(a);
+  analysis a = solver::testing::irregular_model(7, 3, 0.1, x);
+  const std::vector<solver::element_slots> slots = solver::testing::element_slots_of(a);
   const solver::TangentPattern p = solver::tangent_pattern(a, slots);
   std::vector<double> values(p.row.size());
   law.tangent(a, slots, x, p, false, values);
@@ -217,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(BothLaws,
 // semi-definite for both laws).
 TEST(ClampedTangent, EqualsTheExactOneUnderTension) {
   terms::Vector x;
-  analysis a = IrregularModel(5, 2, 0.0, x);
+  analysis a = solver::testing::irregular_model(5, 2, 0.0, x);
   solver::element el = a.elem(1);
   // Uniform stretch by 10%: every side in tension.
   double delta[9];
@@ -236,7 +188,7 @@ TEST(ClampedTangent, EqualsTheExactOneUnderTension) {
 
 TEST(ClampedTangent, AddsAPositiveSemiDefinitePartUnderCompression) {
   terms::Vector x;
-  analysis a = IrregularModel(5, 2, 0.0, x);
+  analysis a = solver::testing::irregular_model(5, 2, 0.0, x);
   const solver::element el = a.elem(1);
   double delta[9];
   for (std::size_t v = 0; v < 3; ++v) {

@@ -116,12 +116,20 @@ class NewtonRun : public ::testing::Test {
   solver::analysis Run(solver::Method method,
                        unsigned threads = 0,
                        solver::NewtonOptions::Step step = solver::NewtonOptions{}.step,
-                       bool single_preconditioner = false) {
+                       bool single_preconditioner = false,
+                       bool small_regions = false) {
     solver::analysis a;
     solver::RunOptions options;
     options.method = method;
     options.newton.step = step;
     options.newton.single_preconditioner = single_preconditioner;
+    if (small_regions) {
+      // Regions on models this small: before every step, one ring around
+      // the unknowns that hold the gradient, however many.
+      options.newton.region_share = 1.0;
+      options.newton.region_largest = 1.0;
+      options.newton.region_rings = 1;
+    }
     options.threads = threads;
     options.parallel_from = threads > 1 ? 1 : options.parallel_from;
     options.newton_counts = &counts_;
@@ -142,8 +150,9 @@ struct Case {
 
 // The ways of taking a step: conjugate gradients preconditioned by the last
 // factorization (the default), the same with that factorization rounded to
-// single precision, and the factorization alone.
-enum class Way { cg, cg_single, direct };
+// single precision, the same minimising on small regions first wherever
+// the gradient gathers, and the factorization alone.
+enum class Way { cg, cg_single, regions, direct };
 
 class AgreesWithTheDefaultMethod : public NewtonRun, public ::testing::WithParamInterface<std::tuple<Case, Way>> {};
 
@@ -165,7 +174,12 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
   }
   const solver::analysis lbfgs = Run(solver::Method::lbfgs);
   const std::string lbfgs_output = Slurp(dir_ / "output.txt");
-  const solver::analysis newton = Run(solver::Method::newton, 0, step, way == Way::cg_single);
+  const solver::analysis newton = Run(solver::Method::newton, 0, step, way == Way::cg_single, way == Way::regions);
+  if (way == Way::regions) {
+    EXPECT_GT(counts_.regions, 0);
+  } else {
+    EXPECT_EQ(counts_.regions, 0);
+  }
   ASSERT_TRUE(Converged(lbfgs));
   ASSERT_TRUE(Converged(newton));
   ASSERT_EQ(lbfgs.residue, newton.residue);
@@ -178,13 +192,14 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
   EXPECT_LT(bound, 0.1 * nlp::norm(newton.nfree, newton.u));
   // The report has the same layout: same length, same lines.
   EXPECT_EQ(Slurp(dir_ / "output.txt").size(), lbfgs_output.size());
-  std::printf("%s: |u_N - u_L| = %.3e, bound %.3e, steps %d, factorizations %d (%d failed)\n",
+  std::printf("%s: |u_N - u_L| = %.3e, bound %.3e, steps %d, factorizations %d (%d failed), regions %d\n",
               c.name,
               difference,
               bound,
               counts_.steps,
               counts_.factorizations,
-              counts_.failed);
+              counts_.failed,
+              counts_.regions);
 }
 
 INSTANTIATE_TEST_SUITE_P(GoldenModelsAndCircle,
@@ -194,12 +209,15 @@ INSTANTIATE_TEST_SUITE_P(GoldenModelsAndCircle,
                                                               Case{"square_n3_p0.01", 0},
                                                               Case{"circle_4", 4},
                                                               Case{"circle_8", 8}),
-                                            ::testing::Values(Way::cg, Way::cg_single, Way::direct)),
+                                            ::testing::Values(Way::cg, Way::cg_single, Way::regions, Way::direct)),
                          [](const ::testing::TestParamInfo<std::tuple<Case, Way>>& param) {
                            std::string s = std::get<0>(param.param).name;
                            std::replace(s.begin(), s.end(), '.', '_');
                            const Way way = std::get<1>(param.param);
-                           return s + (way == Way::cg ? "_cg" : way == Way::cg_single ? "_cg_single" : "_direct");
+                           return s + (way == Way::cg          ? "_cg"
+                                       : way == Way::cg_single ? "_cg_single"
+                                       : way == Way::regions   ? "_regions"
+                                                               : "_direct");
                          });
 
 // The generator's square starts flat: there the tangent has no
