@@ -19,7 +19,7 @@ with the second-order method. Each row gives wall and CPU time (user +
 system, from GNU time; on a loaded machine the CPU time is the steadier
 figure, as long as the program's threads do not wait on each other), peak
 resident memory
-per element, major iterations, the Newton steps and factorizations the
+per element, major iterations, the Newton steps, factorizations and regions the
 program reports, and the centre deflection with its relative difference
 from the default method's.
 
@@ -173,8 +173,8 @@ def part_methods(args, velora1, square, root, method_option):
     print("\n## velora1: default method against --method newton (%s)" % load(), flush=True)
     print("| n | elements | default s wall / cpu | newton s wall / cpu | speed-up wall / cpu | default B/elem"
           " | newton B/elem | factor B/elem | majors d / n | newton steps | factorizations (failed) | evaluations"
-          " | w default | w newton | relative |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|")
+          " | regions (their steps) | w default | w newton | relative |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|")
     measured = {}
     failures = 0
     for n in args.sizes:
@@ -203,9 +203,12 @@ def part_methods(args, velora1, square, root, method_option):
         fact_text = "-" if fact is None else "%d (%d)" % (fact, newton.get("failed", 0))
         factor = newton.get("factor_entries")
         factor_text = "-" if factor is None else "%.0f" % (8.0 * factor / (4 * n * n))
-        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
+        regions = newton.get("regions")
+        regions_text = "-" if regions is None else "%d (%d)" % (regions, newton.get("region_steps", 0))
+        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
             n, 4 * n * n, td, times(newton), speed, mem_d, per_element(newton["peak"], n), factor_text, majors,
-            newton.get("steps", "-"), fact_text, newton.get("evaluations", "-"), wd, newton["w"], rel_text),
+            newton.get("steps", "-"), fact_text, newton.get("evaluations", "-"), regions_text, wd, newton["w"],
+            rel_text),
             flush=True)
     print("(%s)" % load())
     return failures

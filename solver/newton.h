@@ -92,8 +92,8 @@ struct NewtonOptions {
   // cg: where at most this share of the unknowns holds 99.9 % of the
   // gradient's square, minimise on the region around them first (0: never).
   double region_share = 0.02;
-  int region_rings = 3;          // rings of elements grown around those unknowns
-  double region_largest = 0.25;  // a region with more than this share of the unknowns is not worth it
+  int region_rings = 5;          // rings of elements grown around those unknowns
+  double region_largest = 0.05;  // a region with more than this share of the unknowns is not worth it
   int region_most = 100;         // steps of one region's minimisation at most
 };
 
