@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform/failure.h"
+#include "solver/tangent.h"
 
 namespace solver {
 
@@ -139,13 +140,7 @@ void RegionProblem::tangent(const terms::Vector& xr, bool clamp, std::span<doubl
     element_delta(a_, records[elements_[r]], x_, delta);
     double h[81];
     law_.element_tangent(records[elements_[r]], delta, clamp, h);
-    const int* pos = pattern_.position.data() + TangentPattern::kEntries * r;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < 9; ++i) {
-      for (std::size_t j = i; j < 9; ++j, ++k) {
-        if (pos[k] >= 0) values[static_cast<std::size_t>(pos[k])] += h[9 * i + j];
-      }
-    }
+    add_upper_triangle(h, pattern_.position.data() + TangentPattern::kEntries * r, values);
   }
 }
 

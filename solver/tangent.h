@@ -101,6 +101,18 @@ void element_tangent(const element& r, const double (&delta)[9], bool clamp, dou
   }
 }
 
+// Adds the upper triangle of an element's tangent h, row by row, into
+// values at the element's positions pos (TangentPattern::position; -1 for
+// a component that is not an unknown).
+inline void add_upper_triangle(const double (&h)[81], const int* pos, std::span<double> values) {
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < 9; ++i) {
+    for (std::size_t j = i; j < 9; ++j, ++k) {
+      if (pos[k] >= 0) values[static_cast<std::size_t>(pos[k])] += h[9 * i + j];
+    }
+  }
+}
+
 // The full-length displacement vector by slot (dof number - 1): x(1..nfree)
 // at slots 0..nfree-1, the prescribed displacements after them.
 inline void gather_full(const analysis& a, const terms::Vector& x, std::vector<double>& full) {
@@ -134,13 +146,7 @@ void assemble_tangent(const analysis& a,
     for (std::size_t q = 0; q < 9; ++q) delta[q] = full[static_cast<std::size_t>(s[q])];
     double h[81];
     element_tangent<Law>(records[e], delta, clamp, h);
-    const int* pos = p.position.data() + TangentPattern::kEntries * e;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < 9; ++i) {
-      for (std::size_t j = i; j < 9; ++j, ++k) {
-        if (pos[k] >= 0) values[static_cast<std::size_t>(pos[k])] += h[9 * i + j];
-      }
-    }
+    add_upper_triangle(h, p.position.data() + TangentPattern::kEntries * e, values);
   }
 }
 
