@@ -34,11 +34,14 @@ TangentPattern tangent_pattern(int nfree, const std::vector<element_slots>& slot
       }
     }
   }
-  // Column j: the free unknowns i <= j that share an element with j.
+  // Column j: the free unknowns i <= j that share an element with j, and
+  // always j itself: an unknown of a node that no element uses has only its
+  // diagonal (which the shift fills), so every column ends with it.
   p.colptr.assign(n + 1, 0);
   std::vector<int> rows;
   for (std::size_t j = 0; j < n; ++j) {
     rows.clear();
+    rows.push_back(static_cast<int>(j));
     for (int t = first[j]; t < first[j + 1]; ++t) {
       for (const int k : slots[static_cast<std::size_t>(around[static_cast<std::size_t>(t)])]) {
         if (k <= static_cast<int>(j)) rows.push_back(k);
@@ -98,8 +101,17 @@ std::vector<double> shift_values(const analysis& a, const TangentPattern& p) {
       }
     }
   }
+  // An unknown that no element touches has nothing on its diagonal: it gets
+  // the largest diagonal entry, so that R stays positive definite (its
+  // energy is the work of its load alone: an unloaded one never moves).
+  double largest = 0.0;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(p.n); ++j) {
+    largest = std::max(largest, values[static_cast<std::size_t>(p.colptr[j + 1] - 1)]);
+  }
+  if (!(largest > 0.0)) largest = 1.0;
   for (std::size_t j = 0; j < static_cast<std::size_t>(p.n); ++j) {
     const std::size_t d = static_cast<std::size_t>(p.colptr[j + 1] - 1);  // the diagonal ends its column
+    if (values[d] == 0.0) values[d] = largest;
     values[d] *= 1.0 + 1e-6;
   }
   return values;

@@ -15,6 +15,7 @@
 #include "solver/law.h"
 #include "solver/model.h"
 #include "solver/model_testing.h"
+#include "solver/sparse_cholesky.h"
 #include "solver/strain.h"
 #include "solver/tangent_pattern.h"
 
@@ -222,6 +223,38 @@ TEST(ClampedTangent, AddsAPositiveSemiDefinitePartUnderCompression) {
     }
     EXPECT_GT(largest, 0.0) << "nothing was clamped";
   }
+}
+
+// A node that no element uses: its unknowns' columns hold only their
+// diagonal, every column still ends with its diagonal (where the shift and
+// the solver look for it), and the shift stays positive definite. Node 1
+// makes the first unknown such a one.
+TEST(TangentPattern, UnknownsNoElementTouchesKeepADiagonal) {
+  analysis a =
+      solver::testing::make_model({{9.0, 9.0, 0.0}, {0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {1.0, 1.0, 0.0}},
+                                  {{2, 3, 5}, {2, 5, 4}},
+                                  1000.0,
+                                  0.3);
+  for (int axis = 1; axis <= 3; ++axis) solver::testing::constrain(a, 2, axis, 0.0);
+  solver::start(a);
+  ASSERT_EQ(a.dof(1, 1), 1);
+  const std::vector<solver::element_slots> slots = solver::testing::element_slots_of(a);
+  const solver::TangentPattern p = solver::tangent_pattern(a, slots);
+  for (int j = 0; j < p.n; ++j) {
+    const int first = p.colptr[static_cast<std::size_t>(j)];
+    const int last = p.colptr[static_cast<std::size_t>(j) + 1] - 1;
+    ASSERT_LE(first, last) << "column " << j << " is empty";
+    EXPECT_EQ(p.row[static_cast<std::size_t>(last)], j);
+    if (j < 3) {
+      EXPECT_EQ(first, last) << "the lone node's column " << j << " holds more than its diagonal";
+    }
+  }
+  const std::vector<double> shift = solver::shift_values(a, p);
+  for (int j = 0; j < p.n; ++j)
+    EXPECT_GT(shift[static_cast<std::size_t>(p.colptr[static_cast<std::size_t>(j) + 1] - 1)], 0.0);
+  auto cholesky = solver::make_sparse_cholesky();
+  cholesky->analyse(p.n, p.colptr, p.row);
+  EXPECT_TRUE(cholesky->factorize(shift));
 }
 
 }  // namespace

@@ -278,6 +278,42 @@ TEST_F(NewtonRun, ConvergesWithCompressedElements) {
   EXPECT_GT(compressed, 0);
 }
 
+// A node that no element uses (a leftover of a mesh) does not move, and
+// the second-order method solves the rest as the default method does.
+TEST_F(NewtonRun, LeavesANodeNoElementUsesWhereItIs) {
+  const fs::path root = VELORA_TESTDATA;
+  std::string text = Slurp(root / "square_n2_p0.01" / "input.txt");
+  const std::string count = ":\n   13\n\n";
+  const std::string last = "   13      1.000000E+00      1.000000E+00      0.000000E+00\n";
+  ASSERT_NE(text.find(count), std::string::npos);
+  ASSERT_NE(text.find(last), std::string::npos);
+  text.replace(text.find(count), count.size(), ":\n   14\n\n");
+  text.insert(text.find(last) + last.size(), "   14      2.000000E+00      2.000000E+00      0.000000E+00\n");
+  // The bound of the agreement test above, from the model without the node
+  // (whose tangent the lone node would make singular).
+  fs::copy_file(root / "square_n2_p0.01" / "input.txt", dir_ / "input.txt");
+  const double bound = kMargin * 2.0 * InverseNorm(Run(solver::Method::newton)) * Run(solver::Method::newton).residue;
+  ASSERT_TRUE(std::isfinite(bound));
+  std::ofstream(dir_ / "input.txt", std::ios::binary | std::ios::trunc) << text;
+  const solver::analysis lbfgs = Run(solver::Method::lbfgs);
+  const solver::analysis newton = Run(solver::Method::newton);
+  ASSERT_TRUE(Converged(lbfgs));
+  ASSERT_TRUE(Converged(newton));
+  for (int j = 1; j <= 3; ++j) {
+    const int k = newton.dof(14, j);
+    ASSERT_LE(k, newton.nfree);
+    EXPECT_EQ(newton.u(k), 0.0);
+  }
+  double difference = 0.0;
+  for (int node = 1; node <= 13; ++node) {
+    for (int j = 1; j <= 3; ++j) {
+      const int k = newton.dof(node, j);
+      if (k <= newton.nfree) difference = std::max(difference, std::fabs(newton.u(k) - lbfgs.u(k)));
+    }
+  }
+  EXPECT_LE(difference, bound);
+}
+
 // A model that nothing holds fails as with the default method: the same
 // failure, the same message, and no results written.
 TEST_F(NewtonRun, ModelWithoutSupportsFailsAsTheDefaultMethodDoes) {
