@@ -7,6 +7,8 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
@@ -129,17 +131,52 @@ class NewtonDriver {
                Energy& energy,
                NewtonOptions options)
       : a_(a),
+        loose_(loose_components(a, slots)),
         pattern_(tangent_pattern(a, slots)),
         newton_(pattern_, shift_values(a, pattern_), options),
         problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, slots, energy, pattern_)) {}
 
   Newton::Result minimise() {
+    check_loose_loads();
     return newton_.minimise(*problem_, a_.nfree, a_.maxminor, a_.maxls, a_.residue, a_.u, a_.g, a_.energy);
   }
   const NewtonCounts& counts() const { return newton_.counts(); }
 
  private:
+  // A free component of a node that no element uses has the energy of its
+  // load alone, -force x: no minimum unless the load is zero. The default
+  // method runs away along it until the numbers overflow; Newton's steps
+  // there, held by the shift alone, would only grow without end, and a run
+  // stopped by its iteration limits would write a table that looks like a
+  // solution. So such a load fails the run before each major iteration.
+  void check_loose_loads() const {
+    for (const auto& [node, axis] : loose_) {
+      if (a_.force(node, axis) == 0.0) continue;
+      const char name = static_cast<char>('X' + (axis - 1));
+      throw platform::DataError("no equilibrium: node " + std::to_string(node) + " is loaded along " + name +
+                                ", but no element holds it (the membrane cannot balance the load); no results "
+                                "written");
+    }
+  }
+  static std::vector<std::pair<int, int>> loose_components(const analysis& a, const std::vector<element_slots>& slots) {
+    std::vector<unsigned char> touched(static_cast<std::size_t>(a.nfree), 0);
+    for (const element_slots& s : slots) {
+      for (const int k : s) {
+        if (k < a.nfree) touched[static_cast<std::size_t>(k)] = 1;
+      }
+    }
+    std::vector<std::pair<int, int>> loose;
+    for (int p = 1; p <= a.nnode; ++p) {
+      for (int j = 1; j <= 3; ++j) {
+        const int k = a.dof(p, j);
+        if (k <= a.nfree && touched[static_cast<std::size_t>(k - 1)] == 0) loose.emplace_back(p, j);
+      }
+    }
+    return loose;
+  }
+
   analysis& a_;
+  std::vector<std::pair<int, int>> loose_;  // node and axis of each free component that no element uses
   TangentPattern pattern_;
   Newton newton_;
   std::unique_ptr<NewtonProblem> problem_;

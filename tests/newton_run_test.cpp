@@ -278,17 +278,33 @@ TEST_F(NewtonRun, ConvergesWithCompressedElements) {
   EXPECT_GT(compressed, 0);
 }
 
-// A node that no element uses (a leftover of a mesh) does not move, and
-// the second-order method solves the rest as the default method does.
-TEST_F(NewtonRun, LeavesANodeNoElementUsesWhereItIs) {
+// The golden square with a 14th node that no element uses (a leftover of
+// a mesh), loaded along Z with `load` when that is not zero; empty if the
+// golden file is not laid out as expected.
+std::string SquareWithALoneNode(double load) {
   const fs::path root = VELORA_TESTDATA;
   std::string text = Slurp(root / "square_n2_p0.01" / "input.txt");
   const std::string count = ":\n   13\n\n";
   const std::string last = "   13      1.000000E+00      1.000000E+00      0.000000E+00\n";
-  ASSERT_NE(text.find(count), std::string::npos);
-  ASSERT_NE(text.find(last), std::string::npos);
+  const std::string actions = "action\n:\n    0\n";
+  if (text.find(count) == std::string::npos || text.find(last) == std::string::npos ||
+      text.find(actions) == std::string::npos) {
+    return "";
+  }
   text.replace(text.find(count), count.size(), ":\n   14\n\n");
   text.insert(text.find(last) + last.size(), "   14      2.000000E+00      2.000000E+00      0.000000E+00\n");
+  if (load != 0.0) {
+    text.replace(text.find(actions), actions.size(), "action\n:\n    1\n\n   14         3      1.000000E+00\n");
+  }
+  return text;
+}
+
+// A node that no element uses does not move, and the second-order method
+// solves the rest as the default method does.
+TEST_F(NewtonRun, LeavesANodeNoElementUsesWhereItIs) {
+  const fs::path root = VELORA_TESTDATA;
+  const std::string text = SquareWithALoneNode(0.0);
+  ASSERT_FALSE(text.empty());
   // The bound of the agreement test above, from the model without the node
   // (whose tangent the lone node would make singular).
   fs::copy_file(root / "square_n2_p0.01" / "input.txt", dir_ / "input.txt");
@@ -312,6 +328,32 @@ TEST_F(NewtonRun, LeavesANodeNoElementUsesWhereItIs) {
     }
   }
   EXPECT_LE(difference, bound);
+}
+
+// A load on such a node has nothing to balance it: both methods fail, and
+// neither writes results. (The default method runs away along it until the
+// numbers overflow; the second-order method says why before it starts.)
+TEST_F(NewtonRun, ALoadOnANodeNoElementUsesFails) {
+  const std::string text = SquareWithALoneNode(1.0);
+  ASSERT_FALSE(text.empty());
+  std::vector<std::string> failures;
+  for (const solver::Method method : {solver::Method::lbfgs, solver::Method::newton}) {
+    std::ofstream(dir_ / "input.txt", std::ios::binary | std::ios::trunc) << text;
+    std::ofstream(dir_ / "output.txt") << "earlier\n";
+    try {
+      Run(method);
+      failures.push_back("no failure");
+    } catch (const platform::Failure& f) {
+      failures.push_back(f.full_name() + ": " + f.message());
+    }
+    EXPECT_EQ(Slurp(dir_ / "output.txt"), "earlier\n");
+    EXPECT_FALSE(fs::exists(dir_ / "autocad.scr"));
+  }
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(failures[0].rfind("DATA_ERROR", 0), 0u) << failures[0];
+  EXPECT_EQ(failures[1],
+            "DATA_ERROR: no equilibrium: node 14 is loaded along Z, but no element holds it (the membrane cannot "
+            "balance the load); no results written");
 }
 
 // A model that nothing holds fails as with the default method: the same
