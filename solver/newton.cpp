@@ -283,12 +283,19 @@ int Newton::minimise_region(
     square[i] = g.data()[i] * g.data()[i];
     total = total + square[i];
   }
+  // Only the largest region_share of them can qualify: those alone are
+  // sorted (the rest would be sorted at every step for nothing).
+  const std::size_t widest =
+      std::min(size, static_cast<std::size_t>(options_.region_share * static_cast<double>(size)));
+  if (widest == 0 || !std::isfinite(total)) return 0;  // a NaN would break the ordering
   std::vector<double> sorted(square);
-  std::sort(sorted.begin(), sorted.end(), [](double p, double q) { return p > q; });
+  const auto larger = [](double p, double q) { return p > q; };
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(widest - 1), sorted.end(), larger);
+  std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(widest), larger);
   double held = 0.0;
   std::size_t k = 0;
-  while (k < size && held < 0.999 * total) held = held + sorted[k++];
-  if (k == 0 || static_cast<double>(k) > options_.region_share * static_cast<double>(size)) return 0;
+  while (k < widest && held < 0.999 * total) held = held + sorted[k++];
+  if (k == 0 || !(held >= 0.999 * total)) return 0;
   const double least = sorted[k - 1];
   std::vector<int> seed;
   for (std::size_t i = 0; i < size; ++i) {
