@@ -532,9 +532,9 @@ def main():
     ap.add_argument("--no-scipy", action="store_true", help="only the numpy transcription of velora's method")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
-    square = os.path.join(build, "square", "square")
-    solvers = {"velora1": os.path.join(build, "solver", "velora1"),
-               "velora2": os.path.join(build, "solver", "velora2")}
+    square = os.path.join(build, "programs", "square")
+    solvers = {"velora1": os.path.join(build, "programs", "velora1"),
+               "velora2": os.path.join(build, "programs", "velora2")}
     for p in [square] + list(solvers.values()):
         if not os.path.exists(p):
             sys.exit("missing %s: build the release programs first" % p)

@@ -27,11 +27,11 @@
 #include <vector>
 
 #include "bench/square_model.h"
-#include "solver/evaluator.h"
-#include "solver/law.h"
-#include "solver/model.h"
-#include "solver/sparse_cholesky.h"
-#include "solver/tangent_pattern.h"
+#include "energy/evaluator.h"
+#include "energy/law.h"
+#include "model/model.h"
+#include "newton/sparse_cholesky.h"
+#include "newton/tangent_pattern.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ struct Prepared {
     cholesky = solver::make_sparse_cholesky();
     cholesky->analyse(pattern.n, pattern.colptr, pattern.row);
     values.assign(pattern.row.size(), 0.0);
-    solver::green_law().tangent(a, energy->slots(), a.u, pattern, true, values);
+    solver::green_law().tangent(a, energy->slots(), a.u, pattern.position, true, values);
     for (std::size_t k = 0; k < values.size(); ++k) values[k] += kShift * shift[k];
   }
 };
@@ -71,7 +71,7 @@ void tangent(benchmark::State& state) {
   const solver::TangentPattern p = solver::tangent_pattern(a, energy->slots());
   std::vector<double> values(p.row.size());
   for (auto _ : state) {
-    solver::green_law().tangent(a, energy->slots(), a.u, p, true, values);
+    solver::green_law().tangent(a, energy->slots(), a.u, p.position, true, values);
     benchmark::DoNotOptimize(values.data());
     benchmark::ClobberMemory();
   }
@@ -139,7 +139,7 @@ void step(benchmark::State& state) {
     // As the method does: the tangent straight into the factorization's
     // values, the shift added in place.
     const std::span<double> v = m.cholesky->values();
-    solver::green_law().tangent(a, m.energy->slots(), a.u, m.pattern, true, v);
+    solver::green_law().tangent(a, m.energy->slots(), a.u, m.pattern.position, true, v);
     for (std::size_t k = 0; k < v.size(); ++k) v[k] += kShift * m.shift[k];
     ok = m.cholesky->factorize() && ok;
     for (int k = 1; k <= a.nfree; ++k) rhs[static_cast<std::size_t>(k - 1)] = -g(k);

@@ -268,8 +268,8 @@ def main():
     ap.add_argument("--keep", help="work in this folder (kept) instead of a temporary one")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
-    square = os.path.join(build, "square", "square")
-    velora1 = os.path.join(build, "solver", "velora1")
+    square = os.path.join(build, "programs", "square")
+    velora1 = os.path.join(build, "programs", "velora1")
     for p in (square, velora1):
         if not os.path.exists(p):
             sys.exit("missing %s: build the release programs first" % p)

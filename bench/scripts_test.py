@@ -242,8 +242,8 @@ class CalculixOutput(unittest.TestCase):
 def programs():
     if BUILD is None:
         return None
-    square = os.path.join(BUILD, "square", "square")
-    velora1 = os.path.join(BUILD, "solver", "velora1")
+    square = os.path.join(BUILD, "programs", "square")
+    velora1 = os.path.join(BUILD, "programs", "velora1")
     return (square, velora1) if os.path.exists(square) and os.path.exists(velora1) else None
 
 

@@ -23,10 +23,10 @@
 #include <cmath>
 
 #include "bench/square_model.h"
+#include "energy/law.h"
+#include "model/model.h"
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
-#include "solver/law.h"
-#include "solver/model.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
-// The square membrane of the generator (square/mesh.h), built in memory for
+// The square membrane of the generator (generators/square_mesh.h), built in memory for
 // the benchmarks: n divisions over -1..1, the whole boundary fixed,
 // young 1000, poisson 0.3, pressure 1 on every element, and the generator's
 // solver control values (lstol 0.1, maxls 20, mntol 0.001, mnref 0,
@@ -13,9 +13,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "solver/model.h"
-#include "solver/model_testing.h"
-#include "square/mesh.h"
+#include "energy/energy_testing.h"
+#include "generators/square_mesh.h"
+#include "model/model.h"
 
 namespace bench {
 

@@ -79,24 +79,8 @@ CommandLine::CommandLine(Program program) : program_(std::move(program)), app_(s
       ->check(CLI::ExistingDirectory.description(""));
 }
 
-void CommandLine::add_solver_options() {
-  app_.add_option("--method", solver_.method, "Minimiser of each major iteration")
-      ->check(CLI::IsMember({"lbfgs", "newton"}).description(""))
-      ->type_name("lbfgs|newton")
-      ->capture_default_str();
-  app_.add_option("--threads", solver_.threads, "Energy threads; 0: every CPU this process may use")
-      ->check(CLI::Range(0u, kMaxThreads).description(""))
-      ->type_name("N")
-      ->capture_default_str();
-  auto* progress = app_.add_flag("--progress", solver_.progress, "Show progress even when stderr is no terminal");
-  auto* quiet = app_.add_flag("--quiet", solver_.quiet, "Never show progress");
-  progress->excludes(quiet);
-  quiet->excludes(progress);
-}
-
 std::string CommandLine::version() const {
   std::string text = program_.name + " (velora) " VELORA_VERSION "\ncompiler: " + compiler();
-  if (!kernel_.empty()) text += "\nkernel: " + kernel_;
   for (const std::string& line : version_lines_) text += "\n" + line;
   return text;
 }

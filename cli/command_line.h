@@ -9,9 +9,9 @@
 //     return line.run(argc, argv, [] { square::run(); });
 //   }
 //
-// Every program gets -h/--help, --version and -C DIR. Solvers add
-// add_solver_options() (--method, --threads, --progress, --quiet). With no
-// arguments the program runs as it always has: nothing is printed.
+// Every program gets -h/--help, --version and -C DIR; a program adds its
+// own options through app() (the solvers' are in programs/solver_program.h).
+// With no arguments the program runs as it always has: nothing is printed.
 //
 // Exit statuses: 0 success (and after --help or --version); 1 a failure
 // report (platform::run_program); 2 a usage error: one line naming the
@@ -36,22 +36,10 @@ struct Program {
   std::string writes;       // the files it writes, in the working directory
 };
 
-// The options of the solver programs, as given on the command line.
-struct SolverOptions {
-  std::string method = "lbfgs";  // the minimiser: "lbfgs" or "newton"
-  unsigned threads = 0;          // 0: the CPUs this process may run on
-  bool progress = false;         // --progress: show progress even when stderr is no terminal
-  bool quiet = false;            // --quiet: never show progress
-};
-
 // Exit statuses of every program.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
-
-// The largest --threads accepted (more than any machine we run on; the
-// pool falls back to fewer when threads cannot start).
-inline constexpr unsigned kMaxThreads = 1024;
 
 class CommandLine {
  public:
@@ -62,18 +50,13 @@ class CommandLine {
   // For options of one program: add them here before parse or run.
   CLI::App& app() { return app_; }
 
-  // Adds --method, --threads, --progress and --quiet, parsed into solver().
-  void add_solver_options();
-  const SolverOptions& solver() const { return solver_; }
-
-  // The instruction-set path of the energy kernel, printed by --version
-  // (programs that link no kernel leave it empty).
-  void set_kernel(std::string kernel) { kernel_ = std::move(kernel); }
-  // A further line of --version, e.g. the version of a library the program
+  // A further line of --version, e.g. the instruction-set path of the
+  // energy kernel ("kernel: avx2") or the version of a library the program
   // is built on ("gmsh: 4.11.1").
   void add_version_line(std::string line) { version_lines_.push_back(std::move(line)); }
 
-  // What --version prints: program, project version, compiler, kernel.
+  // What --version prints: program, project version, compiler, then the
+  // program's own lines.
   std::string version() const;
 
   // Parses the arguments after the program name. Returns the exit status
@@ -106,9 +89,7 @@ class CommandLine {
 
   Program program_;
   CLI::App app_;
-  SolverOptions solver_;
   std::string directory_;
-  std::string kernel_;
   std::vector<std::string> version_lines_;
 };
 

@@ -1,7 +1,7 @@
 # Finds CHOLMOD (SuiteSparse; Debian: libsuitesparse-dev, header
 # suitesparse/cholmod.h) and defines CHOLMOD::headers, its headers alone: the
 # solver loads the library itself when the Newton method first factorizes
-# (solver/sparse_cholesky.cpp), so that its BLAS and that BLAS's threads
+# (newton/sparse_cholesky.cpp), so that its BLAS and that BLAS's threads
 # are not part of a run that never factorizes. The library must be there
 # all the same. The factorization's dense kernels come from whichever BLAS
 # libcholmod is linked with: on Debian the libblas.so.3 alternative

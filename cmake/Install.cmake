@@ -2,8 +2,8 @@
 # builds from the same rules:
 #   bin/                         the programs
 #   share/man/man1/              one page per program
-#                                (veloramesh and its page, when Gmsh is found,
-#                                are installed by mesh/CMakeLists.txt)
+#                                (installed by programs/CMakeLists.txt;
+#                                veloramesh and its page when Gmsh is found)
 #   share/doc/velora/            README, verification, decisions, the examples
 #   include/velora/              the header-only minimiser library (nlp) and
 #                                what its headers include (terms, failures)
@@ -13,8 +13,6 @@
 # architecture and go under share/.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
-
-install(TARGETS velora1 velora2 square veloraview circle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES man/velora1.1 man/velora2.1 man/square.1 man/circle.1 man/veloraview.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

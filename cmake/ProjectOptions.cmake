@@ -8,7 +8,7 @@
 # the wide element loops take several at once.
 
 add_library(project_options INTERFACE)
-# The element loop's wide lane types (solver/lanes.h) pass by value only
+# The element loop's wide lane types (energy/lanes.h) pass by value only
 # between inline functions of one translation unit; GCC's note on their
 # calling convention (-Wpsabi) concerns calls across units.
 target_compile_options(project_options INTERFACE -ffp-contract=off -fno-fast-math -fno-math-errno -Wno-psabi)

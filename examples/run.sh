@@ -16,9 +16,9 @@ rm -rf "$run"
 mkdir -p "$run"
 cp "$top/examples/square.txt" "$run/"
 cd "$run"
-"$bin/square/square"
-"$bin/solver/velora1"
-"$bin/viewer/veloraview"
+"$bin/programs/square"
+"$bin/programs/velora1"
+"$bin/programs/veloraview"
 sed -n '1,6p' output.txt
 echo
 echo "Model, report, drawing script and pictures are in $run:"

@@ -1,10 +1,10 @@
 #include <string>
 
+#include "energy/law.h"
 #include "fuzz/entry.h"
+#include "model/analysis.h"
+#include "model/model.h"
 #include "platform/text_reader.h"
-#include "solver/analysis.h"
-#include "solver/law.h"
-#include "solver/model.h"
 
 namespace robust {
 

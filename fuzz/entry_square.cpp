@@ -1,8 +1,8 @@
 #include <string>
 
 #include "fuzz/entry.h"
+#include "generators/square.h"
 #include "platform/text_reader.h"
-#include "square/square.h"
 
 namespace robust {
 

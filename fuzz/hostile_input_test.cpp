@@ -11,13 +11,13 @@
 #include <limits>
 #include <string>
 
+#include "energy/energy_testing.h"
 #include "fuzz/entry.h"
+#include "generators/square.h"
+#include "model/model.h"
 #include "platform/failure.h"
 #include "platform/testing.h"
 #include "platform/text_reader.h"
-#include "solver/model.h"
-#include "solver/model_testing.h"
-#include "square/square.h"
 
 namespace {
 

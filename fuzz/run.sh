@@ -28,19 +28,19 @@ case "$target" in
     # The solver's model steps with the Green law: the reader, set-up and
     # loads, the energy evaluator with its element loops, and the law.
     sources=("$root/fuzz/entry_model.cpp")
-    for f in input setup loads evaluator kernel_path law_green tangent_pattern; do
-      sources+=("$root/solver/$f.cpp")
+    for f in model/input model/setup model/loads energy/evaluator energy/kernel_path energy/law_green; do
+      sources+=("$root/$f.cpp")
     done
     max_len=16384
     ;;
   square)
     define=ROBUST_TARGET_SQUARE
-    # The generator's reader and what it links: square/ and generator/
-    # without tests and benchmarks.
+    # The generator's reader and what it links: generators/ without tests
+    # and benchmarks.
     sources=("$root/fuzz/entry_square.cpp")
-    for f in "$root"/square/*.cpp "$root"/generator/*.cpp; do
+    for f in "$root"/generators/*.cpp; do
       case "$(basename "$f")" in
-        main.cpp | *_test.cpp | *_benchmark.cpp) ;;
+        *_test.cpp | *_benchmark.cpp) ;;
         *) sources+=("$f") ;;
       esac
     done

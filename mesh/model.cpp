@@ -12,10 +12,10 @@
 #include <set>
 #include <unordered_map>
 
+#include "model/model_file.h"
 #include "platform/failure.h"
 #include "platform/number_image.h"
 #include "platform/output_file.h"
-#include "solver/model_file.h"
 
 namespace mesh {
 

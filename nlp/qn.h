@@ -51,7 +51,7 @@ inline double dot(int n, const double* a, const double* b) {
 // before the oldest, in circular order); once lbfgs stops inserting, rotate
 // overwrites the oldest pair in place and advances first_, so a full ring
 // allocates nothing.
-class ring {
+class Ring {
  public:
   struct pair {
     int length = 0;      // the number of unknowns the pair was made for
@@ -355,7 +355,7 @@ class qn {
     iterations_ = iterations;
     double value = evaluate(n, x, g);
     terms::Vector d(n);
-    ring pairs;
+    Ring pairs;
 
     // Each iteration's step s and gradient change y go straight into the
     // ring's newest pair, in the pass that also forms s.y and the norm of
@@ -544,7 +544,7 @@ class qn {
   // search's copy of the start point, is the x that step copies), y := g - y,
   // ys := s.y accumulated in index order as the ring's store does, and
   // gnorm := norm(n, g). The same operations in the same order as step
-  // followed by ring::insert or rotate, so the same bits, with three passes
+  // followed by Ring::insert or rotate, so the same bits, with three passes
   // over memory fewer.
   double step_into(int n,
                    int maxls,
@@ -553,7 +553,7 @@ class qn {
                    terms::Vector& x,
                    terms::Vector& g,
                    const terms::Vector& d,
-                   ring::pair& p,
+                   Ring::pair& p,
                    double& gnorm) {
     double* sp = p.s.data();
     double* yp = p.y.data();

@@ -347,7 +347,7 @@ TEST(Ring, HoldsTheLastThreePairsAfterSixIterationsOfListThree) {
   // lbfgs's rule: iteration k > maxlist rotates, otherwise inserts.
   const int n = 2;
   const int maxlist = 3;
-  nlp::ring r;
+  nlp::Ring r;
   r.create(n, pair_vector(n, 1.0), pair_vector(n, -1.0));
   for (int k = 2; k <= 6; ++k) {
     if (k > maxlist) {
@@ -358,7 +358,7 @@ TEST(Ring, HoldsTheLastThreePairsAfterSixIterationsOfListThree) {
   }
   ASSERT_EQ(r.size(), 3);
   for (int j = 1; j <= 3; ++j) {
-    const nlp::ring::pair& p = r.from_oldest(j);
+    const nlp::Ring::pair& p = r.from_oldest(j);
     const double k = 3 + j;
     EXPECT_EQ(p.length, n);
     EXPECT_EQ(p.s(1), k + 0.125);
@@ -370,7 +370,7 @@ TEST(Ring, HoldsTheLastThreePairsAfterSixIterationsOfListThree) {
 }
 
 TEST(Ring, ListOfOneKeepsOnlyTheNewestPair) {
-  nlp::ring r;
+  nlp::Ring r;
   r.create(1, pair_vector(1, 1.0), pair_vector(1, 1.0));
   for (int k = 2; k <= 4; ++k) r.rotate(1, pair_vector(1, k), pair_vector(1, k));
   ASSERT_EQ(r.size(), 1);
@@ -378,7 +378,7 @@ TEST(Ring, ListOfOneKeepsOnlyTheNewestPair) {
 }
 
 TEST(Ring, InsertAfterRotateLinksTheNewPairAsNewest) {
-  nlp::ring r;
+  nlp::Ring r;
   r.create(1, pair_vector(1, 1.0), pair_vector(1, 1.0));
   r.insert(1, pair_vector(1, 2.0), pair_vector(1, 2.0));
   r.rotate(1, pair_vector(1, 3.0), pair_vector(1, 3.0));  // 2, 3
@@ -393,8 +393,8 @@ TEST(Ring, InsertAfterRotateLinksTheNewPairAsNewest) {
 // same order of pairs in every mix of the two.
 TEST(Ring, NextGivesThePairsInTheOrderOfInsertAndRotate) {
   const int n = 2;
-  nlp::ring by_copy;
-  nlp::ring in_place;
+  nlp::Ring by_copy;
+  nlp::Ring in_place;
   const bool reuse[] = {false, false, true, false, true, true, false, true};
   for (int k = 1; k <= 8; ++k) {
     const terms::Vector s = pair_vector(n, k);
@@ -406,7 +406,7 @@ TEST(Ring, NextGivesThePairsInTheOrderOfInsertAndRotate) {
     } else {
       by_copy.insert(n, s, y);
     }
-    nlp::ring::pair& p = in_place.next(n, reuse[k - 1]);
+    nlp::Ring::pair& p = in_place.next(n, reuse[k - 1]);
     for (int i = 1; i <= n; ++i) {
       p.s(i) = s(i);
       p.y(i) = y(i);
@@ -466,7 +466,7 @@ TEST(Ring, FusedDirectionIsTheTwoLoopRecursionBitForBit) {
   };
   auto plain = [n](const terms::Vector& v) { return std::vector<double>(v.data(), v.data() + n); };
   for (int maxlist : {1, 2, 4}) {
-    nlp::ring r;
+    nlp::Ring r;
     std::deque<PlainPair> reference;
     for (int k = 1; k <= 7; ++k) {
       const terms::Vector s = random_vector();
@@ -501,7 +501,7 @@ TEST(Ring, OnePairDirectionIsTheMemorylessBfgsProduct) {
     y(i) = yv[i - 1];
     g(i) = gv[i - 1];
   }
-  nlp::ring r;
+  nlp::Ring r;
   r.create(n, s, y);
   terms::Vector d(n);
   r.direction(n, g, d);

@@ -1,7 +1,7 @@
 #include <string>
 
+#include "model/model.h"
 #include "platform/output_file.h"
-#include "solver/model.h"
 #include "solver/results.h"
 
 namespace solver {

@@ -2,8 +2,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "model/model.h"
 #include "platform/output_file.h"
-#include "solver/model.h"
 #include "solver/results.h"
 
 namespace solver {
@@ -27,7 +27,7 @@ double dot(const std::array<double, 3>& p, const std::array<double, 3>& q) {
 
 }  // namespace
 
-principal_stresses principal(const element& e, double n1, double n2, double n3) {
+PrincipalStresses principal(const element& e, double n1, double n2, double n3) {
   // Cosines of the angles at the vertices from the side directions (side k
   // is opposite vertex k), clamped from above only against rounding.
   double c1 = -dot(e.dir[1], e.dir[2]);
@@ -92,8 +92,8 @@ void output(analysis& a, const MaterialLaw& law) {
   std::array<double, 9> grad{};
   for (int e = 1; e <= a.nelem; ++e) {
     const element& el = a.elem(e);
-    const element_state st = law.cstobj(a, el, a.u, grad);
-    const principal_stresses ps = principal(el, st.n1, st.n2, st.n3);
+    const ElementState st = law.cstobj(a, el, a.u, grad);
+    const PrincipalStresses ps = principal(el, st.n1, st.n2, st.n3);
     f.integer(e, 7).chars(' ', 5).real(ps.s1, kFore, kAft, kExp).chars(' ', 5).real(ps.s2, kFore, kAft, kExp);
     f.line_end();
     for (int v = 0; v < 3; ++v) {

@@ -1,8 +1,8 @@
 #pragma once
 // The result files of a solver run: the drawing script and the report.
 
-#include "solver/analysis.h"
-#include "solver/law.h"
+#include "energy/law.h"
+#include "model/analysis.h"
 
 namespace solver {
 
@@ -17,10 +17,10 @@ void output(analysis& a, const MaterialLaw& law);
 
 // The principal stresses of an element with side stresses n1, n2, n3:
 // {larger, smaller}.
-struct principal_stresses {
+struct PrincipalStresses {
   double s1 = 0.0;
   double s2 = 0.0;
 };
-principal_stresses principal(const element& e, double n1, double n2, double n3);
+PrincipalStresses principal(const element& e, double n1, double n2, double n3);
 
 }  // namespace solver

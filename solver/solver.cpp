@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "energy/evaluator.h"
+#include "model/model.h"
+#include "newton/newton.h"
+#include "newton/region.h"
+#include "newton/tangent_pattern.h"
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
 #include "platform/failure.h"
-#include "solver/evaluator.h"
-#include "solver/model.h"
-#include "solver/newton.h"
-#include "solver/region.h"
 #include "solver/results.h"
-#include "solver/tangent_pattern.h"
 
 namespace solver {
 
@@ -96,13 +96,13 @@ class NewtonProblemOf final : public NewtonProblem {
  public:
   NewtonProblemOf(const analysis& a,
                   const MaterialLaw& law,
-                  const std::vector<element_slots>& slots,
+                  const std::vector<ElementSlots>& slots,
                   Energy& energy,
                   const TangentPattern& p)
       : a_(a), law_(law), slots_(slots), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
-    law_.tangent(a_, slots_, x, pattern_, clamp, values);
+    law_.tangent(a_, slots_, x, pattern_.position, clamp, values);
   }
   std::unique_ptr<RegionProblem> region(const terms::Vector& x,
                                         std::span<const int> seed,
@@ -115,7 +115,7 @@ class NewtonProblemOf final : public NewtonProblem {
  private:
   const analysis& a_;
   const MaterialLaw& law_;
-  const std::vector<element_slots>& slots_;
+  const std::vector<ElementSlots>& slots_;
   Energy& energy_;
   const TangentPattern& pattern_;
 };
@@ -127,7 +127,7 @@ class NewtonDriver {
   template <class Energy>
   NewtonDriver(analysis& a,
                const MaterialLaw& law,
-               const std::vector<element_slots>& slots,
+               const std::vector<ElementSlots>& slots,
                Energy& energy,
                NewtonOptions options)
       : a_(a),
@@ -158,9 +158,9 @@ class NewtonDriver {
                                 "written");
     }
   }
-  static std::vector<std::pair<int, int>> loose_components(const analysis& a, const std::vector<element_slots>& slots) {
+  static std::vector<std::pair<int, int>> loose_components(const analysis& a, const std::vector<ElementSlots>& slots) {
     std::vector<unsigned char> touched(static_cast<std::size_t>(a.nfree), 0);
-    for (const element_slots& s : slots) {
+    for (const ElementSlots& s : slots) {
       for (const int k : s) {
         if (k < a.nfree) touched[static_cast<std::size_t>(k)] = 1;
       }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "solver/analysis.h"
-#include "solver/law.h"
-#include "solver/newton.h"
+#include "energy/law.h"
+#include "model/analysis.h"
+#include "newton/newton.h"
 #include "solver/progress.h"
 
 namespace solver {

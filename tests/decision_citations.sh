@@ -18,7 +18,8 @@ while IFS= read -r title; do
     status=1
   fi
 done < <(grep -rhoP "See docs/decisions\.md, '\K[^']+" --include='*.cpp' --include='*.h' --include='*.sh' \
-           "$root/platform" "$root/solver" "$root/generator" "$root/square" "$root/examples" "$root/viewer" \
+           "$root/platform" "$root/model" "$root/energy" "$root/newton" "$root/solver" "$root/programs" \
+           "$root/generators" "$root/mesh" "$root/viewer" \
            "$root/tests" "$root/fuzz" | sort -u)
 tests=$(ctest --test-dir "$2" -N)
 while IFS= read -r name; do

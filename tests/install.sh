@@ -18,7 +18,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
 programs=(velora1 velora2 square veloraview circle)
 # veloramesh is built (and installed) only where Gmsh's library is found.
-if [ -x "$build/mesh/veloramesh" ]; then
+if [ -x "$build/programs/veloramesh" ]; then
   programs+=(veloramesh)
 else
   if [ -e "$prefix/bin/veloramesh" ] || [ -e "$prefix/share/man/man1/veloramesh.1" ]; then

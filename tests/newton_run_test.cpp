@@ -24,16 +24,16 @@
 #include <tuple>
 #include <vector>
 
-#include "examples/circle.h"
+#include "energy/energy_testing.h"
+#include "energy/law.h"
+#include "generators/circle.h"
+#include "model/analysis.h"
+#include "model/model.h"
+#include "newton/sparse_cholesky.h"
+#include "newton/tangent_pattern.h"
 #include "nlp/nlp.h"
 #include "platform/failure.h"
-#include "solver/analysis.h"
-#include "solver/law.h"
-#include "solver/model.h"
-#include "solver/model_testing.h"
 #include "solver/solver.h"
-#include "solver/sparse_cholesky.h"
-#include "solver/tangent_pattern.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ double InverseNorm(const solver::analysis& a) {
   const auto slots = solver::testing::tested_law().evaluator(a, solver::EvaluationOptions{1, 1})->slots();
   const solver::TangentPattern p = solver::tangent_pattern(a, slots);
   std::vector<double> values(p.row.size());
-  solver::testing::tested_law().tangent(a, slots, a.u, p, false, values);
+  solver::testing::tested_law().tangent(a, slots, a.u, p.position, false, values);
   const std::size_t n = static_cast<std::size_t>(a.nfree);
   std::vector<double> m(n * 2 * n, 0.0);  // [J | I], row by row
   for (std::size_t j = 0; j < n; ++j) {
@@ -253,7 +253,7 @@ TEST_F(NewtonRun, StartsFromTheFlatState) {
     const auto slots = solver::testing::tested_law().evaluator(flat, solver::EvaluationOptions{1, 1})->slots();
     const solver::TangentPattern p = solver::tangent_pattern(flat, slots);
     std::vector<double> values(p.row.size());
-    solver::testing::tested_law().tangent(flat, slots, flat.u, p, false, values);
+    solver::testing::tested_law().tangent(flat, slots, flat.u, p.position, false, values);
     auto cholesky = solver::make_sparse_cholesky();
     cholesky->analyse(p.n, p.colptr, p.row);
     EXPECT_FALSE(cholesky->factorize(values));

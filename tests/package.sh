@@ -37,7 +37,7 @@ for f in ./usr/bin/velora1 ./usr/bin/velora2 ./usr/bin/square ./usr/bin/veloravi
   grep -qx "$f" <<<"$contents" || bad "package lacks $f"
 done
 # veloramesh and its page when the build has it (it needs Gmsh's library).
-if [ -x "$build/mesh/veloramesh" ]; then
+if [ -x "$build/programs/veloramesh" ]; then
   for f in ./usr/bin/veloramesh ./usr/share/man/man1/veloramesh.1; do
     grep -qx "$f" <<<"$contents" || bad "package lacks $f"
   done
@@ -58,7 +58,7 @@ for side in package build; do
   cp "$work/root/usr/share/doc/velora/examples/square.txt" "$work/$side/"
 done
 (cd "$work/package" && "$bin/square" && "$bin/velora1" && "$bin/veloraview") || bad "the packaged programs failed"
-(cd "$work/build" && "$build/square/square" && "$build/solver/velora1" && "$build/viewer/veloraview") ||
+(cd "$work/build" && "$build/programs/square" && "$build/programs/velora1" && "$build/programs/veloraview") ||
   bad "the build's programs failed"
 for f in input.txt autocad.scr ansys.txt output.txt result.vtu result.svg; do
   cmp -s "$work/package/$f" "$work/build/$f" || bad "$f differs between the package and the build"

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "energy/energy_testing.h"
+#include "model/analysis.h"
+#include "model/model.h"
 #include "platform/failure.h"
 #include "platform/testing.h"
-#include "solver/analysis.h"
-#include "solver/model.h"
-#include "solver/model_testing.h"
 #include "solver/solver.h"
 
 namespace {

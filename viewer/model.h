@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/analysis.h"
+#include "model/analysis.h"
 #include "viewer/report.h"
 
 namespace viewer {

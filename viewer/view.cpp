@@ -1,8 +1,8 @@
 #include "viewer/view.h"
 
+#include "model/analysis.h"
+#include "model/model.h"
 #include "platform/output_file.h"
-#include "solver/analysis.h"
-#include "solver/model.h"
 #include "viewer/model.h"
 #include "viewer/report.h"
 #include "viewer/svg.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "model/analysis.h"
+#include "model/model.h"
 #include "platform/failure.h"
 #include "platform/testing.h"
 #include "platform/text_reader.h"
-#include "solver/analysis.h"
-#include "solver/model.h"
 #include "viewer/model.h"
 #include "viewer/report.h"
 #include "viewer/svg.h"

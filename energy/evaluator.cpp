@@ -1,0 +1,205 @@
+#include "energy/evaluator.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "platform/failure.h"
+
+namespace solver {
+
+namespace {
+
+// Parts of a parallel pass are told apart by one byte each.
+constexpr unsigned kMostParts = 64;
+
+}  // namespace
+
+EnergyEvaluator::EnergyEvaluator(const analysis& a, const EvaluationOptions& options) : a_(a) {
+  const std::size_t nelem = static_cast<std::size_t>(a.nelem);
+  slots_.resize(nelem);
+  for (std::size_t e = 0; e < nelem; ++e) {
+    const element& el = a.elem(static_cast<int>(e) + 1);
+    for (std::size_t v = 0; v < 3; ++v) {
+      for (std::size_t j = 0; j < 3; ++j) slots_[e][3 * v + j] = a.dof(el.node[v], static_cast<int>(j) + 1) - 1;
+    }
+  }
+  xfull_.assign(3 * static_cast<std::size_t>(a.nnode), 0.0);
+
+  unsigned parts = options.threads != 0 ? options.threads : platform::available_cpus();
+  if (parts > kMostParts) parts = kMostParts;
+  if (parts >= 2 && a.nelem >= 2 && a.nelem >= options.parallel_from) {
+    pool_ = std::make_unique<platform::ThreadPool>(parts, options.spin, options.start_thread);
+    parts = pool_->size();  // fewer when a thread could not start
+    if (parts < 2) pool_.reset();
+  } else {
+    parts = 1;
+  }
+  lay_out_parts(parts);
+  // The one-thread pass adds every term into a full-length gradient, whose
+  // constrained slots collect terms nobody reads; that spares the kernel a
+  // branch per component. A parallel pass starts each unknown's gradient in
+  // g itself and needs no such workspace.
+  if (!pool_) gfull_.assign(xfull_.size(), 0.0);
+}
+
+EnergyEvaluator::~EnergyEvaluator() = default;
+
+void EnergyEvaluator::lay_out_parts(unsigned parts) {
+  const std::size_t nelem = static_cast<std::size_t>(a_.nelem);
+  const std::size_t nfree = static_cast<std::size_t>(a_.nfree);
+  const std::size_t entries = xfull_.size();
+  // Contiguous parts of about equal size, each starting on a multiple of
+  // eight elements, so that every part but the last fills the groups of
+  // the widest lanes (the results would be the same bits anyway).
+  part_element_.assign(1, 0);
+  for (unsigned t = 1; t < parts; ++t) {
+    std::size_t e = nelem * t / parts;
+    e -= e % 8;
+    part_element_.push_back(std::max(e, part_element_.back()));
+  }
+  part_element_.push_back(nelem);
+  if (parts < 2) return;
+
+  // Owner of an unknown: the first part that touches it (part 0 for an
+  // unknown no element touches, whose gradient is -force alone). A later
+  // part that touches it defers its terms.
+  constexpr unsigned char nobody = 255;
+  std::vector<unsigned char> owner(nfree, nobody);
+  deferred_.assign(parts, {});
+  defers_.assign(parts, std::vector<unsigned char>(entries, 0));
+  for (unsigned t = 0; t < parts; ++t) {
+    std::vector<unsigned char>& defers = defers_[t];
+    DeferredTerms& d = deferred_[t];
+    for (std::size_t e = part_element_[t]; e < part_element_[t + 1]; ++e) {
+      const std::size_t before = d.unknown.size();
+      for (const int slot : slots_[e]) {
+        if (slot >= a_.nfree) continue;
+        unsigned char& o = owner[static_cast<std::size_t>(slot)];
+        if (o == nobody) o = static_cast<unsigned char>(t);
+        if (o != t) {
+          defers[static_cast<std::size_t>(slot)] = 1;
+          d.unknown.push_back(slot);
+        }
+      }
+      if (d.unknown.size() != before) d.seam.push_back(e);
+    }
+    d.seam.push_back(std::numeric_limits<std::size_t>::max());
+    d.value.assign(d.unknown.size(), 0.0);
+    d.handed.assign(d.unknown.size(), 0.0);
+  }
+  owned_.assign(parts, {});
+  for (std::size_t k = 0; k < nfree; ++k) {
+    owned_[owner[k] == nobody ? 0 : owner[k]].push_back(static_cast<int>(k));
+  }
+  gradient_.assign(parts, std::vector<double>(entries, 0.0));
+  workspace_.assign(parts, std::vector<double>(entries, 0.0));
+  energies_.assign(nelem - part_element_[1], 0.0);
+  part_energies_.assign(parts, {});
+  for (unsigned t = 1; t < parts; ++t) part_energies_[t].assign(part_element_[t + 1] - part_element_[t], 0.0);
+
+  // The node table's entries: the free ones in table order with their
+  // unknowns, the table entry of every unknown, and the prescribed ones.
+  const int* dof = a_.dof.data();
+  free_entry_.assign(nfree, 0);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t slot = static_cast<std::size_t>(dof[i] - 1);
+    if (slot < nfree) {
+      free_in_table_order_.push_back({slot, i});
+      free_entry_[slot] = i;
+    } else {
+      prescribed_.push_back({slot, i});
+    }
+  }
+}
+
+double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
+  const std::size_t entries = xfull_.size();
+  if (n != a_.nfree || x.size() < n || g.size() < n || entries != 3 * static_cast<std::size_t>(a_.nnode) ||
+      slots_.size() != static_cast<std::size_t>(a_.nelem)) {
+    throw platform::RangeError("the energy was asked for " + std::to_string(n) + " unknowns (vectors of " +
+                               std::to_string(x.size()) + " and " + std::to_string(g.size()) +
+                               ") of a model set up for " + std::to_string(a_.nfree));
+  }
+  if (pool_) return parallel_pass(n, x, g);
+  const int* dof = a_.dof.data();
+  const double* force = a_.force.data();
+  const double* displ = a_.displ.data();
+  const double* xp = x.data();
+  double* xf = xfull_.data();
+  double* gf = gfull_.data();
+
+  // One pass over the node table puts x and the prescribed displacements
+  // into the full-length workspace by slot and starts the gradient at
+  // -force; f takes the load potential in node and axis order.
+  double f = 0.0;
+  for (std::size_t i = 0; i < entries; ++i) {
+    const int k = dof[i];
+    const std::size_t slot = static_cast<std::size_t>(k - 1);
+    if (k <= n) {
+      const double xk = xp[slot];  // read before g is written: x and g may be one vector
+      f = f - force[i] * xk;
+      xf[slot] = xk;
+      gf[slot] = -force[i];
+    } else {
+      gf[slot] = 0.0;
+      xf[slot] = displ[i];
+    }
+  }
+  f = serial_elements(xf, gf, f);
+  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+  return f;
+}
+
+double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vector& g) {
+  // Everything but the final sums runs inside the parts. Each part puts
+  // x and the prescribed displacements into a workspace of its own, from
+  // which its elements gather: a workspace written by one core and
+  // gathered from by another would cost a transfer between the cores for
+  // every line the gather meets, where the copy streams. Part 0 then sums
+  // the load potential in node and axis order and goes on into its
+  // elements with that sum. Every part starts the gradient of the unknowns
+  // it owns at -force and copies it into g when its elements are done.
+  // When x and g are one vector, a part could write g before another has
+  // copied x: x is then copied into part 0's workspace first, and the
+  // others copy from there.
+  const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(double);
+  const double* source = x.data();
+  if (n > 0 && source == g.data()) {
+    std::memcpy(workspace_[0].data(), source, bytes);
+    source = workspace_[0].data();
+  }
+  double f = 0.0;
+  auto compute = [this, n, source, bytes, &g, &f](std::size_t t) {
+    double* xf = workspace_[t].data();
+    if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
+    const double* displ = a_.displ.data();
+    for (const PrescribedSlot& p : prescribed_) xf[p.slot] = displ[p.entry];
+    if (t == 0) {
+      const double* force = a_.force.data();
+      double load = 0.0;
+      for (const FreeSlot& u : free_in_table_order_) load = load - force[u.entry] * xf[u.slot];
+      f = load;
+    }
+    part_elements(t, xf, n, g.data(), &f);
+  };
+  pool_->run(part_element_.size() - 1, compute);
+
+  // In element order: the energies of the parts after the first, then
+  // their deferred terms, part by part.
+  for (const double energy : energies_) f = f + energy;
+  double* gp = g.data();
+  for (std::size_t t = 1; t < deferred_.size(); ++t) {
+    const DeferredTerms& d = deferred_[t];
+    for (std::size_t j = 0; j < d.unknown.size(); ++j) {
+      double& gk = gp[static_cast<std::size_t>(d.unknown[j])];
+      gk = gk + d.handed[j];
+    }
+  }
+  return f;
+}
+
+}  // namespace solver

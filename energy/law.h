@@ -1,0 +1,71 @@
+#pragma once
+// A material law: how an element's sides are strained. The two laws differ
+// only in the side strain (energy/strain.h); each lives in a library of its
+// own (law_green, law_engineering) that instantiates the element kernel for
+// it. A program chooses its law at run time by passing one to the driver.
+
+#include <array>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "energy/evaluator.h"
+#include "model/analysis.h"
+#include "model/model.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+// Side stresses N1, N2, N3 and strain energy of one element.
+struct ElementState {
+  double n1 = 0.0;
+  double n2 = 0.0;
+  double n3 = 0.0;
+  double energy = 0.0;
+};
+
+class MaterialLaw {
+ public:
+  virtual ~MaterialLaw() = default;
+
+  // A short name for messages and tests: "green" or "engineering".
+  virtual const char* name() const = 0;
+
+  // One element at unknowns x (1..nfree): side stresses, strain energy, and
+  // in grad the gradient of the energy with respect to the nine
+  // displacement components (vertex 1 X, Y, Z, vertex 2 ..., vertex 3 ...).
+  virtual ElementState cstobj(const analysis& a,
+                              const element& e,
+                              const terms::Vector& x,
+                              std::array<double, 9>& grad) const = 0;
+
+  // The energy evaluation of the set-up model a with this law.
+  virtual std::unique_ptr<EnergyEvaluator> evaluator(const analysis& a, const EvaluationOptions& options) const = 0;
+
+  // The tangent (second derivative) of the strain energy at x (1..nfree)
+  // summed into values, which it first clears: position holds, for every
+  // element in turn, where each of the kTangentEntries entries of the upper
+  // triangle of its 9 x 9 tangent goes in values (-1 for a component that
+  // is not an unknown). With clamp, the compressive side forces are left
+  // out (energy/tangent.h).
+  virtual void tangent(const analysis& a,
+                       const std::vector<ElementSlots>& slots,
+                       const terms::Vector& x,
+                       std::span<const int> position,
+                       bool clamp,
+                       std::span<double> values) const = 0;
+
+  // One element's tangent at its nine displacement components delta, row by
+  // row (energy/tangent.h).
+  virtual void element_tangent(const element& e, const double (&delta)[9], bool clamp, double (&h)[81]) const = 0;
+};
+
+// The Green strain of each side, (lambda^2 - 1) / 2: the Saint
+// Venant-Kirchhoff membrane (velora1). Library law_green.
+const MaterialLaw& green_law();
+
+// The engineering strain of each side, lambda - 1 (velora2). Library
+// law_engineering.
+const MaterialLaw& engineering_law();
+
+}  // namespace solver

@@ -1,0 +1,306 @@
+// The material law, one program's worth: compiled once with the Green law
+// source (VELORA_LAW_GREEN defined) and once with the engineering one.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "energy/energy_testing.h"
+#include "model/model.h"
+#include "platform/text_reader.h"
+
+namespace {
+
+using solver::analysis;
+using solver::testing::constrain;
+using solver::testing::make_model;
+
+#ifdef VELORA_LAW_GREEN
+constexpr bool kGreen = true;
+#else
+constexpr bool kGreen = false;
+#endif
+
+constexpr double kTol = 1e-12;
+constexpr double kRigidTol = 1e-13;
+
+struct Evaluation {
+  solver::ElementState state;
+  std::array<double, 9> grad;
+  std::array<double, 3> strain;
+};
+
+// cstobj of element 1 at x, and the side strains recovered from the side
+// stresses through the (invertible) side stiffness by Cramer's rule.
+Evaluation evaluate(const analysis& a, const terms::Vector& x) {
+  Evaluation r{};
+  r.state = solver::testing::cstobj(a, a.elem(1), x, r.grad);
+  const auto& k = a.elem(1).stiff;
+  auto det = [](const std::array<std::array<double, 3>, 3>& m) {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  };
+  const double n[3] = {r.state.n1, r.state.n2, r.state.n3};
+  for (std::size_t c = 0; c < 3; ++c) {
+    auto m = k;
+    for (std::size_t i = 0; i < 3; ++i) m[i][c] = n[i];
+    r.strain[c] = det(m) / det(k);
+  }
+  return r;
+}
+
+// The unit right triangle, every component free, young 1, poisson 0, with
+// displacement (sx * X, sy * Y, 0) at each node.
+Evaluation stretch_unit_triangle(double sx, double sy) {
+  analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}});
+  solver::start(a);
+  terms::Vector x(a.nfree);
+  for (int k = 1; k <= 3; ++k) {
+    x(a.dof(k, 1)) = sx * a.coordx(k);
+    x(a.dof(k, 2)) = sy * a.coordy(k);
+  }
+  return evaluate(a, x);
+}
+
+TEST(Cstobj, EqualStretchInXAndY) {
+  const Evaluation r = stretch_unit_triangle(0.1, 0.1);
+  const double e = kGreen ? 0.105 : 0.1;
+  for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(r.strain[k], e, kTol) << "side " << k + 1;
+  EXPECT_NEAR(r.state.n1, 0.0, kTol);
+  EXPECT_NEAR(r.state.n2, e, kTol);
+  EXPECT_NEAR(r.state.n3, e, kTol);
+  EXPECT_NEAR(r.state.energy, kGreen ? 0.0055125 : 0.005, kTol);
+}
+
+TEST(Cstobj, StretchAlongXOnly) {
+  const Evaluation r = stretch_unit_triangle(0.1, 0.0);
+  if (kGreen) {
+    EXPECT_NEAR(r.strain[0], 0.0525, kTol);
+    EXPECT_NEAR(r.strain[1], 0.0, kTol);
+    EXPECT_NEAR(r.strain[2], 0.105, kTol);
+    EXPECT_NEAR(r.state.n1, 0.0, kTol);
+    EXPECT_NEAR(r.state.n2, 0.0, kTol);
+    EXPECT_NEAR(r.state.n3, 0.105, kTol);
+    EXPECT_NEAR(r.state.energy, 0.00275625, kTol);
+  } else {
+    // Side 1 goes from (1.1, 0) to (0, 1): stretch sqrt(2.21 / 2).
+    const double e1 = std::sqrt(1.105) - 1;  // 0.0511898...
+    EXPECT_NEAR(r.strain[0], e1, kTol);
+    EXPECT_NEAR(r.strain[1], 0.0, kTol);
+    EXPECT_NEAR(r.strain[2], 0.1, kTol);
+    EXPECT_NEAR(r.state.n1, 2 * e1 - 0.1, kTol);  // 0.0023796...
+    EXPECT_NEAR(r.state.n2, -e1 + 0.05, kTol);    // -0.0011898...
+    EXPECT_NEAR(r.state.n3, -e1 + 0.15, kTol);    // 0.0988102...
+    EXPECT_NEAR(r.state.energy, 0.25 * ((2 * e1 - 0.1) * e1 + (0.15 - e1) * 0.1),
+                kTol);  // 0.0025007078...
+    EXPECT_NEAR(r.state.energy, 0.0025007078, 1e-10);
+  }
+}
+
+// An irregular triangle in space, displaced by a rigid motion p -> R p + t.
+TEST(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
+  const std::vector<std::array<double, 3>> nodes = {{0.1, 0.2, 0.3}, {1.3, -0.1, 0.2}, {0.4, 0.9, -0.5}};
+  // Rotation about the unit axis n by angle t (Rodrigues).
+  auto rotation = [](std::array<double, 3> n, double t) {
+    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (double& c : n) c /= len;
+    const double c = std::cos(t);
+    const double s = std::sin(t);
+    std::array<std::array<double, 3>, 3> r{};
+    for (std::size_t i = 0; i < 3; ++i) {
+      for (std::size_t j = 0; j < 3; ++j) r[i][j] = (i == j ? c : 0.0) + (1 - c) * n[i] * n[j];
+    }
+    r[0][1] -= s * n[2];
+    r[0][2] += s * n[1];
+    r[1][0] += s * n[2];
+    r[1][2] -= s * n[0];
+    r[2][0] -= s * n[1];
+    r[2][1] += s * n[0];
+    return r;
+  };
+  struct Motion {
+    std::array<std::array<double, 3>, 3> r;
+    std::array<double, 3> t;
+  };
+  const Motion motions[] = {
+      {rotation({0, 0, 1}, 0.0), {0.0, 0.0, 0.0}},
+      {rotation({0, 0, 1}, 0.0), {0.7, -1.2, 3.0}},
+      {rotation({0, 0, 1}, 0.5), {0.0, 0.0, 0.0}},
+      {rotation({1, -2, 0.5}, 2.2), {0.3, 0.1, -0.4}},
+  };
+  for (const Motion& mo : motions) {
+    analysis a = make_model(nodes, {{1, 2, 3}}, 7.0, 0.3);
+    // Node 2 constrained: prescribed displacements take part like unknowns.
+    for (int j = 1; j <= 3; ++j) a.dof(2, j) = 1;
+    for (int k = 1; k <= 3; ++k) {
+      const auto& p = nodes[static_cast<std::size_t>(k - 1)];
+      for (std::size_t i = 0; i < 3; ++i) {
+        const double moved = (mo.r[i][0] * p[0] + mo.r[i][1] * p[1] + mo.r[i][2] * p[2]) + mo.t[i];
+        a.displ(k, static_cast<int>(i) + 1) = moved - p[i];
+      }
+    }
+    solver::start(a);
+    terms::Vector x(a.nfree);
+    for (int k = 1; k <= 3; ++k) {
+      for (int j = 1; j <= 3; ++j) {
+        if (a.dof(k, j) <= a.nfree) x(a.dof(k, j)) = a.displ(k, j);
+      }
+    }
+    const Evaluation r = evaluate(a, x);
+    EXPECT_NEAR(r.state.n1, 0.0, kRigidTol);
+    EXPECT_NEAR(r.state.n2, 0.0, kRigidTol);
+    EXPECT_NEAR(r.state.n3, 0.0, kRigidTol);
+    EXPECT_NEAR(r.state.energy, 0.0, kRigidTol);
+    for (std::size_t q = 0; q < 9; ++q) EXPECT_NEAR(r.grad[q], 0.0, kRigidTol) << q;
+  }
+}
+
+// A small irregular mesh: seven nodes around a raised centre, one node
+// fully constrained with a prescribed displacement, two with single
+// constrained components, loads, self-weight and pressures of both signs.
+// The objective takes elements in pairs: an odd count exercises the rest.
+analysis irregular_mesh(int elements = 6) {
+  std::vector<std::array<int, 3>> triangles = {{1, 2, 3}, {1, 3, 4}, {5, 1, 4}, {1, 5, 6}, {1, 6, 7}, {7, 2, 1}};
+  triangles.resize(static_cast<std::size_t>(elements));
+  analysis a = make_model({{0.0, 0.0, 0.1},
+                           {1.1, 0.1, 0.0},
+                           {0.6, 0.9, -0.1},
+                           {-0.5, 1.0, 0.05},
+                           {-1.0, 0.1, 0.0},
+                           {-0.4, -0.9, 0.2},
+                           {0.5, -1.0, -0.1}},
+                          triangles,
+                          10.0,
+                          0.3,
+                          0.4);
+  constrain(a, 5, 1, 0.01);
+  constrain(a, 5, 2, -0.02);
+  constrain(a, 5, 3, 0.03);
+  constrain(a, 2, 3, 0.05);
+  constrain(a, 7, 1, 0.0);
+  a.action(3, 1) = 0.1;
+  a.action(3, 3) = -0.3;
+  a.action(5, 3) = 2.0;  // on a constrained component: no part of f
+  const double pressure[] = {0.5, 1.0, -0.25, 0.75, 0.0, 0.3};
+  static_assert(std::size(pressure) == 6);
+  for (int e = 1; e <= a.nelem; ++e) a.elem(e).pressure = pressure[e - 1];
+  solver::start(a);
+  std::mt19937 gen(4);
+  std::uniform_real_distribution<double> dist(-0.05, 0.05);
+  for (int k = 1; k <= a.nfree; ++k) a.u(k) = dist(gen);
+  solver::setforce(a);  // pressures on the displaced shape
+  return a;
+}
+
+TEST(Objective, GradientMatchesCentralDifferences) {
+  analysis a = irregular_mesh();
+  const int n = a.nfree;
+  ASSERT_EQ(n, 16);
+  terms::Vector x = a.u;
+  terms::Vector g(n);
+  const double f = solver::testing::objective(a, n, x, g);
+  EXPECT_TRUE(std::isfinite(f));
+  terms::Vector scratch(n);
+  const double h = 1e-6;
+  double largest = 0.0;
+  for (int k = 1; k <= n; ++k) largest = std::max(largest, std::fabs(g(k)));
+  ASSERT_GT(largest, 0.1);
+  for (int k = 1; k <= n; ++k) {
+    terms::Vector xp = x;
+    terms::Vector xm = x;
+    xp(k) += h;
+    xm(k) -= h;
+    const double fd =
+        (solver::testing::objective(a, n, xp, scratch) - solver::testing::objective(a, n, xm, scratch)) / (2 * h);
+    EXPECT_NEAR(g(k), fd, 1e-7 * largest) << "component " << k;
+  }
+}
+
+// The report takes element values from cstobj; they must be exactly those
+// inside the objective, so the objective is rebuilt here from cstobj in its
+// own summation order and compared bit for bit.
+TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
+  for (const int elements : {6, 5}) {
+    analysis a = irregular_mesh(elements);
+    const int n = a.nfree;
+    terms::Vector g(n, 123.0);  // content on entry must not matter
+    const double f = solver::testing::objective(a, n, a.u, g);
+
+    double expected_f = 0.0;
+    terms::Vector expected_g(n);
+    for (int p = 1; p <= a.nnode; ++p) {
+      for (int j = 1; j <= 3; ++j) {
+        const int k = a.dof(p, j);
+        if (k <= n) {
+          expected_f = expected_f - a.force(p, j) * a.u(k);
+          expected_g(k) = -a.force(p, j);
+        }
+      }
+    }
+    for (int e = 1; e <= a.nelem; ++e) {
+      std::array<double, 9> grad{};
+      const solver::ElementState st = solver::testing::cstobj(a, a.elem(e), a.u, grad);
+      expected_f = expected_f + st.energy;
+      for (std::size_t v = 0; v < 3; ++v) {
+        for (int j = 1; j <= 3; ++j) {
+          const int k = a.dof(a.elem(e).node[v], j);
+          if (k <= n) expected_g(k) = expected_g(k) + grad[3 * v + static_cast<std::size_t>(j - 1)];
+        }
+      }
+    }
+    EXPECT_EQ(f, expected_f);
+    for (int k = 1; k <= n; ++k) EXPECT_EQ(g(k), expected_g(k)) << k;
+
+    // Again, into a gradient vector of other content: the same results.
+    terms::Vector again(n, -7.0);
+    EXPECT_EQ(solver::testing::objective(a, n, a.u, again), f);
+    for (int k = 1; k <= n; ++k) EXPECT_EQ(again(k), g(k));
+  }
+}
+
+TEST(Objective, WithoutElementsIsTheLoadPotential) {
+  analysis a = make_model({{0, 0, 0}, {1, 0, 0}}, {});
+  a.action(1, 1) = 2.0;
+  a.action(2, 3) = -3.0;
+  constrain(a, 2, 1, 0.5);
+  a.action(2, 1) = 100.0;  // prescribed component: not in f
+  solver::start(a);
+  solver::setforce(a);
+  terms::Vector x(a.nfree);
+  x(a.dof(1, 1)) = 0.25;
+  x(a.dof(2, 3)) = 0.5;
+  terms::Vector g(a.nfree);
+  EXPECT_EQ(solver::testing::objective(a, a.nfree, x, g), -(2.0 * 0.25) + 3.0 * 0.5);
+  EXPECT_EQ(g(a.dof(1, 1)), -2.0);
+  EXPECT_EQ(g(a.dof(2, 3)), 3.0);
+  EXPECT_EQ(g(a.dof(1, 2)), 0.0);
+}
+
+TEST(Objective, IllustrativeModelAtTheStart) {
+  analysis a;
+  platform::TextReader reader = platform::TextReader::open(VELORA_TESTDATA "/model_example/input.txt");
+  solver::input(a, reader);
+  solver::start(a);
+  solver::setforce(a);
+  const double f = solver::testing::objective(a, a.nfree, a.u, a.g);
+  // No displacement: only rounding strain, so f is (almost) zero and g is
+  // -force; the largest residual is node 3's Z load, -1 plus a sixth of the
+  // pressure 0.5 on each of its two elements of area 0.5.
+  EXPECT_NEAR(f, 0.0, 1e-20);
+  double largest = 0.0;
+  for (int k = 1; k <= a.nfree; ++k) largest = std::max(largest, std::fabs(a.g(k)));
+  EXPECT_NEAR(largest, 1.0 - 2 * 0.5 * 0.5 / 3, 1e-12);
+  EXPECT_NEAR(a.g(a.dof(3, 3)), 1.0 - 2 * 0.5 * 0.5 / 3, 1e-12);
+}
+
+TEST(Objective, WrongNumberOfUnknownsIsRefused) {
+  analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}});
+  solver::start(a);
+  terms::Vector x(8);
+  terms::Vector g(8);
+  EXPECT_THROW(solver::testing::objective(a, 8, x, g), platform::RangeError);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+#pragma once
+// The element tangent: the second derivative of one element's strain
+// energy with respect to its nine displacement components, for either
+// strain policy of energy/strain.h, and its assembly over the free unknowns
+// at the positions of a sparse pattern (newton/tangent_pattern.h builds
+// them).
+//
+// With e the three side strains, K the side-strain stiffness, A the
+// reference area and n = K e the side stresses, the energy is
+// W = A/2 e^T K e and, B_k being the derivative row of side k's strain
+// (+b_k at the vertex where side k ends, -b_k where it starts),
+//   d2W = A sum_kl K_kl B_k^T B_l          (material part)
+//       + A sum_k n_k d2e_k                (part from the side forces),
+// where d2e_k has the block M_k = d(b_k)/d(d_k) at (end, end) and
+// (start, start) and -M_k at (end, start) and (start, end); M_k =
+// I / (q_k length_k) + c_k a_k a_k^T (energy/strain.h).
+//
+// A compressed side (n_k < 0) makes its part of the tangent negative
+// semi-definite. With `clamp` the tangent takes max(n_k, 0) instead: the
+// matrix is then positive semi-definite, so a Newton step with it is a
+// descent direction of the energy, which itself is left unchanged.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "energy/evaluator.h"
+#include "model/analysis.h"
+#include "platform/failure.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+// Entries (i, j), i <= j, of an element's 9 x 9 tangent, row by row.
+inline constexpr std::size_t kTangentEntries = 45;
+
+// h: the 9 x 9 tangent, row by row, rows and columns ordered vertex 1 X, Y,
+// Z, vertex 2 ..., vertex 3 ... like the displacements delta.
+template <class Law>
+void element_tangent(const element& r, const double (&delta)[9], bool clamp, double (&h)[81]) {
+  constexpr std::size_t from[3] = {1, 2, 0};  // 0-based vertex where side k starts
+  constexpr std::size_t to[3] = {2, 0, 1};    // and where it ends
+  double e[3];
+  double a[3][3];
+  double b[3][3];
+  double c[3];
+  double diag[3];  // 1 / (q length)
+  for (std::size_t k = 0; k < 3; ++k) {
+    const double length = r.length[k];
+    const std::size_t i = 3 * from[k];
+    const std::size_t j = 3 * to[k];
+    for (std::size_t x = 0; x < 3; ++x) a[k][x] = r.dir[k][x] + (delta[j + x] - delta[i + x]) / length;
+    const double s = (a[k][0] * a[k][0] + a[k][1] * a[k][1]) + a[k][2] * a[k][2];
+    double q;
+    e[k] = Law::strain(s, length, q);
+    for (std::size_t x = 0; x < 3; ++x) b[k][x] = a[k][x] / q;
+    c[k] = Law::curvature(s, length, q);
+    diag[k] = 1.0 / (q * length);
+  }
+  const auto& kk = r.stiff;
+  double n[3];
+  for (std::size_t k = 0; k < 3; ++k) n[k] = (kk[k][0] * e[0] + kk[k][1] * e[1]) + kk[k][2] * e[2];
+
+  // B: 3 x 9, row k the derivative of strain k.
+  double bm[3][9] = {};
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t x = 0; x < 3; ++x) {
+      bm[k][3 * to[k] + x] = b[k][x];
+      bm[k][3 * from[k] + x] = -b[k][x];
+    }
+  }
+  // A K B: 3 x 9.
+  double kb[3][9];
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t p = 0; p < 9; ++p) {
+      kb[k][p] = r.area * ((kk[k][0] * bm[0][p] + kk[k][1] * bm[1][p]) + kk[k][2] * bm[2][p]);
+    }
+  }
+  for (std::size_t p = 0; p < 9; ++p) {
+    for (std::size_t q = 0; q < 9; ++q) {
+      h[9 * p + q] = (bm[0][p] * kb[0][q] + bm[1][p] * kb[1][q]) + bm[2][p] * kb[2][q];
+    }
+  }
+  for (std::size_t k = 0; k < 3; ++k) {
+    const double nk = clamp && n[k] < 0.0 ? 0.0 : n[k];
+    const double w = r.area * nk;
+    if (w == 0.0) continue;
+    double m[3][3];
+    for (std::size_t x = 0; x < 3; ++x) {
+      for (std::size_t y = 0; y < 3; ++y) m[x][y] = w * (c[k] * a[k][x] * a[k][y] + (x == y ? diag[k] : 0.0));
+    }
+    const std::size_t i = 3 * from[k];
+    const std::size_t j = 3 * to[k];
+    for (std::size_t x = 0; x < 3; ++x) {
+      for (std::size_t y = 0; y < 3; ++y) {
+        h[9 * (i + x) + i + y] += m[x][y];
+        h[9 * (j + x) + j + y] += m[x][y];
+        h[9 * (i + x) + j + y] -= m[x][y];
+        h[9 * (j + x) + i + y] -= m[x][y];
+      }
+    }
+  }
+}
+
+// Adds the upper triangle of an element's tangent h, row by row, into
+// values at the element's positions pos (kTangentEntries of them; -1 for
+// an entry whose row or column is not an unknown).
+inline void add_upper_triangle(const double (&h)[81], const int* pos, std::span<double> values) {
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < 9; ++i) {
+    for (std::size_t j = i; j < 9; ++j, ++k) {
+      if (pos[k] >= 0) values[static_cast<std::size_t>(pos[k])] += h[9 * i + j];
+    }
+  }
+}
+
+// The full-length displacement vector by slot (dof number - 1): x(1..nfree)
+// at slots 0..nfree-1, the prescribed displacements after them.
+inline void gather_full(const analysis& a, const terms::Vector& x, std::vector<double>& full) {
+  full.resize(3 * static_cast<std::size_t>(a.nnode));
+  const int* dof = a.dof.data();
+  const double* displ = a.displ.data();
+  for (std::size_t i = 0; i < full.size(); ++i) {
+    const int k = dof[i];
+    full[static_cast<std::size_t>(k - 1)] = k <= a.nfree ? x(k) : displ[i];
+  }
+}
+
+// The tangent of the strain energy at x over the free unknowns: values of
+// positions `position` (kTangentEntries per element, see
+// add_upper_triangle), summed element by element in element order (a fixed
+// order, so the same x gives the same bits); values is cleared first.
+template <class Law>
+void assemble_tangent(const analysis& a,
+                      const std::vector<ElementSlots>& slots,
+                      const terms::Vector& x,
+                      std::span<const int> position,
+                      bool clamp,
+                      std::span<double> values) {
+  if (position.size() != kTangentEntries * slots.size()) {
+    throw platform::RangeError("the tangent's positions do not match the elements");
+  }
+  std::vector<double> full;
+  gather_full(a, x, full);
+  std::fill(values.begin(), values.end(), 0.0);
+  const element* records = a.elem.data();
+  for (std::size_t e = 0; e < slots.size(); ++e) {
+    const ElementSlots& s = slots[e];
+    double delta[9];
+    for (std::size_t q = 0; q < 9; ++q) delta[q] = full[static_cast<std::size_t>(s[q])];
+    double h[81];
+    element_tangent<Law>(records[e], delta, clamp, h);
+    add_upper_triangle(h, position.data() + kTangentEntries * e, values);
+  }
+}
+
+}  // namespace solver

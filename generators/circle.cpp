@@ -1,0 +1,112 @@
+#include "generators/circle.h"
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "generators/model_writer.h"
+#include "generators/parameters.h"
+
+namespace circle {
+
+namespace {
+
+using std::int32_t;
+using std::int64_t;
+
+// 0-based index of node j (taken modulo 6k) of ring k; ring 0 is the centre.
+int32_t node(int32_t k, int32_t j) {
+  if (k == 0) return 0;
+  const int32_t count = 6 * k;
+  return 1 + 3 * k * (k - 1) + ((j % count) + count) % count;
+}
+
+}  // namespace
+
+Mesh make_mesh(int32_t rings, double radius) {
+  const int32_t m = rings;
+  Mesh mesh;
+  mesh.coord.reserve(1 + 3 * static_cast<std::size_t>(m) * static_cast<std::size_t>(m + 1));
+  mesh.coord.push_back({0.0, 0.0, 0.0});
+  for (int32_t k = 1; k <= m; ++k) {
+    // The rim ring gets the radius itself, not m * (a / m).
+    const double r = k == m ? radius : radius * static_cast<double>(k) / static_cast<double>(m);
+    for (int32_t j = 0; j < 6 * k; ++j) {
+      const double theta = 2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(6 * k);
+      // cos and sin of the multiples of 90 degrees leave rounding residues
+      // near 1e-16; written as zero, the nodes on the axes sit exactly on them.
+      const auto snap = [r](double v) { return std::abs(v) < 1e-12 * r ? 0.0 : v; };
+      mesh.coord.push_back({snap(r * std::cos(theta)), snap(r * std::sin(theta)), 0.0});
+      if (k == m) mesh.rim.push_back(static_cast<int32_t>(mesh.coord.size() - 1));
+    }
+  }
+  // Band k between rings k-1 and k, sector s: node s*k + i of ring k lies
+  // on the same ray as node s*(k-1) + i of ring k-1 at i = 0. Going round
+  // the sector, a triangle with its edge on ring k (outer point i, i+1,
+  // inner point i) alternates with one with its edge on ring k-1 (inner
+  // point i, outer point i+1, inner point i+1); both are counter-clockwise.
+  mesh.elem.reserve(6 * static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
+  for (int32_t k = 1; k <= m; ++k) {
+    for (int32_t s = 0; s < 6; ++s) {
+      const int32_t outer = s * k;
+      const int32_t inner = s * (k - 1);
+      for (int32_t i = 0; i < k; ++i) {
+        mesh.elem.push_back({node(k, outer + i), node(k, outer + i + 1), node(k - 1, inner + i)});
+        if (i < k - 1)
+          mesh.elem.push_back({node(k - 1, inner + i), node(k, outer + i + 1), node(k - 1, inner + i + 1)});
+      }
+    }
+  }
+  return mesh;
+}
+
+namespace {
+
+// Why a ring count cannot make a mesh; empty when it can.
+std::string refuse_rings(int32_t m) {
+  if (m < 1 || m > kMaxRings) return "the number of rings must be 1 to " + std::to_string(kMaxRings);
+  return {};
+}
+
+constexpr generator::MeshRecord kMeshRecord{"rings", "radius", "the radius", refuse_rings};
+
+}  // namespace
+
+Parameters read_parameters(platform::TextReader& in) {
+  const generator::Parameters read = generator::read_parameters(in, kMeshRecord);
+  Parameters p;
+  p.rings = read.divisions;
+  p.radius = read.size;
+  p.young = read.young;
+  p.poisson = read.poisson;
+  p.pressure = read.pressure;
+  return p;
+}
+
+void write_model(const Parameters& p, const Mesh& mesh, const std::string& file_name) {
+  generator::ModelWriter w(file_name);
+  generator::Controls controls = p.controls;
+  controls.maxminor = 30 * static_cast<int64_t>(mesh.coord.size());  // as the square generator sets it
+  w.parameters(controls);
+  w.material(p.young, p.poisson);
+  // The file numbers nodes and elements from 1.
+  w.nodes(static_cast<int64_t>(mesh.coord.size()));
+  for (std::size_t k = 0; k < mesh.coord.size(); ++k) w.node(static_cast<int64_t>(k) + 1, mesh.coord[k]);
+  w.elements(static_cast<int64_t>(mesh.elem.size()));
+  for (std::size_t e = 0; e < mesh.elem.size(); ++e) {
+    const auto& v = mesh.elem[e];
+    w.element(static_cast<int64_t>(e) + 1, int64_t{v[0]} + 1, int64_t{v[1]} + 1, int64_t{v[2]} + 1);
+  }
+  // The rim is clamped.
+  w.supports(static_cast<int64_t>(mesh.rim.size()));
+  for (const int32_t k : mesh.rim) w.support(int64_t{k} + 1);
+  w.finish(static_cast<int64_t>(mesh.elem.size()), p.pressure);
+}
+
+void run() {
+  platform::TextReader in = platform::TextReader::open("circle.txt");
+  const Parameters p = read_parameters(in);
+  write_model(p, make_mesh(p.rings, p.radius));
+}
+
+}  // namespace circle

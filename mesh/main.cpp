@@ -1,3 +1,0 @@
-#include "mesh/program.h"
-
-int main(int argc, char** argv) { return mesh::run_program(argc, argv); }

@@ -1,0 +1,68 @@
+#pragma once
+// The analysis state: the one record that every step of a solver run reads
+// and writes. The main procedure creates it with every table empty; the
+// fields are filled in the order of the run:
+//   1-19  by input (the model file),
+//   20-23 by start (degree-of-freedom numbers, element reference
+//         quantities, u, g and force created zero),
+//   force again by every setforce, g by every objective, u and g by the
+//         minimiser, 24-27 by the main procedure.
+// After start the shape of the state (counts, index ranges, element
+// reference quantities, dof) is fixed for the rest of the run. The state is
+// the model's alone: what evaluating its energy needs beyond it (workspaces,
+// threads) belongs to the energy evaluator (energy/evaluator.h).
+
+#include <array>
+
+#include "terms/terms.h"
+
+namespace solver {
+
+// One triangle. Side k lies opposite vertex k: side 1 runs from vertex 2 to
+// vertex 3, side 2 from vertex 3 to vertex 1, side 3 from vertex 1 to 2.
+// Arrays are 0-based here: length[k - 1] is the length of side k.
+struct element {
+  double pressure = 0.0;                         // force per current area, along the normal
+  double area = 0.0;                             // reference area
+  std::array<double, 3> length{};                // reference length of sides 1, 2, 3
+  std::array<int, 3> node{};                     // node numbers of vertices 1, 2, 3
+  std::array<std::array<double, 3>, 3> dir{};    // dir[k][j]: unit vector of side k+1, axis X, Y, Z
+  std::array<std::array<double, 3>, 3> stiff{};  // side-strain stiffness, row by row, symmetric
+};
+
+struct analysis {
+  // Parameters of the model file.
+  double lstol = 0.0;  // 1  slope reduction tolerance of the line search
+  int maxls = 0;       // 2  most interpolation steps of one line search
+  double mntol = 0.0;  // 3  factor on the reference residue (<= 0 read as 0.001)
+  double mnref = 0.0;  // 4  reference residue (<= 0: the initial largest residual)
+  int maxminor = 0;    // 5  most line searches in one minimiser call
+  int maxlist = 0;     // 6  correction pairs kept by the minimiser
+  int maxmajor = 0;    // 7  most major iterations
+  // Material.
+  double young = 0.0;    // 8
+  double poisson = 0.0;  // 9
+  double density = 0.0;  // 10 self-weight per unit reference area
+  // Model.
+  int nnode = 0;                // 11
+  terms::Vector coordx;         // 12 reference coordinates, 1..nnode
+  terms::Vector coordy;         // 13
+  terms::Vector coordz;         // 14
+  int nelem = 0;                // 15
+  terms::Array1<element> elem;  // 16 the triangles, 1..nelem
+  terms::IntTable dof;          // 17 after input: 1 constrained, 0 free; after start: dof numbers
+  terms::RealTable displ;       // 18 prescribed displacements (0.0 elsewhere)
+  terms::RealTable action;      // 19 applied nodal loads
+  // Set-up and minimisation.
+  int nfree = 0;           // 20 free components, the unknowns
+  terms::RealTable force;  // 21 total nodal loads, rebuilt by setforce
+  terms::Vector u;         // 22 unknowns, by dof number 1..nfree
+  terms::Vector g;         // 23 gradient of the energy at u
+  // Counters and results of the run.
+  int major = 0;         // 24 major iterations done
+  int minor = 0;         // 25 minor iterations of the last minimiser call
+  double energy = 0.0;   // 26 total potential energy at u
+  double residue = 0.0;  // 27 allowable maximum residue
+};
+
+}  // namespace solver

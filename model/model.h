@@ -1,0 +1,32 @@
+#pragma once
+// The steps of a solver run that work on the model: reading it, setting it
+// up, and the nodal loads. Each works on the one analysis state. The
+// material laws and the energy are in energy/law.h and energy/evaluator.h.
+
+#include <array>
+
+#include "model/analysis.h"
+#include "platform/text_reader.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+// Reads "input.txt" from the current directory into fields 1 to 19.
+void input(analysis& a);
+// The same from an open reader (tests, fuzzing).
+void input(analysis& a, platform::TextReader& reader);
+
+// Numbers the degrees of freedom (free components first), computes every
+// element's reference geometry and side stiffness, creates u, g and force
+// filled with zeros. Called once, right after input.
+void start(analysis& a);
+
+// Current position of node k (1..nnode): reference coordinates plus the
+// displacement, from u for free components and from displ otherwise.
+std::array<double, 3> vertex(const analysis& a, int k);
+
+// Rebuilds force from the applied loads, the self-weight and the pressure
+// on the current shape (at the state's u).
+void setforce(analysis& a);
+
+}  // namespace solver

@@ -1,0 +1,143 @@
+// Set-up of the model once it is read: degree-of-freedom numbers and the
+// reference geometry and side stiffness of every element.
+
+#include <cmath>
+#include <string>
+
+#include "model/model.h"
+#include "platform/failure.h"
+
+namespace solver {
+
+namespace {
+
+std::string element_name(int e, const element& el) {
+  return "element " + std::to_string(e) + " (nodes " + std::to_string(el.node[0]) + ", " + std::to_string(el.node[1]) +
+         ", " + std::to_string(el.node[2]) + ")";
+}
+
+[[noreturn]] void degenerate(int e, const element& el, const std::string& what) {
+  throw platform::DataError(element_name(e, el) + " is degenerate: " + what);
+}
+
+// Dot product summed over X, Y, Z in this order.
+double dot(const std::array<double, 3>& p, const std::array<double, 3>& q) {
+  return (p[0] * q[0] + p[1] * q[1]) + p[2] * q[2];
+}
+
+// Reference geometry and side stiffness of one element, m being the
+// material factor young / (1 - poisson^2) / 2. Side k lies opposite vertex
+// k and runs from vertex 2 to 3 (side 1), 3 to 1 (side 2), 1 to 2 (side 3).
+void set_up_element(const analysis& a, int e, element& el, double m) {
+  std::array<std::array<double, 3>, 3> p{};  // reference position of vertex 1, 2, 3
+  for (int v = 0; v < 3; ++v) {
+    const int k = el.node[static_cast<std::size_t>(v)];
+    if (k < 1 || k > a.nnode) {
+      throw platform::RangeError(element_name(e, el) + ": vertex " + std::to_string(v + 1) + " names node " +
+                                 std::to_string(k) + ", outside 1.." + std::to_string(a.nnode));
+    }
+    p[static_cast<std::size_t>(v)] = {a.coordx(k), a.coordy(k), a.coordz(k)};
+  }
+  // Side k from vertex from[k] to vertex to[k] (0-based).
+  constexpr int from[3] = {1, 2, 0};
+  constexpr int to[3] = {2, 0, 1};
+  for (std::size_t k = 0; k < 3; ++k) {
+    const auto& pi = p[static_cast<std::size_t>(from[k])];
+    const auto& pj = p[static_cast<std::size_t>(to[k])];
+    const double dx = pj[0] - pi[0];
+    const double dy = pj[1] - pi[1];
+    const double dz = pj[2] - pi[2];
+    const double length = std::sqrt((dx * dx + dy * dy) + dz * dz);
+    if (!std::isfinite(length)) degenerate(e, el, "side " + std::to_string(k + 1) + " has no finite length");
+    if (length == 0.0) degenerate(e, el, "side " + std::to_string(k + 1) + " has length zero");
+    el.length[k] = length;
+    el.dir[k] = {dx / length, dy / length, dz / length};
+  }
+
+  // Cosines of the angles at vertices 1 and 2, clamped from above only: a
+  // rounding excess above 1 is harmless, one below -1 means a straight angle.
+  double c1 = -dot(el.dir[1], el.dir[2]);
+  double c2 = -dot(el.dir[2], el.dir[0]);
+  if (c1 > 1.0) c1 = 1.0;
+  if (c2 > 1.0) c2 = 1.0;
+  if (c1 < -1.0 || c2 < -1.0) degenerate(e, el, "an angle cosine is below -1 (the vertices lie on a line)");
+  const double s1 = std::sqrt(1.0 - c1 * c1);
+  const double s2 = std::sqrt(1.0 - c2 * c2);
+  // The angle at vertex 3 from the other two: cos and sin of pi - (angle1 +
+  // angle2).
+  const double c3 = s1 * s2 - c1 * c2;
+  const double s3 = s2 * c1 + s1 * c2;
+  if (s1 == 0.0 || s2 == 0.0 || s3 == 0.0) degenerate(e, el, "its vertices lie on a line");
+
+  // The plane-stress law written in side strains: each entry is a numerator
+  // times m, divided by the sine factors one after the other.
+  const double nu = a.poisson;
+  auto& k = el.stiff;
+  k[0][0] = ((1.0 + c1 * c1) - nu * (s1 * s1)) * m / (s2 * s2) / (s3 * s3);
+  k[0][1] = ((c1 * c2 - c3) + (nu * s1) * s2) * m / s1 / s2 / (s3 * s3);
+  k[0][2] = ((c1 * c3 - c2) + (nu * s1) * s3) * m / s1 / (s2 * s2) / s3;
+  k[1][1] = ((1.0 + c2 * c2) - nu * (s2 * s2)) * m / (s1 * s1) / (s3 * s3);
+  k[1][2] = ((c2 * c3 - c1) + (nu * s2) * s3) * m / (s1 * s1) / s2 / s3;
+  k[2][2] = ((1.0 + c3 * c3) - nu * (s3 * s3)) * m / (s1 * s1) / (s2 * s2);
+  k[1][0] = k[0][1];
+  k[2][0] = k[0][2];
+  k[2][1] = k[1][2];
+  el.area = ((el.length[0] * el.length[1]) * s3) * 0.5;
+
+  if (!std::isfinite(el.area)) degenerate(e, el, "its area is not finite");
+  if (el.area <= 0.0) degenerate(e, el, "its vertices lie on a line (area not positive)");
+  for (const auto& row : k) {
+    for (const double v : row) {
+      if (!std::isfinite(v)) degenerate(e, el, "its side stiffness is not finite (check young and poisson)");
+    }
+  }
+}
+
+}  // namespace
+
+void start(analysis& a) {
+  // Counting and numbering: free components first, constrained ones after
+  // them, both in node order and axis order within a node.
+  a.nfree = 3 * a.nnode;
+  for (int k = 1; k <= a.nnode; ++k) {
+    for (int j = 1; j <= 3; ++j) {
+      if (a.dof(k, j) == 1) a.nfree = a.nfree - 1;
+    }
+  }
+  int free = 0;
+  int fixed = a.nfree;
+  for (int k = 1; k <= a.nnode; ++k) {
+    for (int j = 1; j <= 3; ++j) {
+      if (a.dof(k, j) == 0) {
+        free = free + 1;
+        a.dof(k, j) = free;
+      } else {
+        fixed = fixed + 1;
+        a.dof(k, j) = fixed;
+      }
+    }
+  }
+
+  const double m = (a.young / (1.0 - a.poisson * a.poisson)) * 0.5;
+  for (int e = 1; e <= a.nelem; ++e) set_up_element(a, e, a.elem(e), m);
+
+  a.u = terms::Vector(a.nfree, 0.0);
+  a.g = terms::Vector(a.nfree, 0.0);
+  a.force = terms::RealTable(a.nnode, 0.0);
+}
+
+std::array<double, 3> vertex(const analysis& a, int k) {
+  std::array<double, 3> p = {a.coordx.at(k), a.coordy.at(k), a.coordz.at(k)};
+  for (int j = 1; j <= 3; ++j) {
+    const int d = a.dof(k, j);
+    const std::size_t i = static_cast<std::size_t>(j - 1);
+    if (d <= a.nfree) {
+      p[i] = p[i] + a.u(d);
+    } else {
+      p[i] = p[i] + a.displ(k, j);
+    }
+  }
+  return p;
+}
+
+}  // namespace solver

@@ -1,0 +1,82 @@
+#pragma once
+// The energy of a model as a function of a few of its unknowns, every other
+// unknown held where it is: the problem a Newton minimiser solves on a small
+// region of the membrane.
+//
+// Why: part-way through a solve the residual forces of a pressurised sheet
+// gather in a few places (the compressed corners of a square, where the
+// sheet wrinkles), 99.9 % of the gradient's square in a few hundred of a
+// million unknowns, while the rest is already in equilibrium. Every step of
+// the whole model there costs a factorization or solves with the whole
+// factor for a change in a few hundred unknowns. On the region around them,
+// a step costs a factorization of a few thousand unknowns, and the region's
+// energy, a sum over its own elements only, resolves decreases that the
+// whole model's rounding hides.
+//
+// A region is grown from seed unknowns by rings of elements: the elements
+// around the seeds, then all the free unknowns of those elements, and so on.
+// Its energy is the strain energy of every element that touches one of its
+// unknowns minus the work of the (frozen) loads at its unknowns; the
+// difference from the whole model's energy does not depend on the region's
+// unknowns, so both have the same gradient and tangent there.
+
+#include <array>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "energy/evaluator.h"
+#include "energy/law.h"
+#include "model/analysis.h"
+#include "newton/newton.h"
+#include "newton/tangent_pattern.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+class RegionProblem final : public NewtonProblem {
+ public:
+  // The region grown by `rings` rings of elements around the unknowns
+  // `seed` (0-based, increasing) of the model a whose elements have these
+  // slots, at the unknowns x (1..nfree). pattern and shift: the whole
+  // model's tangent pattern and shift matrix, whose entries among the
+  // region's unknowns are the region's shift.
+  RegionProblem(const analysis& a,
+                const MaterialLaw& law,
+                const std::vector<ElementSlots>& slots,
+                const TangentPattern& pattern,
+                const std::vector<double>& shift,
+                const terms::Vector& x,
+                std::span<const int> seed,
+                int rings);
+
+  // The region's unknowns (0-based model unknowns, increasing) and elements.
+  const std::vector<int>& unknowns() const { return unknowns_; }
+  std::size_t elements() const { return elements_.size(); }
+  const TangentPattern& pattern() const { return pattern_; }
+  const std::vector<double>& shift() const { return shift_; }
+
+  // The region's unknowns at the model's x, in the region's order.
+  terms::Vector gather(const terms::Vector& x) const;
+  // Writes the region's unknowns xr into the model's x.
+  void scatter(const terms::Vector& xr, terms::Vector& x) const;
+
+  double energy(int n, const terms::Vector& xr, terms::Vector& gr) override;
+  void tangent(const terms::Vector& xr, bool clamp, std::span<double> values) override;
+
+ private:
+  // The model's unknowns with the region's set to xr.
+  void place(const terms::Vector& xr);
+
+  const analysis& a_;
+  const MaterialLaw& law_;
+  std::vector<int> unknowns_;              // model unknowns, 0-based, increasing
+  std::vector<std::size_t> elements_;      // model elements touching them, increasing
+  std::vector<ElementSlots> local_slots_;  // per region element: region unknown, or >= size for a held one
+  std::vector<double> force_;              // per region unknown: its frozen load
+  TangentPattern pattern_;
+  std::vector<double> shift_;
+  terms::Vector x_;  // the model's unknowns, the region's as last placed
+};
+
+}  // namespace solver

@@ -1,0 +1,202 @@
+// The factorization behind its interface: solves against closed forms, the
+// answer for a matrix that is not positive definite, reuse of the analysis
+// for new values after such an answer, and the factor rounded to single
+// precision.
+
+#include "newton/sparse_cholesky.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "energy/kernel_path.h"
+
+namespace {
+
+constexpr double kTol = 1e-12;
+
+// The upper triangle of the n x n matrix with d on the diagonal and -1 next
+// to it (a chain of springs, fixed at both ends when d = 2).
+struct Tridiagonal {
+  std::vector<int> colptr;
+  std::vector<int> row;
+  std::vector<double> values(double d) const {
+    std::vector<double> v;
+    for (std::size_t j = 0; j + 1 < colptr.size(); ++j) {
+      if (j > 0) v.push_back(-1.0);
+      v.push_back(d);
+    }
+    return v;
+  }
+};
+
+Tridiagonal Chain(int n) {
+  Tridiagonal t;
+  t.colptr.push_back(0);
+  for (int j = 0; j < n; ++j) {
+    if (j > 0) t.row.push_back(j - 1);
+    t.row.push_back(j);
+    t.colptr.push_back(static_cast<int>(t.row.size()));
+  }
+  return t;
+}
+
+TEST(SparseCholesky, SolvesAChainOfSpringsUnderAUniformLoad) {
+  // -u(i-1) + 2 u(i) - u(i+1) = 1, u(0) = u(n+1) = 0: u(i) = i (n + 1 - i) / 2.
+  constexpr int n = 50;
+  const Tridiagonal t = Chain(n);
+  auto chol = solver::make_sparse_cholesky();
+  chol->analyse(n, t.colptr, t.row);
+  ASSERT_TRUE(chol->factorize(t.values(2.0)));
+  std::vector<double> u(n, 1.0);
+  chol->solve(u.data(), u.data());
+  for (int i = 1; i <= n; ++i) EXPECT_NEAR(u[static_cast<std::size_t>(i - 1)], 0.5 * i * (n + 1 - i), kTol * n * n);
+  EXPECT_GE(chol->factor_entries(), 2.0 * n - 1.0);
+}
+
+TEST(SparseCholesky, ReportsAnIndefiniteMatrixAndRecovers) {
+  constexpr int n = 20;
+  const Tridiagonal t = Chain(n);
+  auto chol = solver::make_sparse_cholesky();
+  chol->analyse(n, t.colptr, t.row);
+  // Diagonal 1.9 < 2 cos(pi / (n + 1)) * ... : the smallest eigenvalue
+  // 1.9 - 2 cos(pi / 21) is negative.
+  EXPECT_FALSE(chol->factorize(t.values(1.9)));
+  // Singular: the free chain (diagonal 2 with both ends loose would be; here
+  // a zero matrix).
+  EXPECT_FALSE(chol->factorize(std::vector<double>(t.row.size(), 0.0)));
+  // The same analysis takes positive definite values again.
+  ASSERT_TRUE(chol->factorize(t.values(3.0)));
+  std::vector<double> b(n, 0.0);
+  b[0] = 1.0;
+  std::vector<double> x(n);
+  chol->solve(b.data(), x.data());
+  // Residual of the first two rows.
+  EXPECT_NEAR(3.0 * x[0] - x[1], 1.0, kTol);
+  EXPECT_NEAR(-x[0] + 3.0 * x[1] - x[2], 0.0, kTol);
+}
+
+TEST(SparseCholesky, RefusesValuesOfAnotherPattern) {
+  const Tridiagonal t = Chain(5);
+  auto chol = solver::make_sparse_cholesky();
+  EXPECT_ANY_THROW(chol->factorize(t.values(2.0)));
+  chol->analyse(5, t.colptr, t.row);
+  EXPECT_ANY_THROW(chol->factorize(std::vector<double>(3, 1.0)));
+}
+
+// The upper triangle of the 5-point Laplacian of an m x m grid with d on
+// the diagonal: large enough for supernodes of many columns.
+struct Grid {
+  int n = 0;
+  std::vector<int> colptr{0};
+  std::vector<int> row;
+  std::vector<double> values;
+};
+
+Grid Laplacian(int m, double d) {
+  Grid g;
+  g.n = m * m;
+  for (int j = 0; j < g.n; ++j) {
+    for (const int i : {j - m, j - 1}) {
+      if (i < 0 || (i == j - 1 && j % m == 0)) continue;
+      g.row.push_back(i);
+      g.values.push_back(-1.0);
+    }
+    g.row.push_back(j);
+    g.values.push_back(d);
+    g.colptr.push_back(static_cast<int>(g.row.size()));
+  }
+  return g;
+}
+
+// max |a - b| / max |b|
+double relative_difference(const std::vector<double>& a, const std::vector<double>& b) {
+  double diff = 0.0;
+  double size = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    diff = std::max(diff, std::fabs(a[i] - b[i]));
+    size = std::max(size, std::fabs(b[i]));
+  }
+  return diff / size;
+}
+
+std::vector<double> Load(int n) {
+  std::vector<double> b(static_cast<std::size_t>(n));
+  for (std::size_t i = 0; i < b.size(); ++i) b[i] = std::sin(0.37 * static_cast<double>(i)) + 0.5;
+  return b;
+}
+
+TEST(SparseCholesky, SolvesWithTheFactorRoundedToSinglePrecision) {
+  // Diagonal 4.5: eigenvalues in (0.5, 8.5), condition below 17, so the
+  // rounded factor's solve is within a few 1e-7 of the exact one.
+  const Grid g = Laplacian(40, 4.5);
+  auto chol = solver::make_sparse_cholesky();
+  chol->analyse(g.n, g.colptr, g.row);
+  ASSERT_TRUE(chol->factorize(g.values));
+  const std::vector<double> b = Load(g.n);
+  std::vector<double> exact(b.size());
+  chol->solve(b.data(), exact.data());
+  chol->round_to_single();
+  std::vector<double> rounded = b;
+  chol->solve(rounded.data(), rounded.data());  // in place
+  const double difference = relative_difference(rounded, exact);
+  EXPECT_GT(difference, 0.0);  // the rounded factor is the one in use
+  EXPECT_LT(difference, 1e-6);
+  // Rounding again changes nothing.
+  chol->round_to_single();
+  std::vector<double> again(b.size());
+  chol->solve(b.data(), again.data());
+  EXPECT_EQ(again, rounded);
+}
+
+// The rounded factor's solve runs in the lanes of the energy evaluation's
+// path; every path gives the same bits.
+TEST(SparseCholesky, RoundedSolveIsTheSameOnEveryInstructionSet) {
+  namespace kernel = solver::kernel;
+  const kernel::Path before = kernel::current_path();
+  const Grid g = Laplacian(40, 4.5);
+  const std::vector<double> b = Load(g.n);
+  std::vector<double> first;
+  int paths = 0;
+  for (const kernel::Path p : {kernel::Path::scalar, kernel::Path::pairs, kernel::Path::avx2, kernel::Path::avx512}) {
+    if (!kernel::use_path(p)) continue;
+    auto chol = solver::make_sparse_cholesky();
+    chol->analyse(g.n, g.colptr, g.row);
+    ASSERT_TRUE(chol->factorize(g.values));
+    chol->round_to_single();
+    std::vector<double> x(b.size());
+    chol->solve(b.data(), x.data());
+    if (first.empty()) first = x;
+    EXPECT_EQ(x, first) << kernel::path_name(p);
+    ++paths;
+  }
+  kernel::use_path(before);
+  EXPECT_GE(paths, 2);
+}
+
+TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
+  // The rounded values share the factor's storage: a factorization after
+  // them, failed or not, must leave no trace of them.
+  const Grid g = Laplacian(30, 4.5);
+  const Grid other = Laplacian(30, 5.0);
+  const Grid indefinite = Laplacian(30, 3.0);
+  auto chol = solver::make_sparse_cholesky();
+  auto fresh = solver::make_sparse_cholesky();
+  chol->analyse(g.n, g.colptr, g.row);
+  fresh->analyse(g.n, g.colptr, g.row);
+  ASSERT_TRUE(chol->factorize(g.values));
+  chol->round_to_single();
+  EXPECT_FALSE(chol->factorize(indefinite.values));
+  ASSERT_TRUE(chol->factorize(other.values));
+  ASSERT_TRUE(fresh->factorize(other.values));
+  const std::vector<double> b = Load(g.n);
+  std::vector<double> x(b.size());
+  std::vector<double> y(b.size());
+  chol->solve(b.data(), x.data());
+  fresh->solve(b.data(), y.data());
+  EXPECT_EQ(x, y);
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The element tangent and its assembly against central differences of the
+// gradient, for both strain laws, on irregular meshes and states.
+
+#include "energy/tangent.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "energy/energy_testing.h"
+#include "energy/kernel.h"
+#include "energy/law.h"
+#include "energy/strain.h"
+#include "model/model.h"
+#include "newton/sparse_cholesky.h"
+#include "newton/tangent_pattern.h"
+
+namespace {
+
+using solver::analysis;
+
+constexpr double kStep = 1e-6;   // central difference step (displacements are O(0.1))
+constexpr double kTolFd = 2e-7;  // tangent against differences, relative to the largest entry
+constexpr double kTolExact = 1e-12;
+
+enum class Law { green, engineering };
+
+std::string LawName(Law law) { return law == Law::green ? "green" : "engineering"; }
+
+template <class L>
+void ElementGradient(const solver::element& el, const double (&delta)[9], double (&g)[9]) {
+  solver::kernel::ElementResult<double> res;
+  solver::kernel::evaluate<L>(el, delta, res);
+  for (int q = 0; q < 9; ++q) g[q] = res.grad[q];
+}
+
+template <class L>
+void ElementTangent(const solver::element& el, const double (&delta)[9], bool clamp, double (&h)[81]) {
+  solver::element_tangent<L>(el, delta, clamp, h);
+}
+
+struct Case {
+  Law law;
+  unsigned seed;
+  double amplitude;
+};
+
+class ElementTangentTest : public ::testing::TestWithParam<Case> {};
+
+// Every element of the mesh: each column of the 9 x 9 tangent against the
+// central difference of the element gradient along that component.
+TEST_P(ElementTangentTest, MatchesCentralDifferencesOfTheGradient) {
+  const Case c = GetParam();
+  terms::Vector x;
+  analysis a = solver::testing::irregular_model(c.seed, 4, c.amplitude, x);
+  std::vector<double> full;
+  solver::gather_full(a, x, full);
+  const std::vector<solver::ElementSlots> slots = solver::testing::element_slots_of(a);
+  int compressed = 0;
+  for (int e = 1; e <= a.nelem; ++e) {
+    const solver::element& el = a.elem(e);
+    double delta[9];
+    for (std::size_t q = 0; q < 9; ++q)
+      delta[q] = full[static_cast<std::size_t>(slots[static_cast<std::size_t>(e - 1)][q])];
+    double h[81];
+    if (c.law == Law::green) {
+      ElementTangent<solver::GreenStrain>(el, delta, false, h);
+    } else {
+      ElementTangent<solver::EngineeringStrain>(el, delta, false, h);
+    }
+    solver::kernel::ElementResult<double> res;
+    solver::kernel::evaluate<solver::GreenStrain>(el, delta, res);
+    if (res.n1 < 0.0 || res.n2 < 0.0 || res.n3 < 0.0) ++compressed;
+    double scale = 0.0;
+    for (const double v : h) scale = std::max(scale, std::fabs(v));
+    for (int q = 0; q < 9; ++q) {
+      double plus[9];
+      double minus[9];
+      std::copy(delta, delta + 9, plus);
+      std::copy(delta, delta + 9, minus);
+      plus[q] += kStep;
+      minus[q] -= kStep;
+      double gp[9];
+      double gm[9];
+      if (c.law == Law::green) {
+        ElementGradient<solver::GreenStrain>(el, plus, gp);
+        ElementGradient<solver::GreenStrain>(el, minus, gm);
+      } else {
+        ElementGradient<solver::EngineeringStrain>(el, plus, gp);
+        ElementGradient<solver::EngineeringStrain>(el, minus, gm);
+      }
+      for (int p = 0; p < 9; ++p) {
+        const double fd = (gp[p] - gm[p]) / (2.0 * kStep);
+        EXPECT_NEAR(h[9 * p + q], fd, kTolFd * scale) << "element " << e << " entry " << p << ", " << q;
+      }
+    }
+  }
+  // The random states must exercise the part from compressive side forces.
+  EXPECT_GT(compressed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(IrregularMeshes,
+                         ElementTangentTest,
+                         ::testing::Values(Case{Law::green, 1, 0.05},
+                                           Case{Law::green, 2, 0.3},
+                                           Case{Law::engineering, 1, 0.05},
+                                           Case{Law::engineering, 2, 0.3},
+                                           Case{Law::engineering, 3, 0.6}),
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                           return LawName(param.param.law) + "_seed" + std::to_string(param.param.seed);
+                         });
+
+// The assembled tangent over the free unknowns against central differences
+// of the whole objective's gradient: checks the pattern, the positions of
+// every element's entries and the dropping of prescribed components.
+class AssembledTangentTest : public ::testing::TestWithParam<Law> {};
+
+void CheckAssembled(const solver::MaterialLaw& law) {
+  terms::Vector x;
+  analysis a = solver::testing::irregular_model(7, 3, 0.1, x);
+  const std::vector<solver::ElementSlots> slots = solver::testing::element_slots_of(a);
+  const solver::TangentPattern p = solver::tangent_pattern(a, slots);
+  std::vector<double> values(p.row.size());
+  law.tangent(a, slots, x, p.position, false, values);
+  // Dense copy of the upper triangle.
+  const int n = a.nfree;
+  std::vector<double> dense(static_cast<std::size_t>(n * n), 0.0);
+  for (int j = 0; j < n; ++j) {
+    for (int k = p.colptr[static_cast<std::size_t>(j)]; k < p.colptr[static_cast<std::size_t>(j) + 1]; ++k) {
+      const int i = p.row[static_cast<std::size_t>(k)];
+      ASSERT_LE(i, j);
+      dense[static_cast<std::size_t>(i * n + j)] = values[static_cast<std::size_t>(k)];
+      dense[static_cast<std::size_t>(j * n + i)] = values[static_cast<std::size_t>(k)];
+    }
+  }
+  double scale = 0.0;
+  for (const double v : dense) scale = std::max(scale, std::fabs(v));
+  terms::Vector gp(n);
+  terms::Vector gm(n);
+  for (int j = 1; j <= n; ++j) {
+    terms::Vector xp = x;
+    terms::Vector xm = x;
+    xp(j) += kStep;
+    xm(j) -= kStep;
+    solver::testing::objective(a, n, xp, gp, law);
+    solver::testing::objective(a, n, xm, gm, law);
+    for (int i = 1; i <= n; ++i) {
+      const double fd = (gp(i) - gm(i)) / (2.0 * kStep);
+      EXPECT_NEAR(dense[static_cast<std::size_t>((i - 1) * n + (j - 1))], fd, kTolFd * scale) << i << ", " << j;
+    }
+  }
+}
+
+TEST_P(AssembledTangentTest, MatchesCentralDifferencesOfTheObjective) {
+  CheckAssembled(GetParam() == Law::green ? solver::green_law() : solver::engineering_law());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLaws,
+                         AssembledTangentTest,
+                         ::testing::Values(Law::green, Law::engineering),
+                         [](const ::testing::TestParamInfo<Law>& param) { return LawName(param.param); });
+
+// Clamping drops only compressive side forces: it leaves a stretched state's
+// tangent as it is and adds a positive semi-definite matrix otherwise (the
+// dropped part, -A n_k d2e_k with n_k < 0, and d2e_k is positive
+// semi-definite for both laws).
+TEST(ClampedTangent, EqualsTheExactOneUnderTension) {
+  terms::Vector x;
+  analysis a = solver::testing::irregular_model(5, 2, 0.0, x);
+  solver::element el = a.elem(1);
+  // Uniform stretch by 10%: every side in tension.
+  double delta[9];
+  for (std::size_t v = 0; v < 3; ++v) {
+    const int node = el.node[v];
+    delta[3 * v] = 0.1 * a.coordx(node);
+    delta[3 * v + 1] = 0.1 * a.coordy(node);
+    delta[3 * v + 2] = 0.1 * a.coordz(node);
+  }
+  double exact[81];
+  double clamped[81];
+  solver::element_tangent<solver::EngineeringStrain>(el, delta, false, exact);
+  solver::element_tangent<solver::EngineeringStrain>(el, delta, true, clamped);
+  for (int k = 0; k < 81; ++k) EXPECT_EQ(exact[k], clamped[k]) << k;
+}
+
+TEST(ClampedTangent, AddsAPositiveSemiDefinitePartUnderCompression) {
+  terms::Vector x;
+  analysis a = solver::testing::irregular_model(5, 2, 0.0, x);
+  const solver::element el = a.elem(1);
+  double delta[9];
+  for (std::size_t v = 0; v < 3; ++v) {
+    const int node = el.node[v];
+    delta[3 * v] = -0.1 * a.coordx(node);
+    delta[3 * v + 1] = -0.1 * a.coordy(node);
+    delta[3 * v + 2] = -0.1 * a.coordz(node);
+  }
+  for (const bool green : {true, false}) {
+    double exact[81];
+    double clamped[81];
+    if (green) {
+      solver::element_tangent<solver::GreenStrain>(el, delta, false, exact);
+      solver::element_tangent<solver::GreenStrain>(el, delta, true, clamped);
+    } else {
+      solver::element_tangent<solver::EngineeringStrain>(el, delta, false, exact);
+      solver::element_tangent<solver::EngineeringStrain>(el, delta, true, clamped);
+    }
+    std::mt19937 rng(11);
+    std::normal_distribution<double> normal;
+    double largest = 0.0;
+    for (int trial = 0; trial < 200; ++trial) {
+      double v[9];
+      for (double& c : v) c = normal(rng);
+      double quad = 0.0;
+      for (int p = 0; p < 9; ++p) {
+        for (int q = 0; q < 9; ++q) quad += v[p] * (clamped[9 * p + q] - exact[9 * p + q]) * v[q];
+      }
+      EXPECT_GE(quad, -kTolExact) << (green ? "green" : "engineering");
+      largest = std::max(largest, quad);
+    }
+    EXPECT_GT(largest, 0.0) << "nothing was clamped";
+  }
+}
+
+// A node that no element uses: its unknowns' columns hold only their
+// diagonal, every column still ends with its diagonal (where the shift and
+// the solver look for it), and the shift stays positive definite. Node 1
+// makes the first unknown such a one.
+TEST(TangentPattern, UnknownsNoElementTouchesKeepADiagonal) {
+  analysis a =
+      solver::testing::make_model({{9.0, 9.0, 0.0}, {0.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {1.0, 1.0, 0.0}},
+                                  {{2, 3, 5}, {2, 5, 4}},
+                                  1000.0,
+                                  0.3);
+  for (int axis = 1; axis <= 3; ++axis) solver::testing::constrain(a, 2, axis, 0.0);
+  solver::start(a);
+  ASSERT_EQ(a.dof(1, 1), 1);
+  const std::vector<solver::ElementSlots> slots = solver::testing::element_slots_of(a);
+  const solver::TangentPattern p = solver::tangent_pattern(a, slots);
+  for (int j = 0; j < p.n; ++j) {
+    const int first = p.colptr[static_cast<std::size_t>(j)];
+    const int last = p.colptr[static_cast<std::size_t>(j) + 1] - 1;
+    ASSERT_LE(first, last) << "column " << j << " is empty";
+    EXPECT_EQ(p.row[static_cast<std::size_t>(last)], j);
+    if (j < 3) {
+      EXPECT_EQ(first, last) << "the lone node's column " << j << " holds more than its diagonal";
+    }
+  }
+  const std::vector<double> shift = solver::shift_values(a, p);
+  for (int j = 0; j < p.n; ++j)
+    EXPECT_GT(shift[static_cast<std::size_t>(p.colptr[static_cast<std::size_t>(j) + 1] - 1)], 0.0);
+  auto cholesky = solver::make_sparse_cholesky();
+  cholesky->analyse(p.n, p.colptr, p.row);
+  EXPECT_TRUE(cholesky->factorize(shift));
+}
+
+}  // namespace
