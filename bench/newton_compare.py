@@ -29,7 +29,8 @@ it for the line "newton: steps S factorizations F failed X evaluations E" on
 standard error.
 
 --ccx-sizes: the same models solved by CalculiX on one thread (M3D3
-membranes, NLGEOM, follower pressure; see ccx_square.py), once per
+membranes, NLGEOM, follower pressure: tools/calculix.py's model, run and
+timed by ccx_square.py), once per
 --ccx-thickness with E = young / thickness, beside velora1 with the
 second-order method. --scipy-sizes: the same against the numpy/scipy
 L-BFGS-B peer of compare.py (history 10).
@@ -46,7 +47,10 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+import calculix  # noqa: E402
 import compare  # noqa: E402
 import ccx_square  # noqa: E402
 
@@ -227,7 +231,7 @@ def part_ccx(args, velora1, square, root, method_option):
             c = os.path.join(d, "ccx_t%g" % t)
             os.makedirs(c, exist_ok=True)
             r = ccx_square.solve_with_ccx(os.path.join(d, "input.txt"), c, compare.centre_node(n), t)
-            start = "" if r["start"] == ccx_square.INCREMENTS[0] else " (first increments %g, %g after %.0f s)" % (
+            start = "" if r["start"] == calculix.INCREMENTS[0] else " (first increments %g, %g after %.0f s)" % (
                 r["start"][0], r["start"][1], r["failed_seconds"])
             print("| %d | %d | %g | %s | %s | %s | %s | %s | %d / %d%s | %.8f | %.8f | %s |" % (
                 n, 4 * n * n, t, times(newton), times(r), ratios(r, newton), per_element(newton["peak"], n),
