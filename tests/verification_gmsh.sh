@@ -10,7 +10,7 @@
 #   laws, e/2 at the centre strain e = 0.0017). A change of the membrane
 #   stiffness by 0.6% moves the deflection by 0.2%, out of the bands.
 # lshape: the L of arm width 1 held along its edge under pressure 1;
-#   CalculiX (M3D3 membranes, NLGEOM, the same mesh; tools/ccx_membrane.py)
+#   CalculiX (M3D3 membranes, NLGEOM, the same mesh; tools/calculix.py)
 #   gives 0.0392544 at the probe (0.5, 0.5). velora1, whose Green strain is
 #   CalculiX's large-strain elasticity, within 0.05%; velora2 0.05..0.3%
 #   above it.
