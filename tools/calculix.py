@@ -197,6 +197,9 @@ def read_model(path):
     def count(section, table=False):
         r.scan(section)
         n = r.int("the record count of the %s section" % section)
+        if n > len(r.lines) - r.line - 1:  # every record ends with its line
+            r.fail("the %s section counts %d records, more than the %d lines that follow" % (
+                section, n, len(r.lines) - r.line - 1))
         r.skip_line()
         # The line after the count is skipped whole, whatever it holds; the
         # record sections skip it only when they have records.

@@ -83,6 +83,8 @@ class ModelFile(unittest.TestCase):
             ((" elem          pressure\n:", " elem          pressure\n"), "",
              "the file ends before the marker line"),
             (("    2      5.000000E-01", ""), "", "the file ends where element number was expected"),
+            ((":\n    2\n\n    1         1", ":\n 2000000000\n\n    1         1"), ":23: ",
+             "the elements section counts 2000000000 records, more than the 30 lines that follow"),
         ]
         for (old, new), line, message in cases:
             with self.subTest(message=message):
