@@ -33,7 +33,7 @@ The pressure's face and sign (PRESSURE_RULE below; held against velora1
 by calculix_ccx_test.py, measured in VERIFICATION.md, "The pressure's face
 and sign in CalculiX"): velora's pressure on an element acts along
 n = (P2 - P1) x (P3 - P1) of its vertex order, towards the viewer who sees
-the vertices counter-clockwise (solver/loads.cpp). ccx loads an M3D3
+the vertices counter-clockwise (model/loads.cpp). ccx loads an M3D3
 membrane along the normal of the right-hand rule on its node order, the
 same n, a positive pressure pushing along n, and it gives the same load
 whatever face label the *DLOAD line names (P, P1, P2, P3). So the sign is

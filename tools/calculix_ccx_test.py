@@ -64,7 +64,7 @@ class AgainstVelora1(unittest.TestCase):
         with open(os.path.join(cls.dir, "square.txt"), "w") as f:
             f.write(" ndiv      halfside\n:\n%5d     1.0\n\n young  poisson\n:\n1000.0  0.3\n\n"
                     " pressure\n:\n1.0\n" % N)
-        subprocess.run([os.path.join(BUILD, "square", "square")], cwd=cls.dir, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(BUILD, "programs", "square")], cwd=cls.dir, check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(cls.dir, "input.txt")) as f:
             cls.square = f.read()
 
@@ -80,7 +80,7 @@ class AgainstVelora1(unittest.TestCase):
         os.mkdir(d)
         with open(os.path.join(d, "input.txt"), "w") as f:
             f.write(text)
-        subprocess.run([os.path.join(BUILD, "solver", "velora1")], cwd=d, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(BUILD, "programs", "velora1")], cwd=d, check=True, stdout=subprocess.DEVNULL)
         velora = calculix.read_report(os.path.join(d, "output.txt"))
         r = calculix.solve(calculix.read_model(os.path.join(d, "input.txt")), d, thickness=0.001, tight=True)
         return velora, r["displacements"]
@@ -117,7 +117,7 @@ if __name__ == "__main__":
     if shutil.which("ccx") is None:
         print("CalculiX (ccx) is missing: install the Debian package calculix-ccx; skipped")
         sys.exit(77)
-    if BUILD is None or not all(os.path.exists(os.path.join(BUILD, p)) for p in ("square/square", "solver/velora1")):
+    if BUILD is None or not all(os.path.exists(os.path.join(BUILD, p)) for p in ("programs/square", "programs/velora1")):
         print("square and velora1 are missing (give --build BUILD): skipped")
         sys.exit(77)
     unittest.main()
