@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Whole-process timings of velora1 and velora2 on square models, side by
-side with what a Python user would write instead:
+"""Whole-process timings of velora1 (its default method and --method
+newton) and velora2 on square models, side by side with what a Python user
+would write instead:
 
   numpy    velora's own method transcribed: the same energy, loads, line
            search and two-loop recursion, every sum in the order the C++
@@ -12,6 +13,21 @@ side with what a Python user would write instead:
   scipy    the same energy minimised by scipy's L-BFGS-B (history 3 and
            10) to the same stopping rule: another method, for scale.
 
+Both peers are written as a competent numpy user writes them: the energy
+over all elements at once on index arrays and buffers set up once, laid
+out so that every operation runs over contiguous rows, the gradient
+gathered per unknown (faster than np.bincount or np.add.at), no Python loop
+over elements. The transcription's sums are ordered chains (np.cumsum),
+which costs it about a tenth of its time against np.dot; the scipy peer
+uses np.dot and numpy's sum. The peers run with glibc's allocation
+thresholds raised (MALLOC_MMAP_THRESHOLD_, MALLOC_TRIM_THRESHOLD_,
+MALLOC_TOP_PAD_, see ALLOCATOR; the script starts itself again with them
+unless they are set or --default-allocator is given), as a numpy user would
+set them so that large temporaries are not mapped and unmapped on every
+call; the C++ programs run in the environment the script was started with.
+The peers are timed inside this process from reading input.txt to the
+solution (the interpreter's start and the imports are not counted).
+
 Needs: python3-numpy and python3-scipy (Debian packages; run with
 /usr/bin/python3, the interpreter they install into), the programs square,
 velora1 and velora2 of a release build, and, for the per-evaluation ratio,
@@ -20,16 +36,18 @@ with -DBUILD_BENCHMARKS=ON. GNU time (/usr/bin/time) gives the peak
 memory when present; otherwise it is read from /proc while the program runs.
 Installs nothing.
 
-Usage: /usr/bin/python3 bench/compare.py --build build/bench [--sizes 10 20 40 80]
-       [--runs 5] [--large-runs 1] [--large-from 80] [--python-up-to 80] [--no-scipy]
+Usage: /usr/bin/python3 bench/compare.py --build build/release [--sizes 10 20 40 80]
+       [--runs 3] [--large-runs 1] [--large-from 80] [--python-up-to 80] [--no-scipy]
+       [--default-allocator]
 
 For every size n: square writes input.txt (half side 1, young 1000,
-poisson 0.3, pressure 1); each solver is timed as a whole process (median
-of --runs runs, --large-runs from n = --large-from on); the Python peers read
-the same input.txt and run major iterations like the solvers (loads frozen
-during one minimiser run, refreshed after it, stop when the largest residual
-is at most the allowable residue, which is mntol times the largest initial
-residual). The centre deflections must agree to 1e-3.
+poisson 0.3, pressure 1); every round runs each program once, one after the
+other (--runs rounds, --large-runs from n = --large-from on); the table
+gives median seconds and the median of each round's ratio. The Python peers
+read the same input.txt and run major iterations like the solvers (loads
+frozen during one minimiser run, refreshed after it, stop when the largest
+residual is at most the allowable residue, which is mntol times the largest
+initial residual). The centre deflections must agree to 1e-3.
 """
 
 import argparse
@@ -108,23 +126,41 @@ def odot(a, b):
 
 
 class Membrane:
-    """Energy, gradient and loads of the membrane, all elements at once,
-    each operation in the order the C++ kernel does it, so the results are
-    the same bit for bit and the minimiser takes the same path."""
+    """Energy, gradient and loads of the membrane, all elements at once.
+
+    Written as a numpy user would write it for speed: everything that does
+    not change during a solve (index arrays, reference geometry, stiffness,
+    buffers) is set up once; the per-element arrays are laid out axis by
+    side by element, so every operation runs over whole contiguous rows
+    (no strided columns, no Python loop over elements); one take gathers
+    the element displacements and one np.bincount assembles the gradient.
+
+    Each operation is the C++ kernel's, in its order. With ordered (the
+    transcription) the sums are too, so the results are the same bit for
+    bit and the minimiser takes the same path: the energy is one chain
+    (load potential in node and axis order, then the element energies in
+    element order, np.cumsum, about ten times slower than np.dot), and each
+    gradient component starts at -force and adds its element terms in
+    element order (np.bincount adds its weights in input order from 0.0, so
+    the weights list -force of every free component first, then the element
+    terms element by element, which costs one transposed copy). Without it
+    (the scipy peer) the energy is np.dot plus numpy's sum and the terms go
+    to bincount in the order they are computed: the same energy, its last
+    bits rounded differently."""
 
     FROM = (1, 2, 0)  # side k runs from vertex FROM[k] to vertex TO[k]
     TO = (2, 0, 1)
 
-    def __init__(self, m, green):
+    def __init__(self, m, green, ordered=True):
         self.m = m
         self.green = green
+        self.ordered = ordered
         elem = m["elem"]
+        nelem = len(elem)
         p = m["coord"][elem]                                # (nelem, 3 vertices, 3 axes)
         vec = p[:, self.TO, :] - p[:, self.FROM, :]         # (nelem, 3 sides, 3 axes)
         length = np.sqrt((vec[:, :, 0] * vec[:, :, 0] + vec[:, :, 1] * vec[:, :, 1]) + vec[:, :, 2] * vec[:, :, 2])
-        self.length = length
-        self.dir = vec / length[:, :, None]
-        d = self.dir
+        d = vec / length[:, :, None]
 
         def dot3(p, q):
             return (p[:, 0] * q[:, 0] + p[:, 1] * q[:, 1]) + p[:, 2] * q[:, 2]
@@ -136,66 +172,126 @@ class Membrane:
         s3 = s2 * c1 + s1 * c2
         nu = m["poisson"]
         f = (m["young"] / (1.0 - nu * nu)) * 0.5
-        k = np.empty((len(elem), 3, 3))
-        k[:, 0, 0] = ((1.0 + c1 * c1) - nu * (s1 * s1)) * f / (s2 * s2) / (s3 * s3)
-        k[:, 0, 1] = ((c1 * c2 - c3) + (nu * s1) * s2) * f / s1 / s2 / (s3 * s3)
-        k[:, 0, 2] = ((c1 * c3 - c2) + (nu * s1) * s3) * f / s1 / (s2 * s2) / s3
-        k[:, 1, 1] = ((1.0 + c2 * c2) - nu * (s2 * s2)) * f / (s1 * s1) / (s3 * s3)
-        k[:, 1, 2] = ((c2 * c3 - c1) + (nu * s2) * s3) * f / (s1 * s1) / s2 / s3
-        k[:, 2, 2] = ((1.0 + c3 * c3) - nu * (s3 * s3)) * f / (s1 * s1) / (s2 * s2)
-        k[:, 1, 0], k[:, 2, 0], k[:, 2, 1] = k[:, 0, 1], k[:, 0, 2], k[:, 1, 2]
+        k = np.empty((3, 3, nelem))                         # (row, column, element)
+        k[0, 0] = ((1.0 + c1 * c1) - nu * (s1 * s1)) * f / (s2 * s2) / (s3 * s3)
+        k[0, 1] = ((c1 * c2 - c3) + (nu * s1) * s2) * f / s1 / s2 / (s3 * s3)
+        k[0, 2] = ((c1 * c3 - c2) + (nu * s1) * s3) * f / s1 / (s2 * s2) / s3
+        k[1, 1] = ((1.0 + c2 * c2) - nu * (s2 * s2)) * f / (s1 * s1) / (s3 * s3)
+        k[1, 2] = ((c2 * c3 - c1) + (nu * s2) * s3) * f / (s1 * s1) / s2 / s3
+        k[2, 2] = ((1.0 + c3 * c3) - nu * (s3 * s3)) * f / (s1 * s1) / (s2 * s2)
+        k[1, 0], k[2, 0], k[2, 1] = k[0, 1], k[0, 2], k[1, 2]
         self.stiff = k
         self.area = ((length[:, 0] * length[:, 1]) * s3) * 0.5
-        # Unknowns: the free components in node and axis order.
-        free = ~m["fixed"].reshape(-1)
-        self.free = np.flatnonzero(free)
-        self.nfree = len(self.free)
-        self.full = m["displ"].reshape(-1).copy()           # displacement of every component
-        comp = (3 * elem[:, :, None] + np.arange(3)[None, None, :]).reshape(len(elem), 9)
-        self.comp = comp                                     # component of each element's 9 terms
-        # bincount adds its weights in input order from 0.0: listing each
-        # free component's -force first starts its sum there, as the C++
-        # gradient starts at -force and adds the element terms in order.
-        self.grad_index = np.concatenate([self.free, comp.reshape(-1)])
+        self.length = np.ascontiguousarray(length.T)       # (side, element)
+        self.dir = np.ascontiguousarray(d.transpose(2, 1, 0))  # (axis, side, element)
+        # Unknowns: the free components in node and axis order. The gather
+        # reads from [x, displ of the held components], so x is copied in
+        # whole and never scattered.
+        fixed = m["fixed"].reshape(-1)
+        self.free = np.flatnonzero(~fixed)
+        held = np.flatnonzero(fixed)
+        self.nfree = nfree = len(self.free)
+        position = np.empty(len(fixed), dtype=np.int64)     # component -> place in [x, held]
+        position[self.free] = np.arange(nfree)
+        position[held] = nfree + np.arange(len(held))
+        self.xd = np.concatenate([np.zeros(nfree), m["displ"].reshape(-1)[held]])
+        comp = 3 * elem[:, :, None] + np.arange(3)[None, None, :]   # (element, vertex, axis)
+        self.comp = comp.reshape(nelem, 9)
+        self.gather = np.ascontiguousarray(position[comp].transpose(2, 1, 0))  # (axis, vertex, element)
+        # The gradient: each free component gathers its own terms, rather
+        # than the terms being scattered into it (np.bincount, np.add.at;
+        # this is faster and needs no reordering). Row 0 of the gather is
+        # the component's -force, rows 1... its element terms in element
+        # order, padded with a zero, so g = ((-force + t1) + t2) + ..., the
+        # order in which the C++ gradient adds them.
+        nslot = 9 * nelem
+        self.slots = np.zeros(nslot + nfree + 1)           # terms (vertex, axis, element), -force, 0
+        self.terms = self.slots[:nslot].reshape(3, 3, nelem)
+        self.minus_force = self.slots[nslot:nslot + nfree]
+        owner = position[comp].reshape(-1)                 # (element, vertex, axis) -> place in [x, held]
+        slot = (np.arange(9).reshape(3, 3)[None] * nelem + np.arange(nelem)[:, None, None]).reshape(-1)
+        keep = owner < nfree
+        owner, slot = owner[keep], slot[keep]
+        order = np.argsort(owner, kind="stable")           # by component, each in element order
+        owner, slot = owner[order], slot[order]
+        count = np.bincount(owner, minlength=nfree)
+        rank = np.arange(len(owner)) - (np.cumsum(count) - count)[owner]
+        gather = np.full((1 + count.max(initial=0), nfree), nslot + nfree, dtype=np.intp)
+        gather[0] = nslot + np.arange(nfree)
+        gather[1 + rank, owner] = slot
+        self.assemble = gather
+        self.rows = np.empty(gather.shape)
+        self.chain = np.empty(nfree + nelem)                # load potential, then element energies
+        self.partial = np.empty(nfree + nelem)
+        self.u = np.empty((3, 3, nelem))
+        self.a = np.empty((3, 3, nelem))
+        self.tmp = np.empty((3, nelem))
+        self.s = np.empty((3, nelem))
+        self.lam = np.empty((3, nelem))
+        self.eps = np.empty((3, nelem))
+        self.an = np.empty((3, nelem))
+        self.kq = np.empty((3, 3, nelem))
+        self.full = m["displ"].reshape(-1).copy()
         self.force = np.zeros(3 * len(m["coord"]))
         self.evaluations = 0
 
     def displacements(self, x):
+        """Displacement of every node and axis at the unknowns x."""
         self.full[self.free] = x
         return self.full.reshape(-1, 3)
 
     def energy(self, x):
         """Total potential energy at the unknowns x and its gradient."""
         self.evaluations += 1
-        u = self.displacements(x)[self.m["elem"]]             # (nelem, 3, 3)
-        a = self.dir + (u[:, self.TO, :] - u[:, self.FROM, :]) / self.length[:, :, None]
-        s = (a[:, :, 0] * a[:, :, 0] + a[:, :, 1] * a[:, :, 1]) + a[:, :, 2] * a[:, :, 2]
+        nfree = self.nfree
+        xd, u, a, tmp, eps = self.xd, self.u, self.a, self.tmp, self.eps
+        xd[:nfree] = x
+        np.take(xd, self.gather, out=u, mode="clip")         # (axis, vertex, element); "raise" buffers
+        for side in range(3):                                # a = dir + (u[to] - u[from]) / length
+            np.subtract(u[:, self.TO[side]], u[:, self.FROM[side]], out=a[:, side])
+        np.divide(a, self.length, out=a)
+        np.add(self.dir, a, out=a)
+        s = np.multiply(a[0], a[0], out=self.s)              # (side, element)
+        np.multiply(a[1], a[1], out=tmp)
+        s += tmp
+        np.multiply(a[2], a[2], out=tmp)
+        s += tmp
         if self.green:
-            eps = 0.5 * (s - 1.0)
-            b = a / self.length[:, :, None]
+            np.subtract(s, 1.0, out=eps)
+            eps *= 0.5
+            np.divide(a, self.length, out=a)                 # b
         else:
-            lam = np.sqrt(s)
-            eps = (s - 1.0) / (lam + 1.0)
-            b = a / (lam * self.length)[:, :, None]
-        k = self.stiff
-        e0, e1, e2 = eps[:, 0], eps[:, 1], eps[:, 2]
-        an = np.empty_like(eps)
-        an[:, 0] = self.area * ((k[:, 0, 0] * e0 + k[:, 0, 1] * e1) + k[:, 0, 2] * e2)
-        an[:, 1] = self.area * ((k[:, 0, 1] * e0 + k[:, 1, 1] * e1) + k[:, 1, 2] * e2)
-        an[:, 2] = self.area * ((k[:, 0, 2] * e0 + k[:, 1, 2] * e1) + k[:, 2, 2] * e2)
-        strain = 0.5 * ((an[:, 0] * e0 + an[:, 1] * e1) + an[:, 2] * e2)
-        t = an[:, :, None] * b                               # (nelem, side, axis)
-        grad = np.empty((len(an), 3, 3))
-        grad[:, 0] = t[:, 1] - t[:, 2]
-        grad[:, 1] = t[:, 2] - t[:, 0]
-        grad[:, 2] = t[:, 0] - t[:, 1]
-        ff = self.force[self.free]
-        # f: the load potential in node and axis order, then the element
-        # energies in element order, one chain.
-        f = ordered_sum(np.concatenate([-(ff * x), strain]))
-        gfull = np.bincount(self.grad_index, weights=np.concatenate([-ff, grad.reshape(-1)]),
-                            minlength=len(self.full))
-        return f, gfull[self.free]
+            lam = np.sqrt(s, out=self.lam)                   # eps = (s - 1) / (lam + 1), b = a / (lam length)
+            np.subtract(s, 1.0, out=eps)
+            np.add(lam, 1.0, out=tmp)
+            eps /= tmp
+            lam *= self.length
+            np.divide(a, lam, out=a)
+        kq, an = self.kq, self.an
+        np.multiply(self.stiff, eps, out=kq)                 # kq[i, j] = k[i, j] eps[j]
+        np.add(kq[:, 0], kq[:, 1], out=an)
+        an += kq[:, 2]
+        an *= self.area                                      # an[i] = area ((k_i0 e0 + k_i1 e1) + k_i2 e2)
+        np.multiply(an, eps, out=tmp)
+        strain = self.chain[nfree:]
+        np.add(tmp[0], tmp[1], out=strain)
+        strain += tmp[2]
+        strain *= 0.5
+        np.multiply(a, an, out=a)                            # t[axis, side] = an[side] b[axis, side]
+        terms = self.terms                                   # (vertex, axis, element)
+        np.subtract(a[:, 1], a[:, 2], out=terms[0])
+        np.subtract(a[:, 2], a[:, 0], out=terms[1])
+        np.subtract(a[:, 0], a[:, 1], out=terms[2])
+        if self.ordered:
+            np.multiply(self.minus_force, x, out=self.chain[:nfree])
+            f = float(np.cumsum(self.chain, out=self.partial)[-1])
+        else:
+            f = float(np.dot(self.minus_force, x) + strain.sum())
+        rows = np.take(self.slots, self.assemble, out=self.rows, mode="clip")
+        g = rows[0].copy()
+        for row in rows[1:]:
+            g += row
+        return f, g
 
     def setforce(self, x):
         """Applied loads, then the self-weight, then the pressure on the
@@ -221,6 +317,7 @@ class Membrane:
         terms = np.repeat(nvec[:, None, :], 3, axis=1).reshape(-1)   # element, vertex, axis
         self.force = np.bincount(np.concatenate([np.arange(len(flat)), self.comp.reshape(-1)]),
                                  weights=np.concatenate([flat, terms]), minlength=len(flat))
+        np.negative(self.force[self.free], out=self.minus_force)
 
 
 # ------------------------------------------- the same method, in numpy
@@ -296,12 +393,12 @@ def linesearch(fun, maxls, lstol, f, x, g, d):
 
 
 def direction(pairs, g):
-    """-H.g by the two-loop recursion over pairs [s, y, ys, alpha], oldest
-    first, from the initial matrix (ys/y.y of the newest pair) I."""
+    """-H.g by the two-loop recursion over pairs [s, y, ys, alpha, yy], oldest
+    first, from the initial matrix (ys/yy of the newest pair) I."""
     newest = pairs[-1]
     d = g.copy()
     newest[3] = odot(newest[0], d) / newest[2]
-    gamma = newest[2] / odot(newest[1], newest[1])
+    gamma = newest[2] / newest[4]
     m = len(pairs)
     for j in range(1, m):                       # newest to oldest
         done, p = pairs[m - j], pairs[m - 1 - j]
@@ -329,7 +426,7 @@ def lbfgs(fun, maxlist, maxminor, maxls, gtol, lstol, x):
     x_old, g_old = x, g
     value, x, g = linesearch(fun, maxls, lstol, value, x, g, d)
     s, y = x - x_old, g - g_old
-    pairs = [[s, y, odot(s, y), 0.0]]
+    pairs = [[s, y, odot(s, y), 0.0, odot(y, y)]]
     while iterations < maxminor and np.abs(g).max(initial=0.0) > gtol:
         iterations += 1
         d = direction(pairs, g)
@@ -338,7 +435,7 @@ def lbfgs(fun, maxlist, maxminor, maxls, gtol, lstol, x):
         s, y = x - x_old, g - g_old
         if iterations > maxlist:
             pairs.pop(0)
-        pairs.append([s, y, odot(s, y), 0.0])
+        pairs.append([s, y, odot(s, y), 0.0, odot(y, y)])
     return value, x, g, iterations
 
 
@@ -368,11 +465,12 @@ def python_solve(input_path, green, history):
     majors, centre deflection)."""
     start = time.perf_counter()
     m = read_model(input_path)
-    mem = Membrane(m, green)
+    mntol = m["mntol"] if m["mntol"] > 0 else 0.001
+    mem = Membrane(m, green, ordered=False)
     x = np.zeros(mem.nfree)
     mem.setforce(x)
     _, g = mem.energy(x)
-    residue = m["mnref"] * m["mntol"] if m["mnref"] > 0 else np.abs(g).max() * m["mntol"]
+    residue = m["mnref"] * mntol if m["mnref"] > 0 else np.abs(g).max() * mntol
     major = 0
     while residue < np.abs(g).max() and major < m["maxmajor"]:
         major += 1
@@ -419,20 +517,22 @@ def deflection_from_report(path, node):
     raise RuntimeError("node %d not in %s" % (node, path))
 
 
-def run_timed(program, cwd):
-    """Wall time and peak resident memory (KiB) of one run."""
+def run_timed(program, cwd, args=(), env=None):
+    """Wall time and peak resident memory (KiB) of one run of program with
+    args in cwd (env: its environment, None for this process's)."""
+    command = [program] + list(args)
     if os.path.exists("/usr/bin/time"):
         t = time.perf_counter()
-        r = subprocess.run(["/usr/bin/time", "-v", program], cwd=cwd, capture_output=True, text=True)
+        r = subprocess.run(["/usr/bin/time", "-v"] + command, cwd=cwd, capture_output=True, text=True, env=env)
         seconds = time.perf_counter() - t
         if r.returncode != 0:
-            raise RuntimeError("%s failed: %s" % (program, r.stderr))
+            raise RuntimeError("%s failed: %s" % (" ".join(command), r.stderr))
         peak = next(int(line.split(":")[1]) for line in r.stderr.splitlines()
                     if "Maximum resident set size" in line)
         return seconds, peak
     peak = [0]
     t = time.perf_counter()
-    p = subprocess.Popen([program], cwd=cwd, stdout=subprocess.DEVNULL)
+    p = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, env=env)
 
     def watch():
         while p.poll() is None:
@@ -451,7 +551,7 @@ def run_timed(program, cwd):
     seconds = time.perf_counter() - t
     w.join()
     if p.returncode != 0:
-        raise RuntimeError("%s failed" % program)
+        raise RuntimeError("%s failed" % " ".join(command))
     return seconds, peak[0]
 
 
@@ -521,90 +621,161 @@ def report_summary(path):
     return values
 
 
+# glibc's allocator as a numpy user tunes it: without this, every temporary
+# above the mmap threshold (128 KiB at first) is mapped and unmapped, and
+# freed memory at the top of the heap is given back and faulted in again,
+# on every call. 32 MiB is the largest mmap threshold glibc accepts.
+ALLOCATOR = (("MALLOC_MMAP_THRESHOLD_", "33554432"), ("MALLOC_TRIM_THRESHOLD_", "1073741824"),
+             ("MALLOC_TOP_PAD_", "268435456"))
+ADDED = "COMPARE_ALLOCATOR_ADDED"  # the names this script added, for the C++ programs to run without
+
+
+def peer_environment(environ):
+    """environ with the allocator thresholds raised where the user has not
+    set them, and the names added listed under ADDED."""
+    env = dict(environ)
+    added = [k for k, _ in ALLOCATOR if k not in env]
+    env.update((k, v) for k, v in ALLOCATOR if k in added)
+    env[ADDED] = ",".join(added)
+    return env
+
+
+def program_environment(environ):
+    """The environment the C++ programs run in: environ without what
+    peer_environment added (they run as a user runs them)."""
+    added = set(filter(None, environ.get(ADDED, "").split(",")))
+    return {k: v for k, v in environ.items() if k not in added and k != ADDED}
+
+
+def load():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default="build/bench", help="build folder with square/, solver/ and bench/")
-    ap.add_argument("--sizes", type=int, nargs="+", default=[10, 20, 40, 80, 160])
-    ap.add_argument("--runs", type=int, default=5, help="runs per program and size (median)")
+    ap.add_argument("--sizes", type=int, nargs="+", default=[10, 20, 40, 80])
+    ap.add_argument("--runs", type=int, default=3, help="rounds per size: every program once per round (median)")
     ap.add_argument("--large-from", type=int, default=80, help="sizes from here on use --large-runs")
     ap.add_argument("--large-runs", type=int, default=1)
     ap.add_argument("--python-up-to", type=int, default=80, help="largest size solved in Python")
     ap.add_argument("--no-scipy", action="store_true", help="only the numpy transcription of velora's method")
+    ap.add_argument("--default-allocator", action="store_true",
+                    help="run the Python peers with glibc's default allocation thresholds")
     args = ap.parse_args()
+    if not args.default_allocator and ADDED not in os.environ:
+        # The thresholds are read when the process starts: start again with them.
+        sys.stdout.flush()
+        os.execve(sys.executable, [sys.executable, os.path.abspath(__file__)] + sys.argv[1:],
+                  peer_environment(os.environ))
+    env = program_environment(os.environ)
     build = os.path.abspath(args.build)
     square = os.path.join(build, "programs", "square")
-    solvers = {"velora1": os.path.join(build, "programs", "velora1"),
-               "velora2": os.path.join(build, "programs", "velora2")}
-    for p in [square] + list(solvers.values()):
+    velora1 = os.path.join(build, "programs", "velora1")
+    velora2 = os.path.join(build, "programs", "velora2")
+    for p in (square, velora1, velora2):
         if not os.path.exists(p):
             sys.exit("missing %s: build the release programs first" % p)
+    programs = (("velora1", velora1, ()), ("newton", velora1, ("--method", "newton")), ("velora2", velora2, ()))
+    print("Python peers: numpy %s, scipy %s; allocator: %s" % (
+        np.__version__, __import__("scipy").__version__,
+        "glibc's defaults" if args.default_allocator else
+        " ".join("%s=%s" % (k, os.environ.get(k)) for k, _ in ALLOCATOR)))
 
     failures = 0
-    # numpy: velora's own method transcribed (same evaluations); scipy3 and
-    # scipy10: L-BFGS-B with history 3 and 10. x: seconds over velora1's.
-    print("%5s %8s | %9s %9s %8s %8s | %9s %6s %7s | %9s %9s %6s %6s | %7s %7s | %s" % (
-        "n", "elements", "velora1 s", "velora2 s", "B/elem1", "B/elem2", "numpy s", "x", "evals",
-        "scipy3 s", "scipy10 s", "x3", "x10", "evals3", "evals10", "centre deflection v1 / numpy / m3 / m10"))
+    # Seconds: medians over the rounds; ratios: medians of each round's
+    # ratio (the programs of one round run one after the other).
+    print("| n | elements | load | velora1 s | newton s | velora2 s | numpy s | scipy m=3 s | scipy m=10 s "
+          "| numpy / velora1 | m=3 / velora1 | m=10 / velora1 | m=3 / newton | m=10 / newton "
+          "| evaluations velora1 / numpy / m=3 / m=10 | B/elem velora1 / newton "
+          "| centre deflection velora1 / newton / numpy / m=3 / m=10 |")
+    print("|" + "---:|" * 16 + "---|")
     with tempfile.TemporaryDirectory() as tmp:
         for n in args.sizes:
             d = os.path.join(tmp, "n%d" % n)
             os.mkdir(d)
             write_square(d, n)
             subprocess.run([square], cwd=d, check=True, stdout=subprocess.DEVNULL)
+            inp = os.path.join(d, "input.txt")
+            centre = centre_node(n)
             nelem = 4 * n * n
-            runs = args.large_runs if n >= args.large_from else args.runs
-            times, peaks, deflections, summaries = {}, {}, {}, {}
-            for name, exe in solvers.items():
-                results = [run_timed(exe, d) for _ in range(runs)]
-                times[name] = statistics.median(r[0] for r in results)
-                peaks[name] = max(r[1] for r in results)
-                deflections[name] = deflection_from_report(os.path.join(d, "output.txt"), centre_node(n))
-                summaries[name] = report_summary(os.path.join(d, "output.txt"))
-            line = "%5d %8d | %9.3f %9.3f %8.0f %8.0f |" % (
-                n, nelem, times["velora1"], times["velora2"], peaks["velora1"] * 1024 / nelem,
-                peaks["velora2"] * 1024 / nelem)
-            if n <= args.python_up_to:
-                inp = os.path.join(d, "input.txt")
-                w1 = deflections["velora1"]
-                t, evals, major, minor, energy, mem, x = numpy_solve(inp, True)
-                wn = mem.displacements(x)[centre_node(n) - 1, 2]
-                line += " %9.3f %6.1f %7d |" % (t, t / times["velora1"], evals)
-                # The same method must take the same path: the report's
-                # counters and energy, and on the smallest model the count
-                # of evaluations.
-                summary = summaries["velora1"]
-                numpy_summary = {"Major Iterations": str(major), "Last Minor Iterations": str(minor),
-                                 "Total Potential Energy": "%.8E" % energy}
-                if summary != numpy_summary:
-                    failures += 1
-                    line += " PATH DIFFERS (%s against %s) |" % (summary, numpy_summary)
-                if n == args.sizes[0]:
-                    cc = velora1_evaluations(solvers["velora1"], d)
-                    if cc is None:
-                        line += " (evaluations of velora1 not counted: no valgrind) |"
-                    elif cc != evals:
+            rounds = args.large_runs if n >= args.large_from else args.runs
+            python = n <= args.python_up_to
+            histories = () if args.no_scipy or not python else (3, 10)
+            times = {}
+            peaks, deflections, evaluations, notes = {}, {}, {}, []
+            loads = [load()]
+            for _ in range(rounds):
+                for name, exe, options in programs:
+                    seconds, peak = run_timed(exe, d, options, env)
+                    times.setdefault(name, []).append(seconds)
+                    peaks[name] = max(peaks.get(name, 0), peak)
+                    out = os.path.join(d, "output.txt")
+                    deflections[name] = deflection_from_report(out, centre)
+                    if name == "velora1":
+                        summary = report_summary(out)
+                if python:
+                    t, evals, major, minor, energy, mem, x = numpy_solve(inp, True)
+                    times.setdefault("numpy", []).append(t)
+                    evaluations["numpy"] = evals
+                    deflections["numpy"] = mem.displacements(x)[centre - 1, 2]
+                    # The same method must take the same path: the report's
+                    # counters and energy.
+                    numpy_summary = {"Major Iterations": str(major), "Last Minor Iterations": str(minor),
+                                     "Total Potential Energy": "%.8E" % energy}
+                    if summary != numpy_summary:
                         failures += 1
-                        line += " EVALUATIONS DIFFER (velora1 %d) |" % cc
-                    else:
-                        line += " (velora1 the same) |"
-                py = {}
-                for h in (3, 10):
-                    if args.no_scipy:
-                        py[h] = (float("nan"), 0, float("nan"))
-                        continue
+                        notes.append("PATH DIFFERS (%s against %s)" % (summary, numpy_summary))
+                for h in histories:
                     t, evals, major, mem, x = python_solve(inp, True, h)
-                    py[h] = (t, evals, mem.displacements(x)[centre_node(n) - 1, 2])
-                line += " %9.3f %9.3f %6.1f %6.1f | %7d %7d |" % (
-                    py[3][0], py[10][0], py[3][0] / times["velora1"], py[10][0] / times["velora1"],
-                    py[3][1], py[10][1])
-                line += " %.6f / %.6f / %.6f / %.6f" % (w1, wn, py[3][2], py[10][2])
-                for name, w in (("numpy", wn), ("m=3", py[3][2]), ("m=10", py[10][2])):
-                    if abs(w - w1) > 1e-3:
-                        failures += 1
-                        line += "  MISMATCH(%s)" % name
-            print(line, flush=True)
-            if n == 80 or n == args.sizes[-1]:
-                ns_np = numpy_evaluation_ns(os.path.join(d, "input.txt"), True)
+                    times.setdefault("m=%d" % h, []).append(t)
+                    evaluations["m=%d" % h] = evals
+                    deflections["m=%d" % h] = mem.displacements(x)[centre - 1, 2]
+                loads.append(load())
+            if python and n == args.sizes[0]:
+                # ... and, on the first size, the count of evaluations.
+                cc = velora1_evaluations(velora1, d)
+                if cc is None:
+                    notes.append("evaluations of velora1 not counted: no valgrind")
+                elif cc != evaluations["numpy"]:
+                    failures += 1
+                    notes.append("EVALUATIONS DIFFER (velora1 %d, numpy %d)" % (cc, evaluations["numpy"]))
+                else:
+                    evaluations["velora1"] = cc
+
+            def seconds(name):
+                return "%.3f" % statistics.median(times[name]) if name in times else "-"
+
+            def ratio(peer, base):
+                if peer not in times:
+                    return "-"
+                return "%.1f" % statistics.median(p / b for p, b in zip(times[peer], times[base]))
+
+            def count(name):
+                return "{:,}".format(evaluations[name]).replace(",", " ") if name in evaluations else "-"
+
+            def deflection(name):
+                return "%.6f" % deflections[name] if name in deflections else "-"
+
+            print("| %d | %s | %.1f to %.1f | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s "
+                  "| %s / %s / %s / %s | %.0f / %.0f | %s |" % (
+                      n, "{:,}".format(nelem).replace(",", " "), min(loads), max(loads),
+                      seconds("velora1"), seconds("newton"), seconds("velora2"), seconds("numpy"),
+                      seconds("m=3"), seconds("m=10"), ratio("numpy", "velora1"), ratio("m=3", "velora1"),
+                      ratio("m=10", "velora1"), ratio("m=3", "newton"), ratio("m=10", "newton"),
+                      count("velora1"), count("numpy"), count("m=3"), count("m=10"),
+                      peaks["velora1"] * 1024 / nelem, peaks["newton"] * 1024 / nelem,
+                      " / ".join(deflection(k) for k in ("velora1", "newton", "numpy", "m=3", "m=10"))), flush=True)
+            w1 = deflections["velora1"]
+            for name, w in deflections.items():
+                if abs(w - w1) > 1e-3:
+                    failures += 1
+                    notes.append("MISMATCH(%s): centre deflection %.6f against velora1's %.6f" % (name, w, w1))
+            for note in notes:
+                print("n = %d: %s" % (n, note), flush=True)
+            if python and (n == 80 or n == args.sizes[-1]):
+                ns_np = numpy_evaluation_ns(inp, True)
                 ns_cc = benchmark_evaluation_ns(build, n)
                 text = "n = %d: one evaluation, numpy %.0f us" % (n, ns_np / 1e3)
                 if ns_cc:
@@ -612,7 +783,7 @@ def main():
                 print(text, flush=True)
     if failures:
         print("%d check(s) failed: centre deflections more than 1e-3 apart, or the numpy transcription "
-              "took another number of evaluations than velora1" % failures)
+              "took another path or number of evaluations than velora1" % failures)
         return 1
     return 0
 
