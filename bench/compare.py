@@ -101,10 +101,12 @@ def read_model(path):
         displ[int(node) - 1, int(axis) - 1] = value
     m["fixed"], m["displ"] = fixed, displ
     nload = int(loads[0])
-    t = np.array(loads[1:1 + 4 * nload], dtype=float).reshape(nload, 4)
+    t = np.array(loads[1:1 + 3 * nload], dtype=float).reshape(nload, 3)
     action = np.zeros((nnode, 3))
-    for row in t:
-        action[int(row[0]) - 1] += row[1:4]
+    # A load record is node, axis, value; a later record for the same node
+    # and axis replaces the earlier one, as the solvers read it.
+    for node, axis, value in t:
+        action[int(node) - 1, int(axis) - 1] = value
     m["action"] = action
     npress = int(press[0])
     t = np.array(press[1:1 + 2 * npress], dtype=float).reshape(npress, 2)

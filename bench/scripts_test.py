@@ -190,6 +190,21 @@ class NumpyEnergy(unittest.TestCase):
         self.assertAlmostEqual(mem.displacements(self.x)[2, 2], 0.05)
 
 
+class ReadModel(unittest.TestCase):
+    def test_load_records_are_node_axis_value_and_a_later_one_replaces(self):
+        text = ("p\n:\n 0.1 20 0.001 0 30 3 20\n\nm\n:\n 1000 0.3 0\n\nn\n:\n 3\n\n"
+                " 1 0 0 0\n 2 1 0 0\n 3 0 1 0\n\ne\n:\n 1\n\n 1 1 2 3\n\nc\n:\n 0\n\n"
+                "l\n:\n 3\n\n 2 3 -1.5\n 3 1 2.0\n 2 3 -0.5\n\np\n:\n 0\n")
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "input.txt")
+            with open(path, "w") as f:
+                f.write(text)
+            m = compare.read_model(path)
+        want = np.zeros((3, 3))
+        want[1, 2], want[2, 0] = -0.5, 2.0
+        np.testing.assert_array_equal(m["action"], want)
+
+
 class Allocator(unittest.TestCase):
     def test_peers_get_the_raised_thresholds_the_programs_do_not(self):
         user = {"PATH": "/bin", "MALLOC_TOP_PAD_": "1"}
