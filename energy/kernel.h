@@ -16,6 +16,7 @@
 #include "energy/lanes.h"
 #include "energy/law.h"
 #include "model/analysis.h"
+#include "model/geometry.h"
 #include "model/model.h"
 #include "terms/terms.h"
 
@@ -63,14 +64,12 @@ template <class T>
 // an exact zero).
 template <class Law, class T, class Ref>
 [[gnu::always_inline]] inline void evaluate(const Ref& r, const T (&delta)[9], ElementResult<T>& out) {
-  constexpr std::size_t from[3] = {1, 2, 0};  // 0-based vertex where side k starts
-  constexpr std::size_t to[3] = {2, 0, 1};    // and where it ends
   T e[3];
   T b[3][3];
   for (std::size_t k = 0; k < 3; ++k) {
     const T length = r.length[k];
-    const std::size_t i = 3 * from[k];
-    const std::size_t j = 3 * to[k];
+    const std::size_t i = 3 * kSideFrom[k];
+    const std::size_t j = 3 * kSideTo[k];
     // a: the current side vector over the reference length.
     const T ax = r.dir[k][0] + (delta[j] - delta[i]) / length;
     const T ay = r.dir[k][1] + (delta[j + 1] - delta[i + 1]) / length;

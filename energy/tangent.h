@@ -28,6 +28,7 @@
 
 #include "energy/evaluator.h"
 #include "model/analysis.h"
+#include "model/geometry.h"
 #include "platform/failure.h"
 #include "terms/terms.h"
 
@@ -40,8 +41,6 @@ inline constexpr std::size_t kTangentEntries = 45;
 // Z, vertex 2 ..., vertex 3 ... like the displacements delta.
 template <class Law>
 void element_tangent(const element& r, const double (&delta)[9], bool clamp, double (&h)[81]) {
-  constexpr std::size_t from[3] = {1, 2, 0};  // 0-based vertex where side k starts
-  constexpr std::size_t to[3] = {2, 0, 1};    // and where it ends
   double e[3];
   double a[3][3];
   double b[3][3];
@@ -49,8 +48,8 @@ void element_tangent(const element& r, const double (&delta)[9], bool clamp, dou
   double diag[3];  // 1 / (q length)
   for (std::size_t k = 0; k < 3; ++k) {
     const double length = r.length[k];
-    const std::size_t i = 3 * from[k];
-    const std::size_t j = 3 * to[k];
+    const std::size_t i = 3 * kSideFrom[k];
+    const std::size_t j = 3 * kSideTo[k];
     for (std::size_t x = 0; x < 3; ++x) a[k][x] = r.dir[k][x] + (delta[j + x] - delta[i + x]) / length;
     const double s = (a[k][0] * a[k][0] + a[k][1] * a[k][1]) + a[k][2] * a[k][2];
     double q;
@@ -67,8 +66,8 @@ void element_tangent(const element& r, const double (&delta)[9], bool clamp, dou
   double bm[3][9] = {};
   for (std::size_t k = 0; k < 3; ++k) {
     for (std::size_t x = 0; x < 3; ++x) {
-      bm[k][3 * to[k] + x] = b[k][x];
-      bm[k][3 * from[k] + x] = -b[k][x];
+      bm[k][3 * kSideTo[k] + x] = b[k][x];
+      bm[k][3 * kSideFrom[k] + x] = -b[k][x];
     }
   }
   // A K B: 3 x 9.
@@ -91,8 +90,8 @@ void element_tangent(const element& r, const double (&delta)[9], bool clamp, dou
     for (std::size_t x = 0; x < 3; ++x) {
       for (std::size_t y = 0; y < 3; ++y) m[x][y] = w * (c[k] * a[k][x] * a[k][y] + (x == y ? diag[k] : 0.0));
     }
-    const std::size_t i = 3 * from[k];
-    const std::size_t j = 3 * to[k];
+    const std::size_t i = 3 * kSideFrom[k];
+    const std::size_t j = 3 * kSideTo[k];
     for (std::size_t x = 0; x < 3; ++x) {
       for (std::size_t y = 0; y < 3; ++y) {
         h[9 * (i + x) + i + y] += m[x][y];

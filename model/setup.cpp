@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "model/geometry.h"
 #include "model/model.h"
 #include "platform/failure.h"
 
@@ -20,14 +21,9 @@ std::string element_name(int e, const element& el) {
   throw platform::DataError(element_name(e, el) + " is degenerate: " + what);
 }
 
-// Dot product summed over X, Y, Z in this order.
-double dot(const std::array<double, 3>& p, const std::array<double, 3>& q) {
-  return (p[0] * q[0] + p[1] * q[1]) + p[2] * q[2];
-}
-
 // Reference geometry and side stiffness of one element, m being the
-// material factor young / (1 - poisson^2) / 2. Side k lies opposite vertex
-// k and runs from vertex 2 to 3 (side 1), 3 to 1 (side 2), 1 to 2 (side 3).
+// material factor young / (1 - poisson^2) / 2. Sides as numbered in
+// model/geometry.h.
 void set_up_element(const analysis& a, int e, element& el, double m) {
   std::array<std::array<double, 3>, 3> p{};  // reference position of vertex 1, 2, 3
   for (int v = 0; v < 3; ++v) {
@@ -38,12 +34,9 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
     }
     p[static_cast<std::size_t>(v)] = {a.coordx(k), a.coordy(k), a.coordz(k)};
   }
-  // Side k from vertex from[k] to vertex to[k] (0-based).
-  constexpr int from[3] = {1, 2, 0};
-  constexpr int to[3] = {2, 0, 1};
   for (std::size_t k = 0; k < 3; ++k) {
-    const auto& pi = p[static_cast<std::size_t>(from[k])];
-    const auto& pj = p[static_cast<std::size_t>(to[k])];
+    const auto& pi = p[kSideFrom[k]];
+    const auto& pj = p[kSideTo[k]];
     const double dx = pj[0] - pi[0];
     const double dy = pj[1] - pi[1];
     const double dz = pj[2] - pi[2];
@@ -54,12 +47,10 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
     el.dir[k] = {dx / length, dy / length, dz / length};
   }
 
-  // Cosines of the angles at vertices 1 and 2, clamped from above only: a
-  // rounding excess above 1 is harmless, one below -1 means a straight angle.
-  double c1 = -dot(el.dir[1], el.dir[2]);
-  double c2 = -dot(el.dir[2], el.dir[0]);
-  if (c1 > 1.0) c1 = 1.0;
-  if (c2 > 1.0) c2 = 1.0;
+  // Cosines of the angles at vertices 1 and 2: one below -1 means a
+  // straight angle.
+  const double c1 = angle_cosine(el, 0);
+  const double c2 = angle_cosine(el, 1);
   if (c1 < -1.0 || c2 < -1.0) degenerate(e, el, "an angle cosine is below -1 (the vertices lie on a line)");
   const double s1 = std::sqrt(1.0 - c1 * c1);
   const double s2 = std::sqrt(1.0 - c2 * c2);

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "model/geometry.h"
 #include "model/model.h"
 #include "platform/output_file.h"
 #include "solver/results.h"
@@ -21,21 +22,13 @@ void heading(platform::OutputFile& f, std::string_view caption) {
   f.line_end();
 }
 
-double dot(const std::array<double, 3>& p, const std::array<double, 3>& q) {
-  return (p[0] * q[0] + p[1] * q[1]) + p[2] * q[2];
-}
-
 }  // namespace
 
 PrincipalStresses principal(const element& e, double n1, double n2, double n3) {
-  // Cosines of the angles at the vertices from the side directions (side k
-  // is opposite vertex k), clamped from above only against rounding.
-  double c1 = -dot(e.dir[1], e.dir[2]);
-  double c2 = -dot(e.dir[2], e.dir[0]);
-  double c3 = -dot(e.dir[0], e.dir[1]);
-  if (c1 > 1.0) c1 = 1.0;
-  if (c2 > 1.0) c2 = 1.0;
-  if (c3 > 1.0) c3 = 1.0;
+  // Cosines of the angles at the vertices from the side directions.
+  const double c1 = angle_cosine(e, 0);
+  const double c2 = angle_cosine(e, 1);
+  const double c3 = angle_cosine(e, 2);
   // The stress tensor is the sum of Nk dir(k) dir(k)^T; T is its trace and
   // Q the square of the difference of its eigenvalues.
   const double t = (n1 + n2) + n3;
