@@ -1,8 +1,8 @@
 #pragma once
 // The element energy kernel and its loops, written once for both material
-// laws. Each law's library instantiates cstobj_with and LawEvaluator with
-// its strain policy (energy/strain.h), so the two laws share every line of
-// arithmetic except the side strain itself.
+// laws. StrainLaw (energy/strain_law.h) instantiates cstobj_with and
+// LawEvaluator with each law's strain policy (energy/strain.h), so the two
+// laws share every line of arithmetic except the side strain itself.
 //
 // Every sum below keeps one fixed order, the one the reference results were
 // computed with; the minimiser turns a last-bit difference into a different

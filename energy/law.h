@@ -1,8 +1,9 @@
 #pragma once
 // A material law: how an element's sides are strained. The two laws differ
-// only in the side strain (energy/strain.h); each lives in a library of its
-// own (law_green, law_engineering) that instantiates the element kernel for
-// it. A program chooses its law at run time by passing one to the driver.
+// only in the side strain (energy/strain.h); each is one instantiation of
+// StrainLaw (energy/strain_law.h) in an object file of its own
+// (law_green.cpp, law_engineering.cpp). A program chooses its law at run
+// time by passing one to the driver.
 
 #include <array>
 #include <memory>
@@ -61,11 +62,11 @@ class MaterialLaw {
 };
 
 // The Green strain of each side, (lambda^2 - 1) / 2: the Saint
-// Venant-Kirchhoff membrane (velora1). Library law_green.
+// Venant-Kirchhoff membrane (velora1). In law_green.cpp.
 const MaterialLaw& green_law();
 
-// The engineering strain of each side, lambda - 1 (velora2). Library
-// law_engineering.
+// The engineering strain of each side, lambda - 1 (velora2). In
+// law_engineering.cpp.
 const MaterialLaw& engineering_law();
 
 }  // namespace solver

@@ -3,6 +3,8 @@
 // kernel (energy/kernel.h):
 //
 //   struct Law {
+//     // The law's short name for messages and tests (MaterialLaw::name).
+//     static constexpr const char* kName;
 //     // From s = lambda^2 (squared stretch of a side) and the side's
 //     // reference length: returns the side strain and sets q such that the
 //     // strain's derivative vector is b = a / q, a being the current side
@@ -32,6 +34,7 @@ namespace solver {
 // so no square root is needed: with s = lambda^2 the strain is 0.5 * (s - 1)
 // and its derivative vector b = a / length.
 struct GreenStrain {
+  static constexpr const char* kName = "green";
   template <class T>
   [[gnu::always_inline]] static T strain(T s, T length, T& q) {
     q = length;
@@ -49,6 +52,7 @@ struct GreenStrain {
 // keeps its precision near lambda = 1, where a direct subtraction would
 // cancel; its derivative vector is b = a / (lambda * length).
 struct EngineeringStrain {
+  static constexpr const char* kName = "engineering";
   template <class T>
   [[gnu::always_inline]] static T strain(T s, T length, T& q) {
     const T lambda = kernel::root(s);
