@@ -55,37 +55,55 @@ template <class T>
   p.area = make_lanes<T>([&](std::size_t l) { return r[l]->area; });
 }
 
-// The element at the displacements delta (vertex 1 X, Y, Z, vertex 2 ...,
-// vertex 3 ...); Ref is the element record (T = double) or LaneReference<T>.
-// Side k lies opposite vertex k and runs from vertex 2 to 3 (side 1), 3 to
-// 1 (side 2), 1 to 2 (side 3); its strain derivative row is +b at the
-// vertex where it ends, -b where it starts and 0 at the third, whose zero
-// term is left out of the gradient sums (it could only change the sign of
-// an exact zero).
-template <class Law, class T, class Ref>
-[[gnu::always_inline]] inline void evaluate(const Ref& r, const T (&delta)[9], ElementResult<T>& out) {
-  T e[3];
-  T b[3][3];
+// The side strains e and their derivative vectors b of an element (T =
+// double) or of one element per lane at the displacements delta (vertex 1
+// X, Y, Z, vertex 2 ..., vertex 3 ...); Ref is the element record (T =
+// double) or LaneReference<T>. Side k runs from vertex kSideFrom[k] to
+// kSideTo[k] (model/geometry.h); b[k] is the derivative of e[k] with
+// respect to the displacement of its end vertex. Each side is also handed
+// to side(k, a, s, q): a its current vector over the reference length, s =
+// a . a its squared stretch, q what the strain policy set (b = a / q); the
+// tangent (energy/tangent.h) needs them, the energy does not.
+template <class Law, class T, class Ref, class Side>
+[[gnu::always_inline]] inline void strain_sides(
+    const Ref& r, const T (&delta)[9], T (&e)[3], T (&b)[3][3], const Side& side) {
   for (std::size_t k = 0; k < 3; ++k) {
     const T length = r.length[k];
     const std::size_t i = 3 * kSideFrom[k];
     const std::size_t j = 3 * kSideTo[k];
-    // a: the current side vector over the reference length.
-    const T ax = r.dir[k][0] + (delta[j] - delta[i]) / length;
-    const T ay = r.dir[k][1] + (delta[j + 1] - delta[i + 1]) / length;
-    const T az = r.dir[k][2] + (delta[j + 2] - delta[i + 2]) / length;
-    const T s = (ax * ax + ay * ay) + az * az;
+    const T a[3] = {r.dir[k][0] + (delta[j] - delta[i]) / length,
+                    r.dir[k][1] + (delta[j + 1] - delta[i + 1]) / length,
+                    r.dir[k][2] + (delta[j + 2] - delta[i + 2]) / length};
+    const T s = (a[0] * a[0] + a[1] * a[1]) + a[2] * a[2];
     T q;
     e[k] = Law::strain(s, length, q);
-    b[k][0] = ax / q;
-    b[k][1] = ay / q;
-    b[k][2] = az / q;
+    b[k][0] = a[0] / q;
+    b[k][1] = a[1] / q;
+    b[k][2] = a[2] / q;
+    side(k, a, s, q);
   }
-  // The stiffness is symmetric; only its upper triangle is read.
-  const auto& k = r.stiff;
-  out.n1 = (k[0][0] * e[0] + k[0][1] * e[1]) + k[0][2] * e[2];
-  out.n2 = (k[0][1] * e[0] + k[1][1] * e[1]) + k[1][2] * e[2];
-  out.n3 = (k[0][2] * e[0] + k[1][2] * e[1]) + k[2][2] * e[2];
+}
+
+// The side stresses n = K e from the side strains e. The stiffness K is
+// symmetric (the set-up copies its upper triangle into the lower), so only
+// the upper triangle is read: LaneReference fills no other entry.
+template <class T, class Stiffness>
+[[gnu::always_inline]] inline void side_stresses(const Stiffness& k, const T (&e)[3], T& n1, T& n2, T& n3) {
+  n1 = (k[0][0] * e[0] + k[0][1] * e[1]) + k[0][2] * e[2];
+  n2 = (k[0][1] * e[0] + k[1][1] * e[1]) + k[1][2] * e[2];
+  n3 = (k[0][2] * e[0] + k[1][2] * e[1]) + k[2][2] * e[2];
+}
+
+// The element at the displacements delta: side stresses, strain energy and
+// gradient. Side k's strain derivative row is +b at the vertex where it
+// ends, -b where it starts and 0 at the third, whose zero term is left out
+// of the gradient sums (it could only change the sign of an exact zero).
+template <class Law, class T, class Ref>
+[[gnu::always_inline]] inline void evaluate(const Ref& r, const T (&delta)[9], ElementResult<T>& out) {
+  T e[3];
+  T b[3][3];
+  strain_sides<Law>(r, delta, e, b, [](std::size_t, const T(&)[3], T, T) {});
+  side_stresses(r.stiff, e, out.n1, out.n2, out.n3);
   const T an1 = r.area * out.n1;
   const T an2 = r.area * out.n2;
   const T an3 = r.area * out.n3;
@@ -95,6 +113,12 @@ template <class Law, class T, class Ref>
     out.grad[3 + c] = an3 * b[2][c] - an1 * b[0][c];  // vertex 2: start of side 1, end of side 3
     out.grad[6 + c] = an1 * b[0][c] - an2 * b[1][c];  // vertex 3: end of side 1, start of side 2
   }
+}
+
+// The nine displacements of one element from the full-length workspace xf
+// (unknowns, then prescribed displacements) by its slots.
+[[gnu::always_inline]] inline void gather(const ElementSlots& s, const double* xf, double (&delta)[9]) {
+  for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
 }
 
 // cstobj: one element at unknowns x, its displacements gathered by the
@@ -150,8 +174,7 @@ template <class Law, class T, class Sink>
     ElementResult<T> res;
     T delta[9];
     if constexpr (W == 1) {
-      const ElementSlots& s = slots[e];
-      for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
+      gather(slots[e], xf, delta);
       evaluate<Law>(records[e], delta, res);
     } else {
       prefetch_group<W>(records, e, end);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "energy/evaluator.h"
+#include "energy/kernel.h"
 #include "model/analysis.h"
 #include "model/geometry.h"
 #include "platform/failure.h"
@@ -41,26 +42,21 @@ inline constexpr std::size_t kTangentEntries = 45;
 // Z, vertex 2 ..., vertex 3 ... like the displacements delta.
 template <class Law>
 void element_tangent(const element& r, const double (&delta)[9], bool clamp, double (&h)[81]) {
+  // The side strains and their derivatives exactly as the energy has them,
+  // with what the second derivative needs beside them.
   double e[3];
-  double a[3][3];
   double b[3][3];
+  double a[3][3];
   double c[3];
   double diag[3];  // 1 / (q length)
-  for (std::size_t k = 0; k < 3; ++k) {
-    const double length = r.length[k];
-    const std::size_t i = 3 * kSideFrom[k];
-    const std::size_t j = 3 * kSideTo[k];
-    for (std::size_t x = 0; x < 3; ++x) a[k][x] = r.dir[k][x] + (delta[j + x] - delta[i + x]) / length;
-    const double s = (a[k][0] * a[k][0] + a[k][1] * a[k][1]) + a[k][2] * a[k][2];
-    double q;
-    e[k] = Law::strain(s, length, q);
-    for (std::size_t x = 0; x < 3; ++x) b[k][x] = a[k][x] / q;
-    c[k] = Law::curvature(s, length, q);
-    diag[k] = 1.0 / (q * length);
-  }
-  const auto& kk = r.stiff;
+  kernel::strain_sides<Law>(r, delta, e, b, [&](std::size_t k, const double(&ak)[3], double s, double q) {
+    for (std::size_t x = 0; x < 3; ++x) a[k][x] = ak[x];
+    c[k] = Law::curvature(s, r.length[k], q);
+    diag[k] = 1.0 / (q * r.length[k]);
+  });
   double n[3];
-  for (std::size_t k = 0; k < 3; ++k) n[k] = (kk[k][0] * e[0] + kk[k][1] * e[1]) + kk[k][2] * e[2];
+  kernel::side_stresses(r.stiff, e, n[0], n[1], n[2]);
+  const auto& kk = r.stiff;
 
   // B: 3 x 9, row k the derivative of strain k.
   double bm[3][9] = {};
@@ -146,9 +142,8 @@ void assemble_tangent(const analysis& a,
   std::fill(values.begin(), values.end(), 0.0);
   const element* records = a.elem.data();
   for (std::size_t e = 0; e < slots.size(); ++e) {
-    const ElementSlots& s = slots[e];
     double delta[9];
-    for (std::size_t q = 0; q < 9; ++q) delta[q] = full[static_cast<std::size_t>(s[q])];
+    kernel::gather(slots[e], full.data(), delta);
     double h[81];
     element_tangent<Law>(records[e], delta, clamp, h);
     add_upper_triangle(h, position.data() + kTangentEntries * e, values);
