@@ -3,10 +3,10 @@
 // unknowns, given a routine that returns the value and fills the gradient.
 //
 // This header holds what every minimiser shares: the largest-component norm
-// used by all convergence tests, and the failure HALT that a line search
-// raises when it is handed a direction that does not descend. The
-// minimisers themselves are in nlp/qn.h, a class template instantiated with
-// the objective.
+// used by all convergence tests, the dot product in index order, and the
+// failure HALT that a line search raises when it is handed a direction that
+// does not descend. The minimisers themselves are in nlp/qn.h, a class
+// template instantiated with the objective.
 
 #include <cmath>
 #include <cstdio>
@@ -30,6 +30,15 @@ inline double norm(int n, const terms::Vector& v) {
     if (a > result) result = a;
   }
   return result;
+}
+
+// The sum of a[i] * b[i] for i = 0..n-1 (0-based storage), from 0.0 in
+// index order: the one order every slope and curvature of the minimisers
+// is summed in, so that the same vectors give the same bits.
+inline double dot(int n, const double* a, const double* b) {
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) sum = sum + a[i] * b[i];
+  return sum;
 }
 
 // Raised by the line search when the slope along the search direction is not

@@ -39,6 +39,16 @@ TEST(Norm, NaNNeverReplacesTheResult) {
             std::numeric_limits<double>::infinity());
 }
 
+// Summed from 0.0 in index order: 1 + 1e16 rounds back to 1e16, so the 1 is
+// lost, where any other grouping would keep it.
+TEST(Dot, SumsInIndexOrder) {
+  const double a[] = {1.0, 1e16, -1e16};
+  const double b[] = {1.0, 1.0, 1.0};
+  EXPECT_EQ(nlp::dot(3, a, b), 0.0);
+  EXPECT_EQ(nlp::dot(2, b, a), 1e16);  // only the first n
+  EXPECT_EQ(nlp::dot(0, a, b), 0.0);
+}
+
 TEST(Halt, WritesTheLineThenRaisesWithTheSourcePosition) {
   testing::internal::CaptureStdout();
   std::string message;

@@ -31,17 +31,6 @@
 
 namespace nlp {
 
-namespace detail {
-
-// sum of a[i]*b[i] for i = 0..n-1, from 0.0 in index order.
-inline double dot(int n, const double* a, const double* b) {
-  double sum = 0.0;
-  for (int i = 0; i < n; ++i) sum = sum + a[i] * b[i];
-  return sum;
-}
-
-}  // namespace detail
-
 // The correction pairs of lbfgs: a ring of the most recent steps s and
 // gradient changes y, oldest ("first") to newest ("last").
 //
@@ -318,7 +307,7 @@ class qn {
     if (x0_.size() < n) x0_ = terms::Vector(n);
     std::copy(x.data(), x.data() + std::max(n, 0), x0_.data());
 
-    const double s0 = detail::dot(n, d.data(), g.data());
+    const double s0 = dot(n, d.data(), g.data());
     if (s0 >= 0.0) halt();  // a NaN slope goes on
     const double t = -(s0 * lstol);
 
@@ -504,7 +493,7 @@ class qn {
     double* xp = x.data();
     for (int i = 0; i < n; ++i) xp[i] = x0[i] + a * dp[i];
     const double value = evaluate(n, x, g);
-    slope = detail::dot(n, dp, g.data());
+    slope = dot(n, dp, g.data());
     return value;
   }
 
