@@ -13,10 +13,10 @@
 
 namespace solver::testing {
 
-// The law a law-dependent test program is built for: such tests are built
-// once per law, VELORA_LAW_GREEN selecting the Green strain.
+// The law a law-dependent test program is built for: the whole-program
+// tests are built once per law, VELORA_GREEN selecting the Green strain.
 inline const MaterialLaw& tested_law() {
-#if defined(VELORA_LAW_GREEN) || defined(VELORA_GREEN)
+#if defined(VELORA_GREEN)
   return green_law();
 #else
   return engineering_law();
@@ -28,11 +28,6 @@ inline const MaterialLaw& tested_law() {
 inline double objective(
     const analysis& a, int n, const terms::Vector& x, terms::Vector& g, const MaterialLaw& law = tested_law()) {
   return (*law.evaluator(a, EvaluationOptions{1, EvaluationOptions{}.parallel_from}))(n, x, g);
-}
-
-// One element by the tested law.
-inline ElementState cstobj(const analysis& a, const element& e, const terms::Vector& x, std::array<double, 9>& grad) {
-  return tested_law().cstobj(a, e, x, grad);
 }
 
 // The slots of the elements, as the energy evaluator lays them out.

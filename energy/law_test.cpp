@@ -1,10 +1,11 @@
-// The material law, one program's worth: compiled once with the Green law
-// source (VELORA_LAW_GREEN defined) and once with the engineering one.
+// The material laws: each case runs for the Green law (velora1) and the
+// engineering law (velora2), with each law's expected values.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "energy/energy_testing.h"
@@ -14,14 +15,9 @@
 namespace {
 
 using solver::analysis;
+using solver::MaterialLaw;
 using solver::testing::constrain;
 using solver::testing::make_model;
-
-#ifdef VELORA_LAW_GREEN
-constexpr bool kGreen = true;
-#else
-constexpr bool kGreen = false;
-#endif
 
 constexpr double kTol = 1e-12;
 constexpr double kRigidTol = 1e-13;
@@ -34,9 +30,9 @@ struct Evaluation {
 
 // cstobj of element 1 at x, and the side strains recovered from the side
 // stresses through the (invertible) side stiffness by Cramer's rule.
-Evaluation evaluate(const analysis& a, const terms::Vector& x) {
+Evaluation evaluate(const MaterialLaw& law, const analysis& a, const terms::Vector& x) {
   Evaluation r{};
-  r.state = solver::testing::cstobj(a, a.elem(1), x, r.grad);
+  r.state = law.cstobj(a, a.elem(1), x, r.grad);
   const auto& k = a.elem(1).stiff;
   auto det = [](const std::array<std::array<double, 3>, 3>& m) {
     return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
@@ -53,7 +49,7 @@ Evaluation evaluate(const analysis& a, const terms::Vector& x) {
 
 // The unit right triangle, every component free, young 1, poisson 0, with
 // displacement (sx * X, sy * Y, 0) at each node.
-Evaluation stretch_unit_triangle(double sx, double sy) {
+Evaluation stretch_unit_triangle(const MaterialLaw& law, double sx, double sy) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}});
   solver::start(a);
   terms::Vector x(a.nfree);
@@ -61,22 +57,32 @@ Evaluation stretch_unit_triangle(double sx, double sy) {
     x(a.dof(k, 1)) = sx * a.coordx(k);
     x(a.dof(k, 2)) = sy * a.coordy(k);
   }
-  return evaluate(a, x);
+  return evaluate(law, a, x);
 }
 
-TEST(Cstobj, EqualStretchInXAndY) {
-  const Evaluation r = stretch_unit_triangle(0.1, 0.1);
-  const double e = kGreen ? 0.105 : 0.1;
+// Every case runs once per law; green() says which one it is.
+class LawTest : public ::testing::TestWithParam<const MaterialLaw*> {
+ protected:
+  const MaterialLaw& law() const { return *GetParam(); }
+  bool green() const { return GetParam() == &solver::green_law(); }
+};
+
+using Cstobj = LawTest;
+using Objective = LawTest;
+
+TEST_P(Cstobj, EqualStretchInXAndY) {
+  const Evaluation r = stretch_unit_triangle(law(), 0.1, 0.1);
+  const double e = green() ? 0.105 : 0.1;
   for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(r.strain[k], e, kTol) << "side " << k + 1;
   EXPECT_NEAR(r.state.n1, 0.0, kTol);
   EXPECT_NEAR(r.state.n2, e, kTol);
   EXPECT_NEAR(r.state.n3, e, kTol);
-  EXPECT_NEAR(r.state.energy, kGreen ? 0.0055125 : 0.005, kTol);
+  EXPECT_NEAR(r.state.energy, green() ? 0.0055125 : 0.005, kTol);
 }
 
-TEST(Cstobj, StretchAlongXOnly) {
-  const Evaluation r = stretch_unit_triangle(0.1, 0.0);
-  if (kGreen) {
+TEST_P(Cstobj, StretchAlongXOnly) {
+  const Evaluation r = stretch_unit_triangle(law(), 0.1, 0.0);
+  if (green()) {
     EXPECT_NEAR(r.strain[0], 0.0525, kTol);
     EXPECT_NEAR(r.strain[1], 0.0, kTol);
     EXPECT_NEAR(r.strain[2], 0.105, kTol);
@@ -100,7 +106,7 @@ TEST(Cstobj, StretchAlongXOnly) {
 }
 
 // An irregular triangle in space, displaced by a rigid motion p -> R p + t.
-TEST(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
+TEST_P(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
   const std::vector<std::array<double, 3>> nodes = {{0.1, 0.2, 0.3}, {1.3, -0.1, 0.2}, {0.4, 0.9, -0.5}};
   // Rotation about the unit axis n by angle t (Rodrigues).
   auto rotation = [](std::array<double, 3> n, double t) {
@@ -148,7 +154,7 @@ TEST(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
         if (a.dof(k, j) <= a.nfree) x(a.dof(k, j)) = a.displ(k, j);
       }
     }
-    const Evaluation r = evaluate(a, x);
+    const Evaluation r = evaluate(law(), a, x);
     EXPECT_NEAR(r.state.n1, 0.0, kRigidTol);
     EXPECT_NEAR(r.state.n2, 0.0, kRigidTol);
     EXPECT_NEAR(r.state.n3, 0.0, kRigidTol);
@@ -194,13 +200,13 @@ analysis irregular_mesh(int elements = 6) {
   return a;
 }
 
-TEST(Objective, GradientMatchesCentralDifferences) {
+TEST_P(Objective, GradientMatchesCentralDifferences) {
   analysis a = irregular_mesh();
   const int n = a.nfree;
   ASSERT_EQ(n, 16);
   terms::Vector x = a.u;
   terms::Vector g(n);
-  const double f = solver::testing::objective(a, n, x, g);
+  const double f = solver::testing::objective(a, n, x, g, law());
   EXPECT_TRUE(std::isfinite(f));
   terms::Vector scratch(n);
   const double h = 1e-6;
@@ -213,7 +219,8 @@ TEST(Objective, GradientMatchesCentralDifferences) {
     xp(k) += h;
     xm(k) -= h;
     const double fd =
-        (solver::testing::objective(a, n, xp, scratch) - solver::testing::objective(a, n, xm, scratch)) / (2 * h);
+        (solver::testing::objective(a, n, xp, scratch, law()) - solver::testing::objective(a, n, xm, scratch, law())) /
+        (2 * h);
     EXPECT_NEAR(g(k), fd, 1e-7 * largest) << "component " << k;
   }
 }
@@ -221,12 +228,12 @@ TEST(Objective, GradientMatchesCentralDifferences) {
 // The report takes element values from cstobj; they must be exactly those
 // inside the objective, so the objective is rebuilt here from cstobj in its
 // own summation order and compared bit for bit.
-TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
+TEST_P(Objective, EqualsTheSumOfCstobjBitForBit) {
   for (const int elements : {6, 5}) {
     analysis a = irregular_mesh(elements);
     const int n = a.nfree;
     terms::Vector g(n, 123.0);  // content on entry must not matter
-    const double f = solver::testing::objective(a, n, a.u, g);
+    const double f = solver::testing::objective(a, n, a.u, g, law());
 
     double expected_f = 0.0;
     terms::Vector expected_g(n);
@@ -241,7 +248,7 @@ TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
     }
     for (int e = 1; e <= a.nelem; ++e) {
       std::array<double, 9> grad{};
-      const solver::ElementState st = solver::testing::cstobj(a, a.elem(e), a.u, grad);
+      const solver::ElementState st = law().cstobj(a, a.elem(e), a.u, grad);
       expected_f = expected_f + st.energy;
       for (std::size_t v = 0; v < 3; ++v) {
         for (int j = 1; j <= 3; ++j) {
@@ -255,12 +262,12 @@ TEST(Objective, EqualsTheSumOfCstobjBitForBit) {
 
     // Again, into a gradient vector of other content: the same results.
     terms::Vector again(n, -7.0);
-    EXPECT_EQ(solver::testing::objective(a, n, a.u, again), f);
+    EXPECT_EQ(solver::testing::objective(a, n, a.u, again, law()), f);
     for (int k = 1; k <= n; ++k) EXPECT_EQ(again(k), g(k));
   }
 }
 
-TEST(Objective, WithoutElementsIsTheLoadPotential) {
+TEST_P(Objective, WithoutElementsIsTheLoadPotential) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}}, {});
   a.action(1, 1) = 2.0;
   a.action(2, 3) = -3.0;
@@ -272,19 +279,19 @@ TEST(Objective, WithoutElementsIsTheLoadPotential) {
   x(a.dof(1, 1)) = 0.25;
   x(a.dof(2, 3)) = 0.5;
   terms::Vector g(a.nfree);
-  EXPECT_EQ(solver::testing::objective(a, a.nfree, x, g), -(2.0 * 0.25) + 3.0 * 0.5);
+  EXPECT_EQ(solver::testing::objective(a, a.nfree, x, g, law()), -(2.0 * 0.25) + 3.0 * 0.5);
   EXPECT_EQ(g(a.dof(1, 1)), -2.0);
   EXPECT_EQ(g(a.dof(2, 3)), 3.0);
   EXPECT_EQ(g(a.dof(1, 2)), 0.0);
 }
 
-TEST(Objective, IllustrativeModelAtTheStart) {
+TEST_P(Objective, IllustrativeModelAtTheStart) {
   analysis a;
   platform::TextReader reader = platform::TextReader::open(VELORA_TESTDATA "/model_example/input.txt");
   solver::input(a, reader);
   solver::start(a);
   solver::setforce(a);
-  const double f = solver::testing::objective(a, a.nfree, a.u, a.g);
+  const double f = solver::testing::objective(a, a.nfree, a.u, a.g, law());
   // No displacement: only rounding strain, so f is (almost) zero and g is
   // -force; the largest residual is node 3's Z load, -1 plus a sixth of the
   // pressure 0.5 on each of its two elements of area 0.5.
@@ -295,12 +302,18 @@ TEST(Objective, IllustrativeModelAtTheStart) {
   EXPECT_NEAR(a.g(a.dof(3, 3)), 1.0 - 2 * 0.5 * 0.5 / 3, 1e-12);
 }
 
-TEST(Objective, WrongNumberOfUnknownsIsRefused) {
+TEST_P(Objective, WrongNumberOfUnknownsIsRefused) {
   analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}});
   solver::start(a);
   terms::Vector x(8);
   terms::Vector g(8);
-  EXPECT_THROW(solver::testing::objective(a, 8, x, g), platform::RangeError);
+  EXPECT_THROW(solver::testing::objective(a, 8, x, g, law()), platform::RangeError);
 }
+
+// Both laws, the cases named after them ("green", "engineering").
+const auto kLaws = ::testing::Values(&solver::green_law(), &solver::engineering_law());
+std::string law_name(const ::testing::TestParamInfo<const MaterialLaw*>& p) { return p.param->name(); }
+INSTANTIATE_TEST_SUITE_P(Laws, Cstobj, kLaws, law_name);
+INSTANTIATE_TEST_SUITE_P(Laws, Objective, kLaws, law_name);
 
 }  // namespace
