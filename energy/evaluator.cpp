@@ -67,8 +67,8 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   // Owner of an unknown: the first part that touches it (part 0 for an
   // unknown no element touches, whose gradient is -force alone). A later
   // part that touches it defers its terms.
-  constexpr unsigned char nobody = 255;
-  std::vector<unsigned char> owner(nfree, nobody);
+  constexpr unsigned char kNobody = 255;
+  std::vector<unsigned char> owner(nfree, kNobody);
   deferred_.assign(parts, {});
   defers_.assign(parts, std::vector<unsigned char>(entries, 0));
   for (unsigned t = 0; t < parts; ++t) {
@@ -79,7 +79,7 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
       for (const int slot : slots_[e]) {
         if (slot >= a_.nfree) continue;
         unsigned char& o = owner[static_cast<std::size_t>(slot)];
-        if (o == nobody) o = static_cast<unsigned char>(t);
+        if (o == kNobody) o = static_cast<unsigned char>(t);
         if (o != t) {
           defers[static_cast<std::size_t>(slot)] = 1;
           d.unknown.push_back(slot);
@@ -93,7 +93,7 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   }
   owned_.assign(parts, {});
   for (std::size_t k = 0; k < nfree; ++k) {
-    owned_[owner[k] == nobody ? 0 : owner[k]].push_back(static_cast<int>(k));
+    owned_[owner[k] == kNobody ? 0 : owner[k]].push_back(static_cast<int>(k));
   }
   gradient_.assign(parts, std::vector<double>(entries, 0.0));
   workspace_.assign(parts, std::vector<double>(entries, 0.0));

@@ -40,10 +40,9 @@ struct EvaluationOptions {
   // Fewest elements worth more than one thread: below it the start and
   // end of a parallel pass (the copies in and out, the serial sums of the
   // later parts' energies and deferred terms) cost more than the second
-  // thread saves. Measured on two cores in whole solves, where a sleeping
-  // worker is woken for every evaluation: no reliable gain below about
-  // 10 000 elements; one evaluation is 1.5 times faster at 25 600
-  // (BENCHMARKS.md, "Threads").
+  // thread saves. In a whole solve a sleeping worker is also woken for
+  // every evaluation, so the threshold is set from whole solves, above the
+  // size where they stop gaining (BENCHMARKS.md, "Threads").
   int parallel_from = 16384;
   // How long an idle thread polls for the next evaluation before it sleeps
   // (benchmarks compare budgets; see platform::ThreadPool).
@@ -96,8 +95,8 @@ class EnergyEvaluator {
   // deferred terms) it makes in buffers of its own and copies out at its
   // end. Stores into lines that the other core has read since must first
   // take them back; scattered through the element loop, each such store
-  // held up the loop's stores behind it for a transfer between the cores
-  // (the second part ran at half speed), where one copy at the end streams.
+  // held up the loop's stores behind it for a transfer between the cores,
+  // where one copy at the end streams (BENCHMARKS.md, "History").
   struct DeferredTerms {
     std::vector<int> unknown;       // 0-based, in the order the part makes the terms
     std::vector<double> value;      // the part's own, in that order

@@ -4,8 +4,8 @@
 // LawEvaluator with each law's strain policy (energy/strain.h), so the two
 // laws share every line of arithmetic except the side strain itself.
 //
-// Every sum below keeps one fixed order, the one the reference results were
-// computed with; the minimiser turns a last-bit difference into a different
+// Every sum below keeps one fixed order, the order of the golden files'
+// results: the minimiser turns a last-bit difference into a different
 // iteration count, so no term may be regrouped.
 
 #include <array>
@@ -144,15 +144,15 @@ ElementState cstobj_with(const analysis& a, const element& el, const terms::Vect
 // Asks the cache for the records of the elements a few groups ahead while
 // the current group is evaluated (a record spans three to four cache
 // lines). The records are read front to back, but only part of each is the
-// kernel's, and on a model larger than the caches the hint took back most
-// of what reading the records instead of a packed copy had cost (160 000
-// elements, one thread, pairs: 38.9 ns per element without, 36.0 with,
-// 35.9 for the packed copy).
+// kernel's; the hint brings their lines in while the divisions of the
+// current group run, which on a model larger than the caches takes back
+// most of what reading the records instead of a packed copy costs
+// (BENCHMARKS.md, "History"). It changes no value.
 template <std::size_t W>
 [[gnu::always_inline]] inline void prefetch_group(const element* records, std::size_t e, std::size_t count) {
-  constexpr std::size_t ahead = 16;
-  if (e + ahead + W > count) return;  // the whole group lies inside the array
-  const char* p = reinterpret_cast<const char*>(records + e + ahead);
+  constexpr std::size_t kAhead = 16;
+  if (e + kAhead + W > count) return;  // the whole group lies inside the array
+  const char* p = reinterpret_cast<const char*>(records + e + kAhead);
   for (std::size_t off = 0; off < W * sizeof(element); off += 64) __builtin_prefetch(p + off);
 }
 
@@ -299,9 +299,9 @@ class LawEvaluator final : public EnergyEvaluator {
   // (unknowns the part does not own, prescribed components) collect terms
   // harmlessly. Only the few elements on the seam with an earlier part
   // (the list seam) also look up which of their terms to defer: one
-  // well-predicted comparison per element, where storing every term into
-  // the deferred list and looking up every slot made the part's elements
-  // a sixth slower than the one-thread loop's.
+  // well-predicted comparison per element, so that the other elements take
+  // the one-thread loop's sink, with no store or look-up for terms that
+  // are not deferred (BENCHMARKS.md, "Threads").
   void part_elements(std::size_t t, const double* xf, int /*n*/, double* g, double* f) override {
     const ElementSlots* slots = slots_.data();
     const double* force = a_.force.data();

@@ -10,10 +10,12 @@ namespace solver::kernel {
 
 namespace {
 
-constexpr Path paths[] = {Path::scalar, Path::pairs, Path::avx2, Path::avx512};
+constexpr Path kPaths[] = {Path::scalar, Path::pairs, Path::avx2, Path::avx512};
 
-// The best path measured on a processor with all of them: AVX-512 divides
-// eight doubles per instruction, AVX2 four (BENCHMARKS.md, "Lanes").
+// The widest path the processor has: every path gives the same bits, and
+// the kernel is bound by its divisions and square roots, of which AVX-512
+// does eight per instruction, AVX2 four, SSE2 two (BENCHMARKS.md, "The
+// element loop on each instruction set").
 Path best_path() {
   for (auto p : {Path::avx512, Path::avx2, Path::pairs}) {
     if (supported(p)) return p;
@@ -24,7 +26,7 @@ Path best_path() {
 Path initial_path() {
   const char* name = std::getenv("VELORA_KERNEL");
   if (name == nullptr || *name == '\0') return best_path();
-  for (const Path p : paths) {
+  for (const Path p : kPaths) {
     if (std::strcmp(name, path_name(p)) != 0) continue;
     if (!supported(p)) {
       throw platform::DataError(std::string("VELORA_KERNEL=") + name + ": this processor cannot run the " + name +
@@ -33,7 +35,7 @@ Path initial_path() {
     return p;
   }
   std::string names;
-  for (const Path p : paths) {
+  for (const Path p : kPaths) {
     if (!supported(p)) continue;
     names += names.empty() ? "" : ", ";
     names += path_name(p);

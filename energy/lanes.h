@@ -1,9 +1,9 @@
 #pragma once
 // Lanes: several elements side by side in one vector register, so that one
 // division or square-root instruction serves them all. The element kernel
-// is bound by its divisions (about 18 per element) and square roots, which
-// the prescribed arithmetic requires; a wider register divides more doubles
-// per instruction.
+// is bound by its divisions (18 per element, 21 with the engineering
+// strain) and square roots, which the prescribed arithmetic requires; a
+// wider register divides more doubles per instruction.
 //
 // Every operation on a lane type acts on each lane as the scalar operation
 // would (IEEE, correctly rounded, no contraction), so each lane's result is
@@ -17,7 +17,7 @@
 //
 // Quad and Octet are plain GCC vectors: code that holds them may be
 // compiled for any processor, and it is the element loop of each width
-// (kernel_lanes.h) that is compiled for AVX2 or AVX-512 and chosen only
+// (energy/kernel.h) that is compiled for AVX2 or AVX-512 and chosen only
 // when the processor has it. Functions that take them by value are inline
 // and never cross a translation unit, so the note GCC gives about their
 // calling convention (-Wpsabi) does not apply and is turned off.

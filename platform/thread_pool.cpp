@@ -17,14 +17,14 @@ inline void relax() {
 // Polls done() for at most spin, then returns whether it became true.
 template <class Done>
 bool poll(std::chrono::nanoseconds spin, const Done& done) {
-  using clock = std::chrono::steady_clock;
-  const clock::time_point end = clock::now() + spin;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + spin;
   for (;;) {
     for (int i = 0; i < 32; ++i) {  // a clock read costs tens of pauses' worth
       if (done()) return true;
       relax();
     }
-    if (clock::now() >= end) return done();
+    if (Clock::now() >= end) return done();
   }
 }
 
@@ -78,7 +78,7 @@ void ThreadPool::take_chunks(bool caller) {
   }
 }
 
-void ThreadPool::run_chunks(std::size_t count, entry job, void* context) {
+void ThreadPool::run_chunks(std::size_t count, Entry job, void* context) {
   if (workers_.empty()) {
     for (std::size_t i = 0; i < count; ++i) job(context, i);
     return;

@@ -61,8 +61,8 @@ class ThreadPool {
   }
 
  private:
-  using entry = void (*)(void*, std::size_t);
-  void run_chunks(std::size_t count, entry job, void* context);
+  using Entry = void (*)(void*, std::size_t);
+  void run_chunks(std::size_t count, Entry job, void* context);
   void take_chunks(bool caller);
   void work();
   void stop();
@@ -71,7 +71,7 @@ class ThreadPool {
   std::chrono::nanoseconds spin_;
   std::mutex mutex_;
   // The current run, written under the mutex while no worker is active.
-  entry job_ = nullptr;
+  Entry job_ = nullptr;
   void* context_ = nullptr;
   bool open_ = false;  // workers may still join the current run
   // Workers inside the current run (raised under the mutex); the caller

@@ -12,9 +12,10 @@ namespace solver {
 
 double ProgressLine::steady_seconds() {
   // The coarse clock (a few milliseconds of resolution, plenty for a line
-  // drawn four times a second) is read without asking the hardware: about
-  // 10 ns, where steady_clock costs some 300 ns on a virtual machine's clock
-  // source, more than a small model's evaluation.
+  // drawn four times a second) is read from memory the kernel keeps up to
+  // date, without asking the hardware; steady_clock may have to ask a
+  // virtual machine's clock source, which can cost more than a small
+  // model's evaluation (BENCHMARKS.md, "Cost of the progress line").
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
