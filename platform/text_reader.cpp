@@ -163,6 +163,14 @@ void TextReader::fail_expected(const char* kind, const char* field) const {
 
 void TextReader::fail_data(const std::string& message) const { throw DataError(where(message)); }
 
+void TextReader::end_number(std::size_t start, std::size_t end, const char* kind, const char* field) {
+  pos_ = end;
+  if (at_separator()) return;
+  pos_ = start;  // the message quotes the whole token
+  fail_data(std::string("expected ") + kind + " (" + field_context(field) + "), found " + excerpt() +
+            ": the number runs into other text");
+}
+
 std::int32_t TextReader::read_int(const char* field) {
   skip_blanks_and_line_ends();
   const std::size_t start = pos_;
@@ -188,12 +196,7 @@ std::int32_t TextReader::read_int(const char* field) {
     fail_data("the integer " + excerpt() + " (" + field_context(field) +
               ") is outside the range -2147483648..2147483647");
   }
-  pos_ = i;
-  if (!at_separator()) {
-    pos_ = start;
-    fail_data("expected an integer (" + field_context(field) + "), found " + excerpt() +
-              ": the number runs into other text");
-  }
+  end_number(start, i, "an integer", field);
   return static_cast<std::int32_t>(negative ? -value : value);
 }
 
@@ -219,12 +222,7 @@ double TextReader::read_real(const char* field) {
                 ": the exponent has no digits");
     }
   }
-  pos_ = i;
-  if (!at_separator()) {
-    pos_ = start;
-    fail_data("expected a real number (" + field_context(field) + "), found " + excerpt() +
-              ": the number runs into other text");
-  }
+  end_number(start, i, "a real number", field);
   // strtod rounds correctly and does not depend on the locale here (the
   // programs never change it from "C").
   const std::string token = text_.substr(start, i - start);

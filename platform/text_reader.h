@@ -82,6 +82,9 @@ class TextReader {
   std::string excerpt() const;  // the text at the current position, quoted
   [[noreturn]] void fail_expected(const char* kind, const char* field) const;
   [[noreturn]] void fail_data(const std::string& message) const;
+  // A number of kind ("an integer") from start to end: moves past it, or,
+  // when other text follows it without a separator, a DataError.
+  void end_number(std::size_t start, std::size_t end, const char* kind, const char* field);
 
   std::string file_name_;
   std::string text_;
