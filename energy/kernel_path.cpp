@@ -72,16 +72,11 @@ bool supported(Path p) {
     case Path::pairs:
       return true;  // SSE2 belongs to x86-64; other processors run pairs as two lanes of their own vectors
     case Path::avx2:
-#if defined(__x86_64__)
-      return __builtin_cpu_supports("avx2");
-#else
-      return false;
-#endif
     case Path::avx512:
 #if defined(__x86_64__)
-      return __builtin_cpu_supports("avx512f");
+      return p == Path::avx2 ? __builtin_cpu_supports("avx2") != 0 : __builtin_cpu_supports("avx512f") != 0;
 #else
-      return false;
+      return false;  // the wider loops are built for x86-64 alone
 #endif
   }
   return false;
