@@ -4,7 +4,7 @@
 #include <numbers>
 #include <string>
 
-#include "generators/model_writer.h"
+#include "model/model_writer.h"
 #include "generators/parameters.h"
 
 namespace circle {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "generators/model_writer.h"
+#include "model/model_writer.h"
 #include "platform/text_reader.h"
 
 namespace circle {

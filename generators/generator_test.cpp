@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "generators/model_writer.h"
+#include "model/model_writer.h"
 #include "generators/parameters.h"
 #include "model/analysis.h"
 #include "model/model.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "generators/model_writer.h"
+#include "model/model_writer.h"
 #include "generators/square_mesh.h"
 #include "platform/text_reader.h"
 

@@ -1,4 +1,4 @@
-#include "generators/model_writer.h"
+#include "model/model_writer.h"
 
 #include "model/model_file.h"
 #include "platform/number_image.h"
