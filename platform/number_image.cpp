@@ -55,21 +55,49 @@ void append_real(std::string& out, double v, int fore, int aft, int exp) {
   out.append(digits);
 }
 
-void append_integer(std::string& out, std::int64_t k, int width) {
-  // The digits from the last one backwards, as "%lld" would print them;
-  // node and element numbers fill the large files, and a formatted print
-  // per number costs more than the rest of their writing. The magnitude is
-  // taken unsigned, so the most negative value has one too.
-  char buf[24];
-  char* const end = buf + sizeof buf;
-  char* p = end;
+char* write_integer(char* out, std::int64_t k, int width) {
+  // The digits from the last one backwards, two at a time, as "%*lld"
+  // would print them, straight into place: node and element numbers fill
+  // the large files, and a formatted print per number costs more than the
+  // rest of their writing. The magnitude is taken unsigned, so the most
+  // negative value has one too.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   std::uint64_t m = k < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(k) : static_cast<std::uint64_t>(k);
-  do {
-    *--p = static_cast<char>('0' + m % 10);
-    m /= 10;
-  } while (m != 0);
-  if (k < 0) *--p = '-';
-  pad_left(out, p, static_cast<std::size_t>(end - p), width);
+  int length = k < 0 ? 2 : 1;
+  for (std::uint64_t rest = m; rest >= 10; rest /= 10) ++length;
+  if (width > length) {
+    const int pad = width - length;
+    if (pad <= 8) {
+      std::memcpy(out, "        ", 8);  // the room for 20 characters holds 8
+    } else {
+      std::memset(out, ' ', static_cast<std::size_t>(pad));
+    }
+    out += pad;
+  }
+  char* const end = out + length;
+  char* p = end;
+  while (m >= 100) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * (m % 100), 2);
+    m /= 100;
+  }
+  if (m >= 10) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * m, 2);
+  } else {
+    *--p = static_cast<char>('0' + m);
+  }
+  if (k < 0) *out = '-';
+  return end;
+}
+
+void append_integer(std::string& out, std::int64_t k, int width) {
+  char digits[20];
+  const auto length = static_cast<std::size_t>(write_integer(digits, k, 0) - digits);
+  pad_left(out, digits, length, width);
 }
 
 }  // namespace platform

@@ -29,6 +29,10 @@ void append_real(std::string& out, double v, int fore, int aft, int exp);
 // Appends the image of the integer k in a field of the given width to out.
 void append_integer(std::string& out, std::int64_t k, int width);
 
+// Writes the same image at out, which must have room for max(width, 20)
+// characters; returns the end of what was written.
+char* write_integer(char* out, std::int64_t k, int width);
+
 inline std::string real_image(double v, int fore, int aft, int exp) {
   std::string s;
   append_real(s, v, fore, aft, exp);
