@@ -3,9 +3,11 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "model/model_writer.h"
 #include "generators/parameters.h"
+#include "model/model_writer.h"
 
 namespace circle {
 
@@ -84,23 +86,17 @@ Parameters read_parameters(platform::TextReader& in) {
 }
 
 void write_model(const Parameters& p, const Mesh& mesh, const std::string& file_name) {
-  generator::ModelWriter w(file_name);
-  generator::Controls controls = p.controls;
-  controls.maxminor = 30 * static_cast<int64_t>(mesh.coord.size());  // as the square generator sets it
-  w.parameters(controls);
-  w.material(p.young, p.poisson);
-  // The file numbers nodes and elements from 1.
-  w.nodes(static_cast<int64_t>(mesh.coord.size()));
-  for (std::size_t k = 0; k < mesh.coord.size(); ++k) w.node(static_cast<int64_t>(k) + 1, mesh.coord[k]);
-  w.elements(static_cast<int64_t>(mesh.elem.size()));
-  for (std::size_t e = 0; e < mesh.elem.size(); ++e) {
-    const auto& v = mesh.elem[e];
-    w.element(static_cast<int64_t>(e) + 1, int64_t{v[0]} + 1, int64_t{v[1]} + 1, int64_t{v[2]} + 1);
-  }
-  // The rim is clamped.
-  w.supports(static_cast<int64_t>(mesh.rim.size()));
-  for (const int32_t k : mesh.rim) w.support(int64_t{k} + 1);
-  w.finish(static_cast<int64_t>(mesh.elem.size()), p.pressure);
+  generator::Membrane m = p;
+  m.controls.maxminor =
+      static_cast<int32_t>(solver::model_file::kMinorPerNode * static_cast<int64_t>(mesh.coord.size()));
+  // The file numbers nodes and elements from 1; the rim is clamped.
+  std::vector<std::array<int32_t, 3>> elements;
+  elements.reserve(mesh.elem.size());
+  for (const auto& v : mesh.elem) elements.push_back({v[0] + 1, v[1] + 1, v[2] + 1});
+  std::vector<int32_t> supports;
+  supports.reserve(mesh.rim.size());
+  for (const int32_t k : mesh.rim) supports.push_back(k + 1);
+  solver::model_file::write(generator::generated_model(m, mesh.coord, std::move(elements), supports), file_name);
 }
 
 void run() {

@@ -19,26 +19,20 @@
 #include <string>
 #include <vector>
 
-#include "model/model_writer.h"
+#include "generators/generated_model.h"
 #include "platform/text_reader.h"
 
 namespace circle {
 
-// The generator's parameters and the solver control values it writes.
-struct Parameters {
-  // Read from "circle.txt".
+// The generator's parameters: the mesh's, and Young's modulus, Poisson's
+// ratio and the pressure (along +Z) read with them from "circle.txt". The
+// solver control values are those of the square generator (maxminor is 30
+// times the number of nodes): the force tolerance 0.001 of the initial
+// largest residual leaves a convergence error of the centre deflection
+// near 1e-5 of it, well below the discretisation error of these meshes.
+struct Parameters : generator::Membrane {
   std::int32_t rings = 0;  // number of rings m, at least 1
   double radius = 0.0;     // radius a of the rim, positive
-  double young = 0.0;      // modulus of the sheet (Young's modulus times thickness)
-  double poisson = 0.0;    // Poisson's ratio
-  double pressure = 0.0;   // uniform pressure on every element, along +Z
-
-  // Solver control values written to "input.txt", those of the square
-  // generator (maxminor is 30 times the number of nodes). The force
-  // tolerance 0.001 of the initial largest residual leaves a convergence
-  // error of the centre deflection near 1e-5 of it, well below the
-  // discretisation error of these meshes.
-  generator::Controls controls;
 };
 
 // The largest number of rings whose node count times 30 (the iteration

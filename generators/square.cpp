@@ -1,10 +1,12 @@
 #include "generators/square.h"
 
+#include <array>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "generators/parameters.h"
@@ -30,7 +32,7 @@ Counts counts(int64_t n) {
   c.nnode = 2 * (n * n + n) + 1;  // (n+1)^2 on the full rows, n^2 between them
   c.nelem = 4 * n * n;            // n^2 in each quarter
   c.ndispl = 12 * n;              // 4n boundary nodes, three components each
-  c.maxminor = 30 * c.nnode;
+  c.maxminor = solver::model_file::kMinorPerNode * c.nnode;
   return c;
 }
 
@@ -40,18 +42,17 @@ bool counts_fit(int64_t n) {
   return c.nnode <= kMax && c.nelem <= kMax && c.ndispl <= kMax && c.maxminor <= kMax;
 }
 
+// The lattice coordinate i*h of column or row i, as every file writes it.
+double coordinate(int32_t i, double h) { return static_cast<double>(i) * h; }
+
 // The images of the lattice coordinates i*h, i = -n..n, made once. A mesh
 // of n divisions writes some 10 n^2 coordinates but has only 2n+1 distinct
-// ones, so formatting each value once keeps the writers fast; the value of
-// each image is the same i*h the formula gives.
+// ones, so formatting each value once keeps the writers fast.
 class CoordinateImages {
  public:
   CoordinateImages(int32_t n, double h, int fore) : n_(n) {
     images_.reserve(2 * static_cast<std::size_t>(n) + 1);
-    for (int32_t i = -n; i <= n; ++i) {
-      const double x = static_cast<double>(i) * h;
-      images_.push_back(platform::real_image(x, fore, 6, 3));
-    }
+    for (int32_t i = -n; i <= n; ++i) images_.push_back(platform::real_image(coordinate(i, h), fore, 6, 3));
   }
   const std::string& operator()(int32_t i) const { return images_[static_cast<std::size_t>(i + n_)]; }
 
@@ -106,7 +107,7 @@ Generator initia(platform::TextReader& in) {
   g.nelem = static_cast<int32_t>(c.nelem);
   g.ndispl = static_cast<int32_t>(c.ndispl);
   g.step = g.halfside / static_cast<double>(g.ndiv);
-  g.controls.maxminor = c.maxminor;
+  g.controls.maxminor = static_cast<int32_t>(c.maxminor);
   g.grid = number_nodes(g.ndiv);
   return g;
 }
@@ -114,19 +115,18 @@ Generator initia(platform::TextReader& in) {
 // The model file: the lattice coordinates of the nodes, the elements by
 // their node numbers, every boundary node fixed, the uniform pressure.
 void input(const Generator& g, const std::string& file_name) {
-  generator::ModelWriter w(file_name);
   const Grid& grid = g.grid;
-  const CoordinateImages coord(g.ndiv, g.step, 2);
-  w.parameters(g.controls);
-  w.material(g.young, g.poisson);
-  w.nodes(g.nnode);
-  for_each_node(grid, [&](int32_t k, Point p) { w.node(k, coord(p.i), coord(p.j)); });
-  w.elements(g.nelem);
-  int32_t e = 0;
-  for_each_element(g.ndiv, [&](Point v1, Point v2, Point v3) { w.element(++e, grid(v1), grid(v2), grid(v3)); });
-  w.supports(g.ndispl / 3);
-  for_each_support(g.ndiv, [&](Point p) { w.support(grid(p)); });
-  w.finish(g.nelem, g.pressure);
+  std::vector<std::array<double, 3>> nodes(static_cast<std::size_t>(g.nnode));
+  for_each_node(grid, [&](int32_t k, Point p) {
+    nodes[static_cast<std::size_t>(k - 1)] = {coordinate(p.i, g.step), coordinate(p.j, g.step), 0.0};
+  });
+  std::vector<std::array<int32_t, 3>> elements;
+  elements.reserve(static_cast<std::size_t>(g.nelem));
+  for_each_element(g.ndiv, [&](Point v1, Point v2, Point v3) { elements.push_back({grid(v1), grid(v2), grid(v3)}); });
+  std::vector<int32_t> supports;
+  supports.reserve(static_cast<std::size_t>(g.ndispl / 3));
+  for_each_support(g.ndiv, [&](Point p) { supports.push_back(grid(p)); });
+  solver::model_file::write(generator::generated_model(g, std::move(nodes), std::move(elements), supports), file_name);
 }
 
 void autocad(const Generator& g, const std::string& file_name) {

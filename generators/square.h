@@ -11,30 +11,26 @@
 #include <cstdint>
 #include <string>
 
-#include "model/model_writer.h"
+#include "generators/generated_model.h"
 #include "generators/square_mesh.h"
 #include "platform/text_reader.h"
 
 namespace square {
 
 // The generator state, filled once by initia and only read by the writers.
-struct Generator {
+// Young's modulus, Poisson's ratio and the pressure are read from
+// "square.txt" with ndiv and halfside; the solver control values are fixed,
+// except maxminor = 30 * nnode.
+struct Generator : generator::Membrane {
   // Read from "square.txt".
   std::int32_t ndiv = 0;  // divisions of each side (n), at least 1
   double halfside = 0.0;  // half the side length (L); the square spans -L..L
-  double young = 0.0;     // Young's modulus
-  double poisson = 0.0;   // Poisson's ratio
-  double pressure = 0.0;  // uniform pressure on every element
 
   // Derived from n and L.
   std::int32_t nnode = 0;   // 2(n^2 + n) + 1
   std::int32_t nelem = 0;   // 4n^2
   std::int32_t ndispl = 0;  // 12n: three fixed components per boundary node
   double step = 0.0;        // lattice spacing h = L / n
-
-  // Solver control values written to "input.txt"; mntol is also the force
-  // tolerance of "ansys.txt". Fixed, except maxminor = 30 * nnode.
-  generator::Controls controls;
 
   Grid grid;
 };

@@ -1,11 +1,11 @@
 #pragma once
-// The canonical layout of a model file ("input.txt"), as the generators
-// write it: every section a label line and a marker line ":", integers
-// right-aligned in 5 columns, reals in 13 (sign or blank, one digit, six
-// decimals, exponent), fields separated by 5 blanks so that every field
-// ends under the end of its label word, a count line followed by one empty
-// line (the line the reader skips), and two empty lines after every section
-// but the last.
+// The canonical layout of a model file ("input.txt"), as its writer
+// (model_writer.h) writes it: every section a label line and a marker line
+// ":", integers right-aligned in 5 columns, reals in 13 (sign or blank, one
+// digit, six decimals, exponent), fields separated by 5 blanks so that every
+// field ends under the end of its label word, a count line followed by one
+// empty line (the line the reader skips), and two empty lines after every
+// section but the last.
 
 #include <concepts>
 #include <cstdint>

@@ -1,110 +1,264 @@
 #include "model/model_writer.h"
 
+#include <bit>
+#include <cstring>
+#include <string_view>
+
 #include "model/model_file.h"
 #include "platform/number_image.h"
 
-namespace generator {
+namespace solver::model_file {
 
-using namespace solver::model_file;
+namespace {
 
-ModelWriter::ModelWriter(const std::string& file_name) : f_(file_name) {}
+using std::int64_t;
 
-// Every section but the first follows the two empty lines that end the one
-// before it.
-void ModelWriter::section(std::string_view label) {
-  if (!first_section_) gap(f_);
-  first_section_ = false;
-  head(f_, label);
-}
+// The images of the reals written, each distinct value formatted once.
+// Large models repeat few values (a lattice has 2n + 1 distinct coordinates
+// for some 10 n^2 written, a uniform pressure one), and a formatted print
+// costs far more than copying its image. An image is a function of the
+// value alone, so what is remembered cannot change a byte of the file.
+//
+// Each image is kept with the field separator before it, as most reals
+// are written, in a slot of kRoom characters, which a line copies whole
+// (a copy of a fixed size is a few moves, one of a variable size a call).
+//
+// Open addressing on the value's bits, grown to at most kMaxSlots; the
+// table is kept at most half full, so a search always ends at an empty
+// slot. Past that size further values are formatted without being kept.
+class RealImages {
+ public:
+  static constexpr std::size_t kRoom = 32;
 
-void ModelWriter::parameters(const Controls& c) {
-  section(kParametersLabel);
-  r(f_, c.lstol);
-  f_.text(kS);
-  i5(f_, c.maxls);
-  f_.text(kS);
-  r(f_, c.mntol);
-  f_.text(kS);
-  r(f_, c.mnref);
-  f_.text(kS);
-  i5(f_, c.maxminor);
-  f_.text(kS);
-  i5(f_, c.maxlist);
-  f_.text(kS);
-  i5(f_, c.maxmajor);
-  f_.line_end();
-}
+  struct Image {
+    const char* text;  // kRoom characters readable
+    std::size_t length;
+  };
 
-void ModelWriter::material(double young, double poisson) {
-  section(kMaterialLabel);
-  r(f_, young);
-  f_.text(kS);
-  r(f_, poisson);
-  f_.text(kZ).line_end();
-}
+  // The last value written in one column of a section: a column often
+  // repeats its value from line to line (a lattice row's Y, a flat sheet's
+  // Z, a uniform pressure), and comparing with it costs less than a search.
+  struct Column {
+    std::uint64_t bits = 0;
+    std::size_t slot = 0;
+    std::size_t generation = 0;  // of the table the slot belongs to; 0: none
+  };
 
-void ModelWriter::nodes(std::int64_t count) {
-  section(kNodesLabel);
-  solver::model_file::count(f_, count);
-}
+  explicit RealImages(int aft) : aft_(aft), slots_(kFirstSlots) {}
 
-void ModelWriter::node(std::int64_t k, const std::array<double, 3>& x) {
-  i5(f_, k);
-  for (const double v : x) {
-    f_.text(kS);
-    r(f_, v);
+  Image operator()(double v, Column& column) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+    if (column.generation == generation_ && column.bits == bits) return image(slots_[column.slot]);
+    const Slot* s = lookup(v, bits);
+    if (s != &spare_) column = {bits, static_cast<std::size_t>(s - slots_.data()), generation_};
+    return image(*s);
   }
-  f_.line_end();
-}
 
-void ModelWriter::node(std::int64_t k, std::string_view x_image, std::string_view y_image) {
-  i5(f_, k);
-  f_.text(kS).text(x_image).text(kS).text(y_image).text(kZ).line_end();
-}
+  Image operator()(double v) { return image(*lookup(v, std::bit_cast<std::uint64_t>(v))); }
 
-void ModelWriter::elements(std::int64_t count) {
-  section(kElementsLabel);
-  solver::model_file::count(f_, count);
-}
+ private:
+  struct Slot {
+    std::uint64_t bits = 0;
+    std::uint8_t length = 0;  // 0: empty
+    char text[kRoom];
+  };
+  static constexpr std::size_t kFirstSlots = std::size_t{1} << 12;
+  static constexpr std::size_t kMaxSlots = std::size_t{1} << 17;
 
-void ModelWriter::element(std::int64_t e, std::int64_t n1, std::int64_t n2, std::int64_t n3) {
-  i5(f_, e);
-  for (const std::int64_t k : {n1, n2, n3}) {
-    f_.text(kS);
-    i5(f_, k);
+  static Image image(const Slot& s) { return {s.text, s.length}; }
+
+  // The slot of v's image, made when there is none: a slot of the table,
+  // or spare_ when the table is full.
+  const Slot* lookup(double v, std::uint64_t bits) {
+    Slot* s = find(bits);
+    if (s->length != 0) return s;
+    if (used_ + 1 > slots_.size() / 2) {
+      if (slots_.size() >= kMaxSlots) {
+        s = &spare_;
+      } else {
+        grow();
+        s = find(bits);
+      }
+    }
+    if (s != &spare_) ++used_;
+    scratch_ = kS;
+    platform::append_real(scratch_, v, 2, aft_, 3);
+    s->bits = bits;
+    s->length = static_cast<std::uint8_t>(scratch_.size());
+    std::memcpy(s->text, scratch_.data(), scratch_.size());
+    return s;
   }
-  f_.line_end();
-}
 
-void ModelWriter::supports(std::int64_t count) {
-  section(kConstraintsLabel);
-  solver::model_file::count(f_, 3 * count);
-}
-
-void ModelWriter::support(std::int64_t k) {
-  for (std::int64_t axis = 1; axis <= 3; ++axis) {
-    i5(f_, k);
-    f_.text(kS);
-    i5(f_, axis);
-    f_.text(kZ).line_end();
+  // The slot holding bits, or the empty slot where it belongs.
+  Slot* find(std::uint64_t bits) {
+    const std::size_t mask = slots_.size() - 1;
+    // Fibonacci hashing: the top bits of the product depend on every bit of
+    // the value (short decimals differ in their high bits only).
+    const int shift = 64 - std::countr_zero(slots_.size());
+    std::size_t i = static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> shift);
+    while (slots_[i].length != 0 && slots_[i].bits != bits) i = (i + 1) & mask;
+    return &slots_[i];
   }
-}
 
-void ModelWriter::finish(std::int64_t nelem, double pressure) {
-  // No nodal forces: the count alone, without the empty line that would
-  // precede records.
-  section(kLoadsLabel);
-  i5(f_, 0);
-  f_.line_end();
-
-  section(kPressuresLabel);
-  solver::model_file::count(f_, nelem);
-  const std::string image = platform::real_image(pressure, 2, 6, 3);
-  for (std::int64_t e = 1; e <= nelem; ++e) {
-    i5(f_, e);
-    f_.text(kS).text(image).line_end();
+  void grow() {
+    ++generation_;
+    std::vector<Slot> old(2 * slots_.size());
+    old.swap(slots_);
+    for (const Slot& s : old) {
+      if (s.length != 0) *find(s.bits) = s;
+    }
   }
-  f_.commit();
+
+  int aft_;
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+  std::size_t generation_ = 1;
+  Slot spare_;
+  std::string scratch_;
+};
+
+// A record line, built in place and written with one copy: the large
+// sections are millions of short fields.
+class Line {
+ public:
+  Line& integer(int64_t k) {
+    p_ = platform::write_integer(p_, k, 5);
+    return *this;
+  }
+  Line& sep() { return text(kS); }
+  Line& text(std::string_view s) {
+    std::memcpy(p_, s.data(), s.size());
+    p_ += s.size();
+    return *this;
+  }
+  Line& image(RealImages::Image image) {
+    std::memcpy(p_, image.text, RealImages::kRoom);
+    p_ += image.length;
+    return *this;
+  }
+  void end(platform::OutputFile& f) {
+    *p_++ = '\n';
+    f.text({text_, static_cast<std::size_t>(p_ - text_)});
+    p_ = text_;
+  }
+
+ private:
+  // The longest record: eight fields, each at most a separator and a real
+  // of 17 digits or an integer of 20 characters, and room for the last
+  // image's whole slot.
+  char text_[9 * RealImages::kRoom];
+  char* p_ = text_;
+};
+
+class Writer {
+ public:
+  Writer(platform::OutputFile& f, Reals reals) : f_(f), real_(reals == Reals::canonical ? 6 : 16) {}
+
+  void parameters(const AnalysisParameters& p) {
+    section(kParametersLabel);
+    real(p.lstol).sep().integer(p.maxls).field(p.mntol).field(p.mnref);
+    sep().integer(p.maxminor).sep().integer(p.maxlist).sep().integer(p.maxmajor).end();
+  }
+
+  void material(const Material& m) {
+    section(kMaterialLabel);
+    real(m.young).field(m.poisson).field(m.density).end();
+  }
+
+  void nodes(const std::vector<std::array<double, 3>>& nodes) {
+    section(kNodesLabel);
+    count(nodes.size());
+    RealImages::Column x, y, z;
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      integer(static_cast<int64_t>(k) + 1).field(nodes[k][0], x).field(nodes[k][1], y).field(nodes[k][2], z).end();
+    }
+  }
+
+  void elements(const std::vector<std::array<std::int32_t, 3>>& elements) {
+    section(kElementsLabel);
+    count(elements.size());
+    for (std::size_t e = 0; e < elements.size(); ++e) {
+      const auto& v = elements[e];
+      integer(static_cast<int64_t>(e) + 1).sep().integer(v[0]).sep().integer(v[1]).sep().integer(v[2]).end();
+    }
+  }
+
+  void node_values(std::string_view label, const std::vector<NodeValue>& records) {
+    section(label);
+    count(records.size());
+    RealImages::Column value;
+    for (const NodeValue& r : records) integer(r.node).sep().integer(r.axis).field(r.value, value).end();
+  }
+
+  void pressures(const std::vector<ElementValue>& records) {
+    section(kPressuresLabel);
+    count(records.size());
+    RealImages::Column value;
+    for (const ElementValue& r : records) integer(r.element).field(r.value, value).end();
+  }
+
+ private:
+  // Every section but the first follows the two empty lines that end the
+  // one before it.
+  void section(std::string_view label) {
+    if (!first_) gap(f_);
+    first_ = false;
+    head(f_, label);
+  }
+  // A count greater than zero is followed by the empty line the reader
+  // skips; a count of zero ends its section.
+  void count(std::size_t n) {
+    integer(static_cast<int64_t>(n)).end();
+    if (n > 0) f_.line_end();
+  }
+  // A real that begins its line.
+  Writer& real(double v) {
+    const RealImages::Image image = real_(v);
+    line_.text(std::string_view(image.text, image.length).substr(kS.size()));
+    return *this;
+  }
+  // A real after the separator.
+  Writer& field(double v) {
+    line_.image(real_(v));
+    return *this;
+  }
+  Writer& field(double v, RealImages::Column& column) {
+    line_.image(real_(v, column));
+    return *this;
+  }
+  Writer& integer(int64_t k) {
+    line_.integer(k);
+    return *this;
+  }
+  Writer& sep() {
+    line_.sep();
+    return *this;
+  }
+  void end() { line_.end(f_); }
+
+  platform::OutputFile& f_;
+  RealImages real_;
+  Line line_;
+  bool first_ = true;
+};
+
+}  // namespace
+
+void write(const Description& model, platform::OutputFile& f, Reals reals) {
+  Writer w(f, reals);
+  w.parameters(model.parameters);
+  w.material(model.material);
+  w.nodes(model.nodes);
+  w.elements(model.elements);
+  w.node_values(kConstraintsLabel, model.constraints);
+  w.node_values(kLoadsLabel, model.loads);
+  w.pressures(model.pressures);
 }
 
-}  // namespace generator
+void write(const Description& model, const std::string& file_name, Reals reals) {
+  platform::OutputFile f(file_name);
+  write(model, f, reals);
+  f.commit();
+}
+
+}  // namespace solver::model_file

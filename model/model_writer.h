@@ -1,72 +1,84 @@
 #pragma once
-// Writes a generated model file ("input.txt") in the canonical layout of
-// model/model_file.h: a flat membrane, no self-weight, no nodal forces,
-// every support fixed in X, Y and Z at zero displacement, one pressure on
-// every element. The sections are written in file order by calling the
-// methods in the order they are declared; records are numbered by the
-// caller, from 1, as the file numbers them.
+// The one writer of the model file ("input.txt"): a model described as
+// plain tables (Description) in, the canonical layout of model_file.h out.
+// square, circle, veloramesh and the tests describe their models this way,
+// and the solvers read the file back with input (model/model.h).
 //
-// The file is written completely or not at all (platform/output_file.h):
-// nothing replaces an earlier file before commit().
+// A description is the file's content record for record: numbers are the
+// file's own (nodes and elements from 1), records are written in the order
+// they are given, and nothing is checked here. A record the reader would
+// refuse (a node number outside 1..N) is written as given, for the reader
+// to refuse.
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "platform/output_file.h"
 
-namespace generator {
+namespace solver::model_file {
 
-// The solver control values of a generated model (their meaning is the
-// model file's): those a generated model has always carried, maxminor set
-// by the generator to 30 times its node count.
-struct Controls {
-  double lstol = 0.1;
-  std::int32_t maxls = 20;
-  double mntol = 0.001;
-  double mnref = 0.0;
-  std::int64_t maxminor = 0;
-  std::int32_t maxlist = 3;
-  std::int32_t maxmajor = 20;
+// The seven analysis parameters of the first section, with the values
+// every generated model carries. maxminor has no value of its own: the
+// generators and veloramesh give kMinorPerNode per node.
+struct AnalysisParameters {
+  double lstol = 0.1;          // slope reduction tolerance of the line search
+  std::int32_t maxls = 20;     // most interpolation steps of one line search
+  double mntol = 0.001;        // force tolerance, relative to mnref or the first residual
+  double mnref = 0.0;          // reference force (0: the first largest residual)
+  std::int32_t maxminor = 0;   // most minor iterations of one major iteration
+  std::int32_t maxlist = 3;    // correction pairs the limited-memory minimiser keeps
+  std::int32_t maxmajor = 20;  // most major iterations
 };
 
-class ModelWriter {
- public:
-  // Creates the temporary file; FileError when that is impossible.
-  explicit ModelWriter(const std::string& file_name);
+// Minor iterations per node of a generated model: a generous bound that
+// grows with the unknowns, so that the limit rarely ends a major iteration.
+inline constexpr std::int64_t kMinorPerNode = 30;
 
-  void parameters(const Controls& c);
-  // Young's modulus and Poisson's ratio; the density is zero.
-  void material(double young, double poisson);
-
-  // The nodes section: its count, then node() once per node.
-  void nodes(std::int64_t count);
-  // Node k at (x, y, z).
-  void node(std::int64_t k, const std::array<double, 3>& x);
-  // Node k at (x, y, 0) with x and y given as their images (real_image
-  // with fore 2, aft 6, exp 3): a lattice has few distinct coordinates, and
-  // formatting each once keeps large meshes fast to write.
-  void node(std::int64_t k, std::string_view x_image, std::string_view y_image);
-
-  // The elements section: its count, then element() once per element.
-  void elements(std::int64_t count);
-  void element(std::int64_t e, std::int64_t n1, std::int64_t n2, std::int64_t n3);
-
-  // The constraints section for `count` supports, then support() once per
-  // supported node: three records, X, Y and Z held at zero.
-  void supports(std::int64_t count);
-  void support(std::int64_t k);
-
-  // The nodal loads section, empty, and the last section: `pressure` on
-  // each of the nelem elements. Then the file replaces any earlier one.
-  void finish(std::int64_t nelem, double pressure);
-
- private:
-  void section(std::string_view label);
-
-  platform::OutputFile f_;
-  bool first_section_ = true;
+struct Material {
+  double young = 0.0;    // modulus of the membrane (Young's modulus times thickness)
+  double poisson = 0.0;  // Poisson's ratio
+  double density = 0.0;  // weight per unit reference area, along -Z
 };
 
-}  // namespace generator
+// A constraint or load record: node (from 1), axis (1, 2, 3 for X, Y, Z)
+// and the prescribed displacement or the force.
+struct NodeValue {
+  std::int32_t node = 0;
+  std::int32_t axis = 0;
+  double value = 0.0;
+};
+
+// A pressure record: element (from 1) and pressure.
+struct ElementValue {
+  std::int32_t element = 0;
+  double value = 0.0;
+};
+
+struct Description {
+  AnalysisParameters parameters;
+  Material material;
+  std::vector<std::array<double, 3>> nodes;           // node k at nodes[k - 1]: X, Y, Z
+  std::vector<std::array<std::int32_t, 3>> elements;  // element e at elements[e - 1]: nodes of vertices 1, 2, 3
+  std::vector<NodeValue> constraints;                 // records of the constraints section, in file order
+  std::vector<NodeValue> loads;                       // of the loads section
+  std::vector<ElementValue> pressures;                // of the pressures section
+};
+
+// How reals are written. canonical: the layout's 13 characters, seven
+// significant digits, which is what every program writes. exact: 17
+// significant digits, so that every double reads back as itself (the
+// label lines then no longer stand over their fields): models of tests
+// whose values are not short decimals.
+enum class Reals { canonical, exact };
+
+// Writes the model into f, which the caller commits.
+void write(const Description& model, platform::OutputFile& f, Reals reals = Reals::canonical);
+
+// Writes the model file `file_name` completely or not at all: an earlier
+// file of that name stays as it was until the whole text is written.
+// FileError when that is impossible.
+void write(const Description& model, const std::string& file_name, Reals reals = Reals::canonical);
+
+}  // namespace solver::model_file
