@@ -12,10 +12,8 @@
 #include <set>
 #include <unordered_map>
 
-#include "model/model_file.h"
 #include "platform/failure.h"
 #include "platform/number_image.h"
-#include "platform/output_file.h"
 
 namespace mesh {
 
@@ -391,7 +389,8 @@ Model build_model(const MeshData& mesh, const Settings& s) {
     m.node_tag.push_back(nd.tag);
   }
   constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  if (static_cast<int64_t>(m.coord.size()) * 30 > kMax || static_cast<int64_t>(chosen.size()) > kMax) {
+  if (static_cast<int64_t>(m.coord.size()) * solver::model_file::kMinorPerNode > kMax ||
+      static_cast<int64_t>(chosen.size()) > kMax) {
     fail(mesh.file,
          "the membrane has " + std::to_string(m.coord.size()) +
              " nodes; the solvers count iterations (30 per node) in 32 bits");
@@ -432,7 +431,10 @@ Model build_model(const MeshData& mesh, const Settings& s) {
   orient(m, s.orient);
 
   m.parameters = s.parameters;
-  if (m.parameters.maxminor == 0) m.parameters.maxminor = static_cast<int32_t>(30 * m.coord.size());
+  if (m.parameters.maxminor == 0) {
+    m.parameters.maxminor =
+        static_cast<int32_t>(solver::model_file::kMinorPerNode * static_cast<int64_t>(m.coord.size()));
+  }
   m.young = s.young;
   m.poisson = s.poisson;
   m.density = s.density;
@@ -498,117 +500,28 @@ Model build_model(const MeshData& mesh, const Settings& s) {
   return m;
 }
 
-void write_model(const Model& m, const std::string& file_name) {
-  using namespace solver::model_file;
-  platform::OutputFile f(file_name);
-  const Parameters& p = m.parameters;
-
-  head(f, kParametersLabel);
-  r(f, p.lstol);
-  f.text(kS);
-  i5(f, p.maxls);
-  f.text(kS);
-  r(f, p.mntol);
-  f.text(kS);
-  r(f, p.mnref);
-  f.text(kS);
-  i5(f, p.maxminor);
-  f.text(kS);
-  i5(f, p.maxlist);
-  f.text(kS);
-  i5(f, p.maxmajor);
-  f.line_end();
-  gap(f);
-
-  head(f, kMaterialLabel);
-  r(f, m.young);
-  f.text(kS);
-  r(f, m.poisson);
-  f.text(kS);
-  r(f, m.density);
-  f.line_end();
-  gap(f);
-
+solver::model_file::Description describe(const Model& m) {
+  solver::model_file::Description d;
+  d.parameters = m.parameters;
+  d.material = {m.young, m.poisson, m.density};
+  d.nodes = m.coord;
   // The file numbers nodes and elements from 1.
-  head(f, kNodesLabel);
-  count(f, m.coord.size());
+  d.elements.reserve(m.elem.size());
+  for (const auto& v : m.elem) d.elements.push_back({v[0] + 1, v[1] + 1, v[2] + 1});
   for (std::size_t k = 0; k < m.coord.size(); ++k) {
-    i5(f, static_cast<int64_t>(k) + 1);
-    for (const double x : m.coord[k]) {
-      f.text(kS);
-      r(f, x);
-    }
-    f.line_end();
-  }
-  gap(f);
-
-  head(f, kElementsLabel);
-  count(f, m.elem.size());
-  for (std::size_t e = 0; e < m.elem.size(); ++e) {
-    i5(f, static_cast<int64_t>(e) + 1);
-    for (const int32_t v : m.elem[e]) {
-      f.text(kS);
-      i5(f, int64_t{v} + 1);
-    }
-    f.line_end();
-  }
-  gap(f);
-
-  // A section with no records is its count line alone.
-  const auto records = [&](std::string_view label, std::size_t n, auto&& each) {
-    head(f, label);
-    if (n == 0) {
-      i5(f, 0);
-      f.line_end();
-    } else {
-      count(f, n);
-      each();
-    }
-  };
-
-  std::size_t nfix = 0, nload = 0, npress = 0;
-  for (std::size_t k = 0; k < m.coord.size(); ++k)
+    const auto node = static_cast<int32_t>(k + 1);
     for (std::size_t a = 0; a < 3; ++a) {
-      nfix += m.fixed[k][a];
-      nload += m.loaded[k][a];
+      const auto axis = static_cast<int32_t>(a + 1);
+      if (m.fixed[k][a]) d.constraints.push_back({node, axis, 0.0});
+      if (m.loaded[k][a]) d.loads.push_back({node, axis, m.load[k][a]});
     }
-  for (const bool b : m.pressed) npress += b;
-
-  // Node by node, X before Y before Z.
-  records(kConstraintsLabel, nfix, [&] {
-    for (std::size_t k = 0; k < m.coord.size(); ++k)
-      for (std::size_t a = 0; a < 3; ++a)
-        if (m.fixed[k][a]) {
-          i5(f, static_cast<int64_t>(k) + 1);
-          f.text(kS);
-          i5(f, static_cast<int64_t>(a) + 1);
-          f.text(kZ).line_end();
-        }
-  });
-  gap(f);
-  records(kLoadsLabel, nload, [&] {
-    for (std::size_t k = 0; k < m.coord.size(); ++k)
-      for (std::size_t a = 0; a < 3; ++a)
-        if (m.loaded[k][a]) {
-          i5(f, static_cast<int64_t>(k) + 1);
-          f.text(kS);
-          i5(f, static_cast<int64_t>(a) + 1);
-          f.text(kS);
-          r(f, m.load[k][a]);
-          f.line_end();
-        }
-  });
-  gap(f);
-  records(kPressuresLabel, npress, [&] {
-    for (std::size_t e = 0; e < m.elem.size(); ++e)
-      if (m.pressed[e]) {
-        i5(f, static_cast<int64_t>(e) + 1);
-        f.text(kS);
-        r(f, m.pressure[e]);
-        f.line_end();
-      }
-  });
-  f.commit();
+  }
+  for (std::size_t e = 0; e < m.elem.size(); ++e) {
+    if (m.pressed[e]) d.pressures.push_back({static_cast<int32_t>(e + 1), m.pressure[e]});
+  }
+  return d;
 }
+
+void write_model(const Model& m, const std::string& file_name) { solver::model_file::write(describe(m), file_name); }
 
 }  // namespace mesh

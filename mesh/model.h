@@ -20,7 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "model/model_writer.h"
+
 namespace mesh {
+
+using solver::model_file::AnalysisParameters;
 
 // ---------------------------------------------------------------- mesh data
 
@@ -60,17 +64,6 @@ struct MeshData {
 
 // ---------------------------------------------------------------- settings
 
-// The analysis parameters of "input.txt", with the values `square` writes.
-struct Parameters {
-  double lstol = 0.1;          // line-search tolerance
-  std::int32_t maxls = 20;     // line-search steps per minor iteration
-  double mntol = 0.001;        // force tolerance, relative to mnref or the first residual
-  double mnref = 0.0;          // reference force (0: the first largest residual)
-  std::int32_t maxminor = 0;   // minor iterations per major one; 0 here: 30 x nodes, as `square`
-  std::int32_t maxlist = 3;    // corrections the limited-memory minimiser keeps
-  std::int32_t maxmajor = 20;  // major iterations (load refreshes)
-};
-
 enum class Orient { keep, first, px, mx, py, my, pz, mz };
 
 struct Fix {
@@ -96,7 +89,9 @@ struct Settings {
   double young = 1000.0;  // membrane modulus (Young's modulus times thickness)
   double poisson = 0.3;
   double density = 0.0;  // weight per unit area, along -Z
-  Parameters parameters;
+  // The values `square` writes; a maxminor of 0 here stands for
+  // kMinorPerNode per node, as `square` gives.
+  AnalysisParameters parameters;
   std::vector<std::string> surfaces;  // --surface: the membrane's groups; empty: every triangle
   std::vector<Fix> fixes;
   std::vector<Pressure> pressures;
@@ -107,7 +102,7 @@ struct Settings {
 // ---------------------------------------------------------------- model
 
 struct Model {
-  Parameters parameters;  // maxminor filled in
+  AnalysisParameters parameters;  // maxminor filled in
   double young = 0.0, poisson = 0.0, density = 0.0;
   std::vector<std::array<double, 3>> coord;       // #N x (X, Y, Z)
   std::vector<std::array<std::int32_t, 3>> elem;  // #M x node indices, 0-based
@@ -124,6 +119,11 @@ struct Model {
 // fault (see the definition for the list).
 Model build_model(const MeshData& mesh, const Settings& settings);
 
+// The model file's description of the model: the constraints and loads
+// node by node, X before Y before Z, the pressures of the triangles a
+// --pressure names.
+solver::model_file::Description describe(const Model& model);
+
 // Writes the model in the canonical layout of "input.txt", completely or
 // not at all. FileError when that is impossible.
 void write_model(const Model& model, const std::string& file_name);
@@ -134,10 +134,10 @@ void write_model(const Model& model, const std::string& file_name);
 
 double parse_real(const std::string& text, const std::string& option);
 std::int32_t parse_int(const std::string& text, const std::string& option);
-Fix parse_fix(const std::string& value);                    // "GROUP=AXES", AXES a non-empty subset of xyz
-Pressure parse_pressure(const std::string& value);          // "GROUP=P"
-Load parse_load(const std::string& value);                  // "GROUP=AXIS:VALUE"
-void parse_param(const std::string& value, Parameters& p);  // "NAME=VALUE"
-Orient parse_orient(const std::string& value);              // +x -x +y -y +z -z first keep
+Fix parse_fix(const std::string& value);                            // "GROUP=AXES", AXES a non-empty subset of xyz
+Pressure parse_pressure(const std::string& value);                  // "GROUP=P"
+Load parse_load(const std::string& value);                          // "GROUP=AXIS:VALUE"
+void parse_param(const std::string& value, AnalysisParameters& p);  // "NAME=VALUE"
+Orient parse_orient(const std::string& value);                      // +x -x +y -y +z -z first keep
 
 }  // namespace mesh

@@ -315,7 +315,7 @@ TEST_P(OptionValueFault, IsADataErrorNamingTheOption) {
   }
 }
 
-Parameters scratch;
+AnalysisParameters scratch;
 // clang-format off
 const ValueCase kValues[] = {
   {"AxisNotXyz", [] { parse_fix("rim=xq"); }, "--fix rim=xq: axis 'q' is not x, y or z"},
@@ -354,7 +354,7 @@ TEST(OptionValues, AcceptTheForms) {
   EXPECT_EQ(l.axis, 2);
   EXPECT_EQ(l.value, -0.5);
   EXPECT_EQ(parse_fix("rim=zx").axes, (std::array<bool, 3>{true, false, true}));
-  Parameters p;
+  AnalysisParameters p;
   parse_param("maxmajor=40", p);
   parse_param("mntol=1e-6", p);
   parse_param("maxminor=500", p);

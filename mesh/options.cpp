@@ -100,7 +100,7 @@ Load parse_load(const std::string& value) {
   return Load{group, axis_of(axis[0]), parse_real(rest.substr(colon + 1), option), option};
 }
 
-void parse_param(const std::string& value, Parameters& p) {
+void parse_param(const std::string& value, AnalysisParameters& p) {
   const std::string option = "--param " + value;
   const std::size_t eq = value.find('=');
   if (eq == std::string::npos) fail(option, "expected NAME=VALUE");
