@@ -9,13 +9,13 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "energy/energy_testing.h"
 #include "model/analysis.h"
 #include "model/model.h"
+#include "model/model_writer.h"
 #include "platform/failure.h"
 #include "platform/testing.h"
 #include "solver/solver.h"
@@ -39,7 +39,8 @@ std::vector<std::string> Lines(const std::string& s) {
   return out;
 }
 
-// A model file in the canonical layout, built from tables.
+// A model built from tables, written by the model file's writer with
+// every real exact, so that the run solves the values the test states.
 struct Model {
   double lstol = 0.1;
   int maxls = 20;
@@ -51,53 +52,22 @@ struct Model {
   double young = 1000.0, poisson = 0.3, density = 0.0;
   std::vector<std::array<double, 3>> nodes;
   std::vector<std::array<int, 3>> elements;
-  struct Entry {
-    int node, axis;
-    double value;
-  };
+  using Entry = solver::model_file::NodeValue;
   std::vector<Entry> constraints, loads;
   std::vector<double> pressures;  // one per element, or empty
 
-  std::string text() const {
-    std::ostringstream o;
-    char buf[256];
-    o << "params\n:\n";
-    std::snprintf(buf,
-                  sizeof buf,
-                  "%.17g %d %.17g %.17g %d %d %d\n\n\n",
-                  lstol,
-                  maxls,
-                  mntol,
-                  mnref,
-                  maxminor,
-                  maxlist,
-                  maxmajor);
-    o << buf << "material\n:\n";
-    std::snprintf(buf, sizeof buf, "%.17g %.17g %.17g\n\n\n", young, poisson, density);
-    o << buf << "nodes\n:\n" << nodes.size() << "\n\n";
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-      std::snprintf(buf, sizeof buf, "%zu %.17g %.17g %.17g\n", i + 1, nodes[i][0], nodes[i][1], nodes[i][2]);
-      o << buf;
+  void write(const fs::path& file) const {
+    solver::model_file::Description d;
+    d.parameters = {lstol, maxls, mntol, mnref, maxminor, maxlist, maxmajor};
+    d.material = {young, poisson, density};
+    d.nodes = nodes;
+    d.elements = elements;
+    d.constraints = constraints;
+    d.loads = loads;
+    for (std::size_t e = 0; e < pressures.size(); ++e) {
+      d.pressures.push_back({static_cast<int>(e + 1), pressures[e]});
     }
-    o << "\n\nelements\n:\n" << elements.size() << "\n\n";
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-      o << i + 1 << ' ' << elements[i][0] << ' ' << elements[i][1] << ' ' << elements[i][2] << '\n';
-    }
-    for (const auto* list : {&constraints, &loads}) {
-      o << "\n\nsection\n:\n" << list->size() << "\n";
-      if (!list->empty()) o << "\n";
-      for (const auto& c : *list) {
-        std::snprintf(buf, sizeof buf, "%d %d %.17g\n", c.node, c.axis, c.value);
-        o << buf;
-      }
-    }
-    o << "\n\npressures\n:\n" << pressures.size() << "\n";
-    if (!pressures.empty()) o << "\n";
-    for (std::size_t i = 0; i < pressures.size(); ++i) {
-      std::snprintf(buf, sizeof buf, "%zu %.17g\n", i + 1, pressures[i]);
-      o << buf;
-    }
-    return o.str();
+    solver::model_file::write(d, file.string(), solver::model_file::Reals::exact);
   }
   void fix(int node, double dx = 0, double dy = 0, double dz = 0) {
     constraints.push_back({node, 1, dx});
@@ -110,7 +80,7 @@ struct Model {
 class RunTest : public platform::testing::ScratchFolder {
  protected:
   solver::analysis Run(const Model& m) {
-    std::ofstream(dir_ / "input.txt", std::ios::binary) << m.text();
+    m.write(dir_ / "input.txt");
     solver::analysis a;
     solver::run(a, solver::testing::tested_law());
     return a;
