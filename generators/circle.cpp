@@ -6,9 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "generators/parameters.h"
-#include "model/model_writer.h"
-
 namespace circle {
 
 namespace {
@@ -77,11 +74,9 @@ constexpr generator::MeshRecord kMeshRecord{"rings", "radius", "the radius", ref
 Parameters read_parameters(platform::TextReader& in) {
   const generator::Parameters read = generator::read_parameters(in, kMeshRecord);
   Parameters p;
+  static_cast<generator::Membrane&>(p) = generator::membrane(read);
   p.rings = read.divisions;
   p.radius = read.size;
-  p.young = read.young;
-  p.poisson = read.poisson;
-  p.pressure = read.pressure;
   return p;
 }
 
@@ -100,9 +95,8 @@ void write_model(const Parameters& p, const Mesh& mesh, const std::string& file_
 }
 
 void run() {
-  platform::TextReader in = platform::TextReader::open("circle.txt");
-  const Parameters p = read_parameters(in);
-  write_model(p, make_mesh(p.rings, p.radius));
+  generator::run(
+      "circle.txt", read_parameters, [](const Parameters& p) { write_model(p, make_mesh(p.rings, p.radius)); });
 }
 
 }  // namespace circle

@@ -4,6 +4,14 @@
 
 namespace generator {
 
+Membrane membrane(const Parameters& read) {
+  Membrane m;
+  m.young = read.young;
+  m.poisson = read.poisson;
+  m.pressure = read.pressure;
+  return m;
+}
+
 solver::model_file::Description generated_model(const Membrane& m,
                                                 std::vector<std::array<double, 3>> nodes,
                                                 std::vector<std::array<std::int32_t, 3>> elements,

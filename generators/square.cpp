@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "generators/parameters.h"
 #include "platform/failure.h"
 #include "platform/number_image.h"
 #include "platform/output_file.h"
@@ -95,11 +94,9 @@ constexpr generator::MeshRecord kMeshRecord{"ndiv", "halfside", "the half side l
 Generator initia(platform::TextReader& in) {
   const generator::Parameters p = generator::read_parameters(in, kMeshRecord);
   Generator g;
+  static_cast<generator::Membrane&>(g) = generator::membrane(p);
   g.ndiv = p.divisions;
   g.halfside = p.size;
-  g.young = p.young;
-  g.poisson = p.poisson;
-  g.pressure = p.pressure;
 
   // Derived quantities; the check of ndiv keeps every count within 32 bits.
   const Counts c = counts(g.ndiv);
@@ -296,11 +293,11 @@ void ansys(const Generator& g, const std::string& file_name) {
 }
 
 void run() {
-  platform::TextReader in = platform::TextReader::open("square.txt");
-  const Generator g = initia(in);
-  input(g);
-  autocad(g);
-  ansys(g);
+  generator::run("square.txt", initia, [](const Generator& g) {
+    input(g);
+    autocad(g);
+    ansys(g);
+  });
 }
 
 }  // namespace square
