@@ -115,6 +115,26 @@ void TextReader::scan(const char* section) {
   }
 }
 
+std::optional<TextReader::Marker> TextReader::scan_optional() {
+  for (;;) {
+    while (at_line_end()) consume_line_end();
+    if (pos_ >= text_.size()) return std::nullopt;
+    if (text_[pos_] == ':') {
+      Marker m;
+      m.line = line_;
+      std::size_t i = pos_ + 1;
+      while (i < text_.size() && text_[i] != ' ' && text_[i] != '\t' && text_[i] != '\n' &&
+             !(text_[i] == '\r' && (i + 1 == text_.size() || text_[i + 1] == '\n'))) {
+        ++i;
+      }
+      m.keyword = text_.substr(pos_ + 1, i - pos_ - 1);
+      skip_line("a line");
+      return m;
+    }
+    skip_line("a line");
+  }
+}
+
 std::string TextReader::field_context(const char* field) const {
   std::string s = field;
   if (record_[0] != '\0') {
@@ -169,6 +189,33 @@ void TextReader::end_number(std::size_t start, std::size_t end, const char* kind
   pos_ = start;  // the message quotes the whole token
   fail_data(std::string("expected ") + kind + " (" + field_context(field) + "), found " + excerpt() +
             ": the number runs into other text");
+}
+
+std::size_t TextReader::read_word(const char* field, std::initializer_list<std::string_view> words) {
+  skip_blanks_and_line_ends();
+  std::string expected;
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    expected += k == 0 ? "\"" : k + 1 == words.size() ? " or \"" : ", \"";
+    expected += *(words.begin() + k);
+    expected += '"';
+  }
+  if (pos_ >= text_.size()) fail_expected(expected.c_str(), field);
+  std::size_t i = pos_;
+  while (i < text_.size() && ((text_[i] >= 'a' && text_[i] <= 'z') || (text_[i] >= 'A' && text_[i] <= 'Z'))) ++i;
+  const std::size_t start = pos_;
+  pos_ = i;
+  const bool word = i > start && at_separator();
+  pos_ = start;
+  if (word) {
+    const std::string_view found(text_.data() + start, i - start);
+    for (std::size_t k = 0; k < words.size(); ++k) {
+      if (*(words.begin() + k) == found) {
+        pos_ = i;
+        return k;
+      }
+    }
+  }
+  fail_expected(expected.c_str(), field);
 }
 
 std::int32_t TextReader::read_int(const char* field) {

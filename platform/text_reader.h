@@ -21,6 +21,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +46,19 @@ class TextReader {
   // marker opens, for the message when the file ends first (EndError).
   void scan(const char* section);
 
+  // A marker line found by scan_optional: its line number and the word
+  // right after its colon (up to the first blank, tab or line end; empty
+  // when the colon stands alone or a blank follows it).
+  struct Marker {
+    std::int64_t line = 0;
+    std::string keyword;
+  };
+
+  // The marker search of a section that may be absent: like scan, but the
+  // end of the file before any marker line is no failure, it returns
+  // nothing. Preamble lines are skipped as scan skips them.
+  std::optional<Marker> scan_optional();
+
   // The record that the next numbers belong to, for failure messages:
   // ("node record", 4) gives "... of node record 4"; a number of 0 gives
   // "... of the parameters record" for ("parameters record", 0).
@@ -56,6 +71,14 @@ class TextReader {
   // EndError at the end of the file, DataError on malformed text.
   std::int32_t read_int(const char* field);
   double read_real(const char* field);
+
+  // Reads the next word, skipping blanks and line ends before it as before a
+  // number, and returns its position among `words`. A word is letters
+  // ending at a blank, a tab, a line end or the end of the file; anything
+  // else, or a word not among `words`, is a DataError ("expected "on" or
+  // "off" (wrinkling of the wrinkling record), found "yes""), the end of
+  // the file an EndError.
+  std::size_t read_word(const char* field, std::initializer_list<std::string_view> words);
 
   // Skips the rest of the current line, its line end included. A last line
   // without a line end is skipped like any other; a line that is not there

@@ -170,6 +170,65 @@ TEST(TextReader, CarriageReturnsBelongToLineEnds) {
   EXPECT_TRUE(r.at_end());
 }
 
+TEST(TextReader, OptionalScanGivesTheMarkersKeywordOrNothingAtTheEnd) {
+  TextReader r("t.txt",
+               "comment\n"
+               "  :indented, no marker\n"
+               "\n"
+               ":prestress trailing words\n"
+               "1\n"
+               ":\n"
+               ": blank first\n"
+               ":chambers\r\n"
+               "label\n");
+  auto m = r.scan_optional();
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->line, 4);
+  EXPECT_EQ(m->keyword, "prestress");
+  EXPECT_EQ(r.read_int("a"), 1);
+  r.skip_line("end");
+  for (const char* keyword : {"", "", "chambers"}) {
+    m = r.scan_optional();
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->keyword, keyword);
+  }
+  EXPECT_EQ(m->line, 8);
+  // Preamble lines up to the end: no marker, nothing consumed past the end.
+  EXPECT_FALSE(r.scan_optional());
+  EXPECT_TRUE(r.at_end());
+  TextReader last("t.txt", "x\n:wrinkling");
+  m = last.scan_optional();
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->keyword, "wrinkling");
+  EXPECT_FALSE(last.scan_optional());
+}
+
+TEST(TextReader, WordsAreLettersAmongTheExpectedOnes) {
+  TextReader r("t.txt", "\n  off\ton\n");
+  r.set_record("wrinkling record", 0);
+  EXPECT_EQ(r.read_word("wrinkling", {"on", "off"}), 1u);
+  EXPECT_EQ(r.read_word("wrinkling", {"on", "off"}), 0u);
+  for (const char* text : {"yes", "On", "1", "on1", "on,", "o-n"}) {
+    TextReader bad("t.txt", std::string(":\n") + text + "\n");
+    bad.scan("s");
+    bad.set_record("wrinkling record", 0);
+    ExpectFailure(
+        [&] {
+          bad.read_word("wrinkling", {"on", "off"});
+        },
+        "DATA_ERROR",
+        {"t.txt:2: expected \"on\" or \"off\" (wrinkling of the wrinkling record), found \""});
+  }
+  TextReader end("t.txt", ":\n");
+  end.scan("s");
+  ExpectFailure(
+      [&] {
+        end.read_word("w", {"a", "b", "c"});
+      },
+      "END_ERROR",
+      {"the file ends where \"a\", \"b\" or \"c\" (w) was expected"});
+}
+
 TEST(TextReader, RecordContextWithoutNumber) {
   TextReader r("square.txt", "x");
   r.set_record("parameters record", 0);
