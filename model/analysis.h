@@ -2,7 +2,8 @@
 // The analysis state: the one record that every step of a solver run reads
 // and writes. The main procedure creates it with every table empty; the
 // fields are filled in the order of the run:
-//   1-19  by input (the model file),
+//   1-19  by input (the model file), and the optional input of its
+//         extension sections,
 //   20-23 by start (degree-of-freedom numbers, element reference
 //         quantities, u, g and force created zero),
 //   force again by every setforce, g by every objective, u and g by the
@@ -13,6 +14,9 @@
 // threads) belongs to the energy evaluator (energy/evaluator.h).
 
 #include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "terms/terms.h"
 
@@ -28,6 +32,50 @@ struct element {
   std::array<int, 3> node{};                     // node numbers of vertices 1, 2, 3
   std::array<std::array<double, 3>, 3> dir{};    // dir[k][j]: unit vector of side k+1, axis X, Y, Z
   std::array<std::array<double, 3>, 3> stiff{};  // side-strain stiffness, row by row, symmetric
+};
+
+// The optional input of the model file's extension sections, kept as the
+// reader found it: records in file order, element and chamber numbers as
+// the file gives them (from 1). Every member is empty for a file without
+// an extension, so a model of the seven sections alone costs nothing more.
+// The physics that reads them may turn the ranges into per-element tables
+// when it sets up.
+
+// A membrane prestress (force per length) on elements first..last: n1
+// along the projection of `direction` onto each element's plane, n2 across
+// it in the plane; n1 == n2 is isotropic, and the direction is then unused.
+struct PrestressRange {
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+  double n1 = 0.0;
+  double n2 = 0.0;
+  std::array<double, 3> direction{};  // X, Y, Z
+};
+
+// A gas chamber: its gas law and the point its volume is measured from.
+struct Chamber {
+  std::int32_t number = 0;         // 1..number of chambers
+  double kappa = 1.0;              // polytropic exponent, >= 1 (1 isothermal, 1.4 adiabatic air)
+  double ambient = 0.0;            // ambient pressure, absolute, > 0
+  double gauge = 0.0;              // gauge pressure at the reference volume; gauge + ambient > 0
+  double volume = 0.0;             // reference volume, > 0; 0: the volume at the reference shape
+  std::array<double, 3> origin{};  // X, Y, Z: every closing plane or wall passes through it
+};
+
+// Elements first..last bound chamber `chamber`.
+struct Enclosure {
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+  std::int32_t chamber = 0;
+};
+
+struct Extension {
+  std::optional<bool> wrinkling;          // the :wrinkling section: none, "off" or "on"
+  std::vector<PrestressRange> prestress;  // :prestress, ranges that do not overlap
+  std::vector<Chamber> chambers;          // :chambers, each number 1..count once
+  std::vector<Enclosure> enclosures;      // :enclosures, ranges that do not overlap
+
+  bool empty() const { return !wrinkling && prestress.empty() && chambers.empty() && enclosures.empty(); }
 };
 
 struct analysis {
@@ -53,6 +101,10 @@ struct analysis {
   terms::IntTable dof;          // 17 after input: 1 constrained, 0 free; after start: dof numbers
   terms::RealTable displ;       // 18 prescribed displacements (0.0 elsewhere)
   terms::RealTable action;      // 19 applied nodal loads
+  // The optional input after the pressures, by input (none for a file
+  // without an extension).
+  bool wrinkling = false;  // every element a tension-field membrane: :wrinkling on
+  Extension extension;     // the extension's records as read
   // Set-up and minimisation.
   int nfree = 0;           // 20 free components, the unknowns
   terms::RealTable force;  // 21 total nodal loads, rebuilt by setforce

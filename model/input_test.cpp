@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -65,9 +67,11 @@ struct ModelText {
       "\n"
       "    1      5.000000E-01\n";
 
+  std::string extension;  // after the pressures, when not empty
+
   std::string text() const {
     return parameters + "\n\n" + material + "\n\n" + nodes + "\n\n" + elements + "\n\n" + constraints + "\n\n" + loads +
-           "\n\n" + pressures;
+           "\n\n" + pressures + (extension.empty() ? "" : "\n\n" + extension);
   }
 };
 
@@ -397,6 +401,169 @@ INSTANTIATE_TEST_SUITE_P(
         OutOfRange{&ModelText::loads, ":\n 1\n\n -1 1 -1.0\n", "load record 1 of the loads section names node -1"},
         OutOfRange{
             &ModelText::pressures, ":\n 1\n\n 7 1.0\n", "pressure record 1 of the pressures section names element 7"}));
+
+// ---------------------------------------------------------------- extension
+
+// The model with four elements (on the same nodes: the reader does not
+// look at them) and the given extension.
+ModelText WithExtension(const std::string& extension) {
+  ModelText m;
+  m.elements = ":\n 4\n\n 1 1 2 3\n 2 1 2 3\n 3 1 2 3\n 4 1 2 3\n";
+  m.extension = extension;
+  return m;
+}
+
+// The line of the file on which the extension's line `k` (from 1) stands.
+int ExtensionLine(int k) {
+  const std::string base = WithExtension("").text();
+  return static_cast<int>(std::count(base.begin(), base.end(), '\n')) + 2 + k;
+}
+
+TEST(InputExtension, EverySectionInAnyOrderIsKeptAsRead) {
+  const analysis a = read(WithExtension(" chambers first\n:chambers\n 2\n\n"
+                                        " 2 1.4 1.0e5 250 0 0 0 -1\n"
+                                        " 1 1 1.0e5 -10 3.5 0 0 0\n"
+                                        "\n:enclosures\n 2\n\n 3 4 1\n 1 2 2\n"
+                                        ":wrinkling trailing words\n  on   rest\n"
+                                        ":prestress\n 2\n\n 2 3 1.5 0.5 1 0 0\n 4 4 2 2 0 0 0\n"
+                                        "comment lines after the last record\n")
+                              .text());
+  EXPECT_TRUE(a.wrinkling);
+  EXPECT_EQ(a.extension.wrinkling, true);
+  ASSERT_EQ(a.extension.prestress.size(), 2u);
+  const solver::PrestressRange& p = a.extension.prestress[0];
+  EXPECT_EQ(p.first, 2);
+  EXPECT_EQ(p.last, 3);
+  EXPECT_EQ(p.n1, 1.5);
+  EXPECT_EQ(p.n2, 0.5);
+  EXPECT_EQ(p.direction, (std::array<double, 3>{1, 0, 0}));
+  EXPECT_EQ(a.extension.prestress[1].first, 4);
+  ASSERT_EQ(a.extension.chambers.size(), 2u);
+  const solver::Chamber& c = a.extension.chambers[0];
+  EXPECT_EQ(c.number, 2);
+  EXPECT_EQ(c.kappa, 1.4);
+  EXPECT_EQ(c.ambient, 1.0e5);
+  EXPECT_EQ(c.gauge, 250.0);
+  EXPECT_EQ(c.volume, 0.0);
+  EXPECT_EQ(c.origin, (std::array<double, 3>{0, 0, -1}));
+  EXPECT_EQ(a.extension.chambers[1].volume, 3.5);
+  ASSERT_EQ(a.extension.enclosures.size(), 2u);
+  EXPECT_EQ(a.extension.enclosures[1].first, 1);
+  EXPECT_EQ(a.extension.enclosures[1].last, 2);
+  EXPECT_EQ(a.extension.enclosures[1].chamber, 2);
+  // The seven sections read as before.
+  EXPECT_EQ(a.elem(1).pressure, 0.5);
+  EXPECT_EQ(a.action(3, 3), -1.0);
+}
+
+TEST(InputExtension, NoneIsEmptyAndWrinklingOffIsKeptApartFromNone) {
+  const analysis none = read(ModelText{}.text());
+  EXPECT_TRUE(none.extension.empty());
+  EXPECT_FALSE(none.wrinkling);
+  const analysis off = read(WithExtension(":wrinkling\noff\n").text());
+  EXPECT_EQ(off.extension.wrinkling, false);
+  EXPECT_FALSE(off.extension.empty());
+  EXPECT_FALSE(off.wrinkling);
+  // Counts of zero or less hold no records; no line is skipped after them.
+  const analysis empty = read(WithExtension(":prestress\n    0\n:chambers\n   -2\n:enclosures\n 0").text());
+  EXPECT_TRUE(empty.extension.empty());
+}
+
+// Lines after the last pressure record that begin with no colon are still
+// ignored; one that begins with a colon now opens an extension section.
+// See docs/decisions.md, 'A marker line after the pressures opens an extension section'.
+TEST(InputDecisions, AMarkerLineAfterThePressuresOpensAnExtensionSection) {
+  ModelText m;
+  m.extension = "notes on the model\n  : an indented colon is no marker\n\n";
+  EXPECT_TRUE(read(m.text()).extension.empty());
+  m.extension += ": the pressures were measured\n";
+  const std::string message = read_failure(m.text(), "DATA_ERROR");
+  EXPECT_NE(message.find("a marker line without a keyword after the pressures section"), std::string::npos) << message;
+}
+
+// A failure of the extension names file, line, record and what was
+// expected. `line` is the line of the extension (from 1) it names.
+struct ExtensionFault {
+  const char* name;
+  std::string extension;
+  const char* full_name;
+  int line;
+  std::string expected;  // part of the message
+};
+
+void PrintTo(const ExtensionFault& c, std::ostream* os) { *os << c.name; }
+
+class InputExtensionFault : public ::testing::TestWithParam<ExtensionFault> {};
+
+TEST_P(InputExtensionFault, NamesLineRecordAndWhatWasExpected) {
+  const ExtensionFault& c = GetParam();
+  const std::string message = read_failure(WithExtension(c.extension).text(), c.full_name);
+  EXPECT_EQ(message.rfind("input.txt:" + std::to_string(ExtensionLine(c.line)) + ": ", 0), 0u) << message;
+  EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+}
+
+const std::string kChamber = ":chambers\n 1\n\n 1 1.4 1.0e5 250 0 0 0 0\n";
+const std::string kEnclosure = ":enclosures\n 1\n\n 1 4 1\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Faults,
+    InputExtensionFault,
+    ::testing::Values(
+        ExtensionFault{"UnknownKeyword", " label\n:prestres\n", "DATA_ERROR", 2,
+                       "the marker line of an unknown section \":prestres\" after the pressures section; an extension "
+                       "section begins with \":wrinkling\", \":prestress\", \":chambers\" or \":enclosures\""},
+        ExtensionFault{"NoKeyword", ":\n", "DATA_ERROR", 1, "a marker line without a keyword"},
+        ExtensionFault{"BlankBeforeKeyword", ": wrinkling\non\n", "DATA_ERROR", 1, "a marker line without a keyword"},
+        ExtensionFault{"SectionTwice", ":wrinkling\non\n\n:wrinkling\noff\n", "DATA_ERROR", 4,
+                       "a second :wrinkling section; the first begins on line " + std::to_string(ExtensionLine(1))},
+        ExtensionFault{"WrinklingNotAWord", ":wrinkling\n1\n", "DATA_ERROR", 2,
+                       "expected \"on\" or \"off\" (wrinkling of the wrinkling record), found \"1\""},
+        ExtensionFault{"WrinklingOtherWord", ":wrinkling\n\n yes\n", "DATA_ERROR", 3, "found \"yes\""},
+        ExtensionFault{"WrinklingMissing", ":wrinkling\n", "END_ERROR", 2, "the file ends where \"on\" or \"off\""},
+        ExtensionFault{"PrestressCountTooLarge", ":prestress\n 1000000\n\n 1 1 1 1 0 0 0\n", "END_ERROR", 2,
+                       "the prestress section announces 1000000 records"},
+        ExtensionFault{"PrestressElementZero", ":prestress\n 1\n\n 0 1 1 1 0 0 0\n", "RANGE_ERROR", 4,
+                       "prestress record 1 of the prestress section names element 0, outside 1..4"},
+        ExtensionFault{"PrestressBeyondTheElements", ":prestress\n 1\n\n 1\n 5 1 1 0 0 0\n", "RANGE_ERROR", 5,
+                       "names element 5, outside 1..4"},
+        ExtensionFault{"PrestressReversed", ":prestress\n 1\n\n 3 2 1 1 0 0 0\n", "DATA_ERROR", 4,
+                       "prestress record 1 of the prestress section runs from element 3 to element 2; expected first <= last"},
+        ExtensionFault{"PrestressOverlap", ":prestress\n 3\n\n 3 4 1 1 0 0 0\n 1 1 1 1 0 0 0\n 2 3 1 1 0 0 0\n", "DATA_ERROR", 6,
+                       "prestress record 3 of the prestress section (elements 2..3) overlaps prestress record 1 "
+                       "(elements 3..4, line " + std::to_string(ExtensionLine(4)) + "): an element takes one prestress"},
+        ExtensionFault{"AnisotropicWithoutDirection", ":prestress\n 1\n\n 1 4 2 1 0 0 0\n", "DATA_ERROR", 4,
+                       "n1 (2.000000E+00) and n2 (1.000000E+00) differ, so the direction of n1 may not be 0 0 0"},
+        ExtensionFault{"PrestressNotANumber", ":prestress\n 1\n\n 1 4 2 1 0 0 x\n", "DATA_ERROR", 4,
+                       "dir z of prestress record 1"},
+        ExtensionFault{"ChamberBeyondTheCount", ":chambers\n 1\n\n 2 1.4 1.0e5 250 0 0 0 0\n" + kEnclosure, "RANGE_ERROR", 4,
+                       "chamber record 1 of the chambers section names chamber 2, outside 1..1"},
+        ExtensionFault{"ChamberTwice", ":chambers\n 2\n\n 1 1.4 1.0e5 250 0 0 0 0\n 1 1 1 0 0 0 0 0\n", "DATA_ERROR", 5,
+                       "chamber record 2 of the chambers section names chamber 1 again (chamber record 1, line " +
+                       std::to_string(ExtensionLine(4)) + ")"},
+        ExtensionFault{"KappaBelowOne", ":chambers\n 1\n\n 1 0.9 1.0e5 250 0 0 0 0\n", "DATA_ERROR", 4,
+                       "kappa of chamber record 1 of the chambers section is 9.000000E-01; expected at least 1"},
+        ExtensionFault{"AmbientZero", ":chambers\n 1\n\n 1 1 0 250 0 0 0 0\n", "DATA_ERROR", 4,
+                       "ambient of chamber record 1 of the chambers section is 0.000000E+00; expected a positive absolute pressure"},
+        ExtensionFault{"AbsolutePressureZero", ":chambers\n 1\n\n 1 1 1.0e5 -1.0e5 0 0 0 0\n", "DATA_ERROR", 4,
+                       "gauge of chamber record 1 of the chambers section is -1.000000E+05; expected an absolute pressure"},
+        ExtensionFault{"VolumeNegative", ":chambers\n 1\n\n 1 1 1.0e5 0 -2 0 0 0\n", "DATA_ERROR", 4,
+                       "volume of chamber record 1 of the chambers section is -2.000000E+00; expected a positive reference volume"},
+        ExtensionFault{"ChambersWithoutEnclosures", " label\n" + kChamber, "DATA_ERROR", 2,
+                       "the :chambers section declares 1 chambers, but no enclosure record gives the elements that bound them"},
+        ExtensionFault{"EnclosuresWithoutChambers", kEnclosure, "DATA_ERROR", 1,
+                       "the :enclosures section names chambers, but no chamber record declares them"},
+        ExtensionFault{"EnclosureOfNoChamber", ":enclosures\n 2\n\n 1 2 1\n 3 4 2\n" + kChamber,
+                       "RANGE_ERROR", 5, "enclosure record 2 of the enclosures section names chamber 2, outside 1..1"},
+        ExtensionFault{"EnclosuresOverlap", ":enclosures\n 2\n\n 1 2 1\n 2 4 1\n" + kChamber, "DATA_ERROR", 5,
+                       "(elements 2..4) overlaps enclosure record 1 (elements 1..2, line " + std::to_string(ExtensionLine(4)) +
+                       "): an element bounds at most one chamber"},
+        ExtensionFault{"EnclosureBeyondTheElements", ":enclosures\n 1\n\n 1 7 1\n" + kChamber, "RANGE_ERROR", 4,
+                       "enclosure record 1 of the enclosures section names element 7, outside 1..4"},
+        ExtensionFault{"ChamberWithoutElements", ":chambers\n 2\n\n 1 1.4 1.0e5 250 0 0 0 0\n 2 1 1 0 0 0 0 0\n" + kEnclosure,
+                       "DATA_ERROR", 5, "chamber 2 (chamber record 2 of the chambers section) has no elements"}),
+    [](const ::testing::TestParamInfo<ExtensionFault>& i) { return std::string(i.param.name); });
+// clang-format on
 
 TEST(Input, MissingFileIsAFileFailure) {
   EXPECT_THROW(platform::TextReader::open("no-such-dir/input.txt"), platform::FileError);
