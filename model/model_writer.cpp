@@ -197,13 +197,42 @@ class Writer {
     for (const ElementValue& r : records) integer(r.element).field(r.value, value).end();
   }
 
+  void extension(const Extension& x) {
+    if (x.wrinkling) {
+      section(kWrinklingLabel, ":wrinkling");
+      line_.text(*x.wrinkling ? "on" : "off");
+      end();
+    }
+    if (!x.prestress.empty()) {
+      section(kPrestressLabel, ":prestress");
+      count(x.prestress.size());
+      for (const PrestressRange& p : x.prestress) {
+        integer(p.first).sep().integer(p.last).field(p.n1).field(p.n2);
+        field(p.direction[0]).field(p.direction[1]).field(p.direction[2]).end();
+      }
+    }
+    if (!x.chambers.empty()) {
+      section(kChambersLabel, ":chambers");
+      count(x.chambers.size());
+      for (const Chamber& c : x.chambers) {
+        integer(c.number).field(c.kappa).field(c.ambient).field(c.gauge).field(c.volume);
+        field(c.origin[0]).field(c.origin[1]).field(c.origin[2]).end();
+      }
+    }
+    if (!x.enclosures.empty()) {
+      section(kEnclosuresLabel, ":enclosures");
+      count(x.enclosures.size());
+      for (const Enclosure& e : x.enclosures) integer(e.first).sep().integer(e.last).sep().integer(e.chamber).end();
+    }
+  }
+
  private:
   // Every section but the first follows the two empty lines that end the
   // one before it.
-  void section(std::string_view label) {
-    if (!first_) gap(f_);
+  void section(std::string_view label, std::string_view marker = ":") {
+    if (!first_) f_.line_end().line_end();  // the two empty lines that end a section
     first_ = false;
-    head(f_, label);
+    f_.text(label).line_end().text(marker).line_end();
   }
   // A count greater than zero is followed by the empty line the reader
   // skips; a count of zero ends its section.
@@ -253,6 +282,7 @@ void write(const Description& model, platform::OutputFile& f, Reals reals) {
   w.node_values(kConstraintsLabel, model.constraints);
   w.node_values(kLoadsLabel, model.loads);
   w.pressures(model.pressures);
+  w.extension(model.extension);
 }
 
 void write(const Description& model, const std::string& file_name, Reals reals) {

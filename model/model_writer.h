@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "model/analysis.h"
 #include "platform/output_file.h"
 
 namespace solver::model_file {
@@ -64,6 +65,9 @@ struct Description {
   std::vector<NodeValue> constraints;                 // records of the constraints section, in file order
   std::vector<NodeValue> loads;                       // of the loads section
   std::vector<ElementValue> pressures;                // of the pressures section
+  // The optional sections after the pressures, written when not empty, in
+  // the order :wrinkling, :prestress, :chambers, :enclosures.
+  Extension extension;
 };
 
 // How reals are written. canonical: the layout's 13 characters, seven

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "model/analysis.h"
 #include "model/model.h"
@@ -150,6 +151,138 @@ TEST_F(ModelWriter, KeptImagesAreTheImagesOfTheirValues) {
   const std::size_t at = text.find(head);
   ASSERT_NE(at, std::string::npos);
   EXPECT_EQ(text.compare(at + head.size(), expected.size(), expected), 0);
+}
+
+// The illustrative model with every section of the extension.
+Description WithExtension() {
+  Description d = Example();
+  d.extension.wrinkling = true;
+  d.extension.prestress = {{1, 2, 1.0, 0.5, {1.0, 0.0, 0.0}}};
+  d.extension.chambers = {{1, 1.4, 1.0e5, 100.0, 0.0, {0.5, 0.5, -1.0}}};
+  d.extension.enclosures = {{1, 2, 1}};
+  return d;
+}
+
+// The model as the reader left it, in the order the writer writes: nodes
+// and elements by number, constraints and loads node by node and axis by
+// axis, every element's pressure, the extension's records as read.
+Description Describe(const solver::analysis& a) {
+  Description d;
+  d.parameters = {a.lstol, a.maxls, a.mntol, a.mnref, a.maxminor, a.maxlist, a.maxmajor};
+  d.material = {a.young, a.poisson, a.density};
+  for (int k = 1; k <= a.nnode; ++k) d.nodes.push_back({a.coordx(k), a.coordy(k), a.coordz(k)});
+  for (int e = 1; e <= a.nelem; ++e) {
+    d.elements.push_back(a.elem(e).node);
+    d.pressures.push_back({e, a.elem(e).pressure});
+  }
+  for (int k = 1; k <= a.nnode; ++k) {
+    for (int axis = 1; axis <= 3; ++axis) {
+      if (a.dof(k, axis) != 0) d.constraints.push_back({k, axis, a.displ(k, axis)});
+      if (a.action(k, axis) != 0.0) d.loads.push_back({k, axis, a.action(k, axis)});
+    }
+  }
+  d.extension = a.extension;
+  return d;
+}
+
+// Write, read, write: the same bytes, for the seven sections alone, with
+// the whole extension and with part of it.
+TEST_F(ModelWriter, WhatIsWrittenReadsBackToTheSameFile) {
+  Description off = WithExtension();
+  off.extension.wrinkling = false;
+  off.extension.chambers.clear();
+  off.extension.enclosures.clear();
+  Description chambers = WithExtension();
+  chambers.extension.wrinkling.reset();
+  chambers.extension.chambers.push_back({2, 1.0, 2.0e5, -50.0, 4.0, {0.0, 0.0, 0.0}});
+  chambers.extension.enclosures = {{2, 2, 1}, {1, 1, 2}};
+  for (const Description& d : {Example(), WithExtension(), off, chambers}) {
+    solver::model_file::write(d, "first.txt");
+    solver::model_file::write(Describe(ReadBack("first.txt")), "second.txt");
+    EXPECT_EQ(platform::read_file("second.txt"), platform::read_file("first.txt"));
+  }
+}
+
+// The sample of the extension (a seed of the model file's fuzzing) is in
+// the canonical layout.
+TEST_F(ModelWriter, TheSampleWithEverySectionIsCanonical) {
+  const std::string sample = VELORA_TESTDATA "/model_extension/input.txt";
+  solver::model_file::write(Describe(ReadBack(sample)), "input.txt");
+  EXPECT_EQ(platform::read_file("input.txt"), platform::read_file(sample));
+  const solver::analysis a = ReadBack(sample);
+  EXPECT_TRUE(a.wrinkling);
+  EXPECT_EQ(a.extension.prestress.size(), 1u);
+  EXPECT_EQ(a.extension.chambers.size(), 1u);
+  EXPECT_EQ(a.extension.enclosures.size(), 1u);
+}
+
+TEST_F(ModelWriter, TheExtensionFollowsThePressuresInItsOrder) {
+  solver::model_file::write(WithExtension(), "input.txt");
+  const std::string text = platform::read_file("input.txt");
+  const std::string pressures =
+      " elem          pressure\n:\n    2\n\n    1      5.000000E-01\n    2      5.000000E-01\n";
+  const std::size_t at = text.find(pressures);
+  ASSERT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(
+      text.substr(at + pressures.size()),
+      "\n\n"
+      " wrinkling\n"
+      ":wrinkling\n"
+      "on\n"
+      "\n\n"
+      "first      last                n1                n2             dir x             dir y             dir z\n"
+      ":prestress\n"
+      "    1\n"
+      "\n"
+      "    1         2      1.000000E+00      5.000000E-01      1.000000E+00      0.000000E+00      0.000000E+00\n"
+      "\n\n"
+      "chamb             kappa           ambient             gauge            volume          origin x          "
+      "origin y          origin z\n"
+      ":chambers\n"
+      "    1\n"
+      "\n"
+      "    1      1.400000E+00      1.000000E+05      1.000000E+02      0.000000E+00      5.000000E-01      "
+      "5.000000E-01     -1.000000E+00\n"
+      "\n\n"
+      "first      last   chamber\n"
+      ":enclosures\n"
+      "    1\n"
+      "\n"
+      "    1         2         1\n");
+}
+
+// Every word of a label line ends where a field of the section's records
+// ends, as the canonical layout promises.
+TEST_F(ModelWriter, LabelWordsEndOverTheirFields) {
+  solver::model_file::write(WithExtension(), "input.txt");
+  std::vector<std::string> lines;
+  {
+    const std::string text = platform::read_file("input.txt");
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+      lines.push_back(text.substr(start, nl - start));
+    }
+  }
+  // Where the words of a line end; a single blank joins two words into one
+  // ("coord x").
+  const auto ends = [](const std::string& line) {
+    std::vector<std::size_t> at;
+    const auto blank = [&](std::size_t i) { return i >= line.size() || line[i] == ' '; };
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (!blank(i) && blank(i + 1) && blank(i + 2)) at.push_back(i);
+    }
+    return at;
+  };
+  int checked = 0;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    if (lines[i + 1].empty() || lines[i + 1][0] != ':' || lines[i + 1] == ":wrinkling") continue;
+    // The first record: after the marker, or after a count and its empty line.
+    std::size_t r = i + 2;
+    if (ends(lines[r]).size() == 1 && r + 2 < lines.size() && lines[r + 1].empty()) r += 2;
+    EXPECT_EQ(ends(lines[i]), ends(lines[r])) << "label \"" << lines[i] << "\"\nrecord \"" << lines[r] << "\"";
+    ++checked;
+  }
+  EXPECT_EQ(checked, 10);
 }
 
 TEST_F(ModelWriter, AFileThatCannotBeCreatedIsAFileError) {
