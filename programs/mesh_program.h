@@ -1,10 +1,12 @@
 #pragma once
-// The program veloramesh: a Gmsh mesh and the command line in, "input.txt"
-// out. Returns the exit status: 0 done (or help and version printed), 1 a
-// failure report, 2 a usage error.
+// The main of veloramesh: its command line (cli::CommandLine with the
+// options that describe the model), a Gmsh mesh in, "input.txt" out.
 
-namespace mesh {
+namespace programs {
 
-int run_program(int argc, char** argv);
+// Parses the command line and writes the model. Returns the exit status:
+// 0 done (or help and version printed), 1 a failure report, 2 a usage
+// error.
+int mesh_main(int argc, const char* const* argv);
 
-}  // namespace mesh
+}  // namespace programs

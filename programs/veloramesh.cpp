@@ -1,3 +1,4 @@
+// veloramesh: a membrane model ("input.txt") from a Gmsh mesh.
 #include "programs/mesh_program.h"
 
-int main(int argc, char** argv) { return mesh::run_program(argc, argv); }
+int main(int argc, char** argv) { return programs::mesh_main(argc, argv); }
