@@ -431,7 +431,9 @@ Model build_model(const MeshData& mesh, const Settings& s) {
   orient(m, s.orient);
 
   m.parameters = s.parameters;
-  if (m.parameters.maxminor == 0) {
+  if (s.maxminor) {
+    m.parameters.maxminor = *s.maxminor;
+  } else {
     m.parameters.maxminor =
         static_cast<int32_t>(solver::model_file::kMinorPerNode * static_cast<int64_t>(m.coord.size()));
   }

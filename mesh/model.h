@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,9 +90,11 @@ struct Settings {
   double young = 1000.0;  // membrane modulus (Young's modulus times thickness)
   double poisson = 0.3;
   double density = 0.0;  // weight per unit area, along -Z
-  // The values `square` writes; a maxminor of 0 here stands for
-  // kMinorPerNode per node, as `square` gives.
+  // The values `square` writes, and those of --param: any value the model
+  // file takes. maxminor, unless given, is kMinorPerNode per node, as
+  // `square` gives.
   AnalysisParameters parameters;
+  std::optional<std::int32_t> maxminor;
   std::vector<std::string> surfaces;  // --surface: the membrane's groups; empty: every triangle
   std::vector<Fix> fixes;
   std::vector<Pressure> pressures;
@@ -134,10 +137,14 @@ void write_model(const Model& model, const std::string& file_name);
 
 double parse_real(const std::string& text, const std::string& option);
 std::int32_t parse_int(const std::string& text, const std::string& option);
-Fix parse_fix(const std::string& value);                            // "GROUP=AXES", AXES a non-empty subset of xyz
-Pressure parse_pressure(const std::string& value);                  // "GROUP=P"
-Load parse_load(const std::string& value);                          // "GROUP=AXIS:VALUE"
-void parse_param(const std::string& value, AnalysisParameters& p);  // "NAME=VALUE"
-Orient parse_orient(const std::string& value);                      // +x -x +y -y +z -z first keep
+// GROUP=... is split at its last '=': what follows it (AXES, P,
+// AXIS:VALUE) never holds one, so a group name may.
+Fix parse_fix(const std::string& value);            // "GROUP=AXES", AXES a non-empty subset of xyz
+Pressure parse_pressure(const std::string& value);  // "GROUP=P"
+Load parse_load(const std::string& value);          // "GROUP=AXIS:VALUE"
+// "NAME=VALUE": one of the seven parameters, a finite real or a 32-bit
+// integer as the model file's reader takes it, into s.
+void parse_param(const std::string& value, Settings& s);
+Orient parse_orient(const std::string& value);  // +x -x +y -y +z -z first keep
 
 }  // namespace mesh

@@ -11,7 +11,10 @@
 #include <functional>
 #include <sstream>
 
+#include "model/analysis.h"
+#include "model/model.h"
 #include "platform/failure.h"
+#include "platform/text_reader.h"
 
 namespace mesh {
 namespace {
@@ -315,7 +318,7 @@ TEST_P(OptionValueFault, IsADataErrorNamingTheOption) {
   }
 }
 
-AnalysisParameters scratch;
+Settings scratch;
 // clang-format off
 const ValueCase kValues[] = {
   {"AxisNotXyz", [] { parse_fix("rim=xq"); }, "--fix rim=xq: axis 'q' is not x, y or z"},
@@ -333,9 +336,9 @@ const ValueCase kValues[] = {
   {"UnknownParameter", [] { parse_param("maxiter=5", scratch); }, "--param maxiter=5: unknown parameter \"maxiter\""},
   {"ParameterNotInteger", [] { parse_param("maxls=1.5", scratch); }, "--param maxls=1.5: \"1.5\" is not an integer"},
   {"ParameterTooLarge", [] { parse_param("maxminor=99999999999", scratch); }, "is outside the 32-bit integers"},
-  {"ParameterZero", [] { parse_param("maxmajor=0", scratch); }, "maxmajor must be at least 1"},
-  {"LineSearchTolerance", [] { parse_param("lstol=2", scratch); }, "lstol must lie between 0 and 1"},
-  {"ForceTolerance", [] { parse_param("mntol=-1", scratch); }, "mntol must be positive"},
+  {"ParameterNotANumber", [] { parse_param("mntol=small", scratch); }, "--param mntol=small: \"small\" is not a number"},
+  {"ParameterNotFinite", [] { parse_param("lstol=inf", scratch); }, "\"inf\" is not a finite number"},
+  {"ParameterEmpty", [] { parse_param("maxmajor=", scratch); }, "--param maxmajor=: \"\" is not an integer"},
   {"ParameterWithoutValue", [] { parse_param("maxls", scratch); }, "--param maxls: expected NAME=VALUE"},
   {"Orientation", [] { parse_orient("up"); }, "--orient up: expected +x, -x, +y, -y, +z, -z, first or keep"},
 };
@@ -354,21 +357,66 @@ TEST(OptionValues, AcceptTheForms) {
   EXPECT_EQ(l.axis, 2);
   EXPECT_EQ(l.value, -0.5);
   EXPECT_EQ(parse_fix("rim=zx").axes, (std::array<bool, 3>{true, false, true}));
-  AnalysisParameters p;
-  parse_param("maxmajor=40", p);
-  parse_param("mntol=1e-6", p);
-  parse_param("maxminor=500", p);
-  EXPECT_EQ(p.maxmajor, 40);
-  EXPECT_EQ(p.mntol, 1e-6);
-  EXPECT_EQ(p.maxminor, 500);
+  Settings s;
+  parse_param("maxmajor=40", s);
+  parse_param("mntol=1e-6", s);
+  parse_param("maxminor=500", s);
+  EXPECT_EQ(s.parameters.maxmajor, 40);
+  EXPECT_EQ(s.parameters.mntol, 1e-6);
+  EXPECT_EQ(s.maxminor, 500);
   EXPECT_EQ(parse_orient("first"), Orient::first);
   EXPECT_EQ(parse_orient("-y"), Orient::my);
 }
 
-TEST(BuildModel, AGivenMaxminorIsKept) {
+// A group name may hold '=': the value is split at its last one.
+// See docs/decisions.md, 'Group names may hold an equals sign'.
+TEST(OptionValues, GroupNamesMayHoldAnEqualsSign) {
+  const Fix f = parse_fix("rim=outer=xz");
+  EXPECT_EQ(f.group, "rim=outer");
+  EXPECT_EQ(f.axes, (std::array<bool, 3>{true, false, true}));
+  const Pressure p = parse_pressure("p=1=-2.5");
+  EXPECT_EQ(p.group, "p=1");
+  EXPECT_EQ(p.value, -2.5);
+  const Load l = parse_load("a=b:c=z:-0.5");
+  EXPECT_EQ(l.group, "a=b:c");
+  EXPECT_EQ(l.axis, 2);
+  EXPECT_EQ(l.value, -0.5);
+  MeshData mesh = strip();
+  mesh.groups[2].name = "rim=all";  // a curve group
   Settings s;
-  parse_param("maxminor=77", s.parameters);
-  EXPECT_EQ(build_model(strip(), s).parameters.maxminor, 77);
+  s.fixes = {parse_fix("rim=all=z")};
+  EXPECT_EQ(build_model(mesh, s).fixed[4], (std::array<bool, 3>{false, false, true}));
+}
+
+TEST(BuildModel, AGivenMaxminorIsKept) {
+  for (const int maxminor : {77, 0}) {
+    Settings s;
+    parse_param("maxminor=" + std::to_string(maxminor), s);
+    EXPECT_EQ(build_model(strip(), s).parameters.maxminor, maxminor);
+  }
+}
+
+// --param takes every value the solvers take from "input.txt", and the
+// model file reads back what it wrote.
+// See docs/decisions.md, '--param takes what the model file takes'.
+TEST(OptionValues, ParamTakesWhatTheModelFileTakes) {
+  Settings s;
+  for (const char* v : {"lstol=2", "maxls=-3", "mntol=0", "mnref=-1", "maxminor=0", "maxlist=0", "maxmajor=0"}) {
+    parse_param(v, s);
+  }
+  const std::string file = testing::TempDir() + "mesh_param_edges.txt";
+  write_model(build_model(strip(), s), file);
+  platform::TextReader in = platform::TextReader::open(file);
+  solver::analysis a;
+  solver::input(a, in);
+  EXPECT_EQ(a.lstol, 2.0);
+  EXPECT_EQ(a.maxls, -3);
+  EXPECT_EQ(a.mntol, 0.001);  // 0 or less is read as 0.001
+  EXPECT_EQ(a.mnref, -1.0);
+  EXPECT_EQ(a.maxminor, 0);
+  EXPECT_EQ(a.maxlist, 0);
+  EXPECT_EQ(a.maxmajor, 0);
+  std::remove(file.c_str());
 }
 
 std::string slurp(const std::string& file) {

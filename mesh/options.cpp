@@ -17,11 +17,12 @@ namespace {
   throw platform::DataError(option + ": " + what);
 }
 
-// "GROUP=REST" split at the first '='; both parts must be non-empty.
+// "GROUP=REST" split at the last '=': REST never holds one, a group name
+// may. Both parts must be non-empty.
 std::pair<std::string, std::string> split_group(const std::string& value,
                                                 const std::string& option,
                                                 const char* rest_name) {
-  const std::size_t eq = value.find('=');
+  const std::size_t eq = value.rfind('=');
   if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) {
     fail(option, std::string("expected GROUP=") + rest_name);
   }
@@ -100,35 +101,30 @@ Load parse_load(const std::string& value) {
   return Load{group, axis_of(axis[0]), parse_real(rest.substr(colon + 1), option), option};
 }
 
-void parse_param(const std::string& value, AnalysisParameters& p) {
+void parse_param(const std::string& value, Settings& s) {
   const std::string option = "--param " + value;
   const std::size_t eq = value.find('=');
   if (eq == std::string::npos) fail(option, "expected NAME=VALUE");
   const std::string name = value.substr(0, eq);
   const std::string v = value.substr(eq + 1);
-  // The line-search and force tolerances are positive fractions; the counts
-  // are at least 1 (0 would stop the solver before it starts).
-  const auto positive_int = [&](std::int32_t& field) {
-    field = parse_int(v, option);
-    if (field < 1) fail(option, name + " must be at least 1");
-  };
+  // Every value the model file's reader takes, with the meaning the solvers
+  // give it (a maxmajor of 0 writes the starting state, an mntol of 0 or
+  // less is read as 0.001): veloramesh refuses no model the solvers solve.
+  AnalysisParameters& p = s.parameters;
   if (name == "lstol") {
     p.lstol = parse_real(v, option);
-    if (!(p.lstol > 0.0 && p.lstol < 1.0)) fail(option, "lstol must lie between 0 and 1");
   } else if (name == "maxls") {
-    positive_int(p.maxls);
+    p.maxls = parse_int(v, option);
   } else if (name == "mntol") {
     p.mntol = parse_real(v, option);
-    if (!(p.mntol > 0.0)) fail(option, "mntol must be positive");
   } else if (name == "mnref") {
     p.mnref = parse_real(v, option);
-    if (p.mnref < 0.0) fail(option, "mnref must not be negative (0: the first largest residual)");
   } else if (name == "maxminor") {
-    positive_int(p.maxminor);
+    s.maxminor = parse_int(v, option);
   } else if (name == "maxlist") {
-    positive_int(p.maxlist);
+    p.maxlist = parse_int(v, option);
   } else if (name == "maxmajor") {
-    positive_int(p.maxmajor);
+    p.maxmajor = parse_int(v, option);
   } else {
     fail(option, "unknown parameter \"" + name + "\" (lstol, maxls, mntol, mnref, maxminor, maxlist, maxmajor)");
   }

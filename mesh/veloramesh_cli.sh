@@ -93,6 +93,11 @@ cmp -s sub/m.txt m.txt || bad "-C gives another file"
 # The defaults: 30 minor iterations per node, those of `square` otherwise.
 head -3 sub/m.txt | tail -1 | grep -q '^ 1.000000E-01        20      1.000000E-03      0.000000E+00      8580         3        20$' ||
   bad "parameter defaults: $(head -3 sub/m.txt | tail -1)"
+# --param takes what the solvers take from the model file, maxmajor 0 too.
+"$vm" "$circle" --fix rim=xyz --param maxmajor=0 --param lstol=2 --param maxminor=0 --output p.txt ||
+  bad "--param maxmajor=0: status $?"
+sed -n 3p p.txt | grep -q '^ 2.000000E+00        20      1.000000E-03      0.000000E+00         0         3         0$' ||
+  bad "--param values: $(sed -n 3p p.txt)"
 
 [ $fail -eq 0 ] && echo "veloramesh: usage errors, failure reports and formats as expected"
 exit $fail

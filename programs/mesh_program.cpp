@@ -72,7 +72,7 @@ mesh::Settings settings_of(const MeshOptions& c) {
   for (const std::string& v : c.fixes) s.fixes.push_back(mesh::parse_fix(v));
   for (const std::string& v : c.pressures) s.pressures.push_back(mesh::parse_pressure(v));
   for (const std::string& v : c.loads) s.loads.push_back(mesh::parse_load(v));
-  for (const std::string& v : c.params) mesh::parse_param(v, s.parameters);
+  for (const std::string& v : c.params) mesh::parse_param(v, s);
   s.orient = mesh::parse_orient(c.orient);
   return s;
 }
