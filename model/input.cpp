@@ -15,6 +15,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "model/model.h"
@@ -211,8 +213,11 @@ class Ranges {
  public:
   Ranges(const char* record, const char* section, const char* why) : record_(record), section_(section), why_(why) {}
 
-  // Checks a record's first..last against nelem and the ranges before it.
-  void add(const platform::TextReader& reader, int first, int last, int nelem, int r) {
+  // Reads record r's first and last element and checks them against nelem
+  // and the ranges before it.
+  std::pair<int, int> read(platform::TextReader& reader, int nelem, int r) {
+    const int first = reader.read_int("first element");
+    const int last = reader.read_int("last element");
     check_index(reader, "element", first, nelem, record_, r, section_);
     check_index(reader, "element", last, nelem, record_, r, section_);
     if (first > last) {
@@ -235,6 +240,7 @@ class Ranges {
       }
     }
     ranges_.emplace(first, Range{last, r, reader.line()});
+    return {first, last};
   }
 
  private:
@@ -274,9 +280,7 @@ void read_prestress(analysis& a, platform::TextReader& reader) {
   for (int r = 1; r <= count; ++r) {
     reader.set_record("prestress record", r);
     PrestressRange p;
-    p.first = reader.read_int("first element");
-    p.last = reader.read_int("last element");
-    ranges.add(reader, p.first, p.last, a.nelem, r);
+    std::tie(p.first, p.last) = ranges.read(reader, a.nelem, r);
     p.n1 = reader.read_real("n1");
     p.n2 = reader.read_real("n2");
     p.direction[0] = reader.read_real("dir x");
@@ -345,9 +349,7 @@ void read_enclosures(analysis& a, platform::TextReader& reader, std::vector<std:
   for (int r = 1; r <= count; ++r) {
     reader.set_record("enclosure record", r);
     Enclosure e;
-    e.first = reader.read_int("first element");
-    e.last = reader.read_int("last element");
-    ranges.add(reader, e.first, e.last, a.nelem, r);
+    std::tie(e.first, e.last) = ranges.read(reader, a.nelem, r);
     // Checked against the chambers once every section is read: they may
     // come later in the file.
     e.chamber = reader.read_int("chamber number");
