@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "model/analysis.h"
@@ -64,6 +65,15 @@ class EnergyEvaluator {
   // gradient component are summed in node, then element, vertex and axis
   // order, whatever the thread count, so the results do not depend on it.
   double operator()(int n, const terms::Vector& x, terms::Vector& g);
+
+  // The elements list[0..] (0-based element numbers) one at a time, in
+  // list order, on the calling thread: element list[i] gathers its nine
+  // displacements from xs at slots[i] (a numbering of the caller's), its
+  // energy is added to f and its gradient terms into gs at those slots;
+  // returns f. Each element's arithmetic is that of every other pass. For
+  // the energy of a few elements (the regions of newton/region.h).
+  virtual double element_list(
+      std::span<const std::size_t> list, const ElementSlots* slots, const double* xs, double* gs, double f) const = 0;
 
   // The threads an evaluation uses (1 when it runs on the calling thread).
   unsigned threads() const { return static_cast<unsigned>(part_element_.size() - 1); }

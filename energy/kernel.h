@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
 
 #include "energy/evaluator.h"
 #include "energy/kernel_path.h"
@@ -289,6 +290,28 @@ class LawEvaluator final : public EnergyEvaluator {
       }
     };
     run_range<Law>(path_, a_.elem.data(), slots, xf, 0, slots_.size(), add);
+    return f;
+  }
+
+  // One element at a time, scalar: the lanes would do the same arithmetic.
+  double element_list(std::span<const std::size_t> list,
+                      const ElementSlots* slots,
+                      const double* xs,
+                      double* gs,
+                      double f) const override {
+    const element* records = a_.elem.data();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const ElementSlots& s = slots[i];
+      double delta[9];
+      for (std::size_t q = 0; q < 9; ++q) delta[q] = xs[static_cast<std::size_t>(s[q])];
+      ElementResult<double> res;
+      evaluate<Law>(records[list[i]], delta, res);
+      f = f + res.energy;
+      for (std::size_t q = 0; q < 9; ++q) {
+        double& gq = gs[static_cast<std::size_t>(s[q])];
+        gq = gq + res.grad[q];
+      }
+    }
     return f;
   }
 
