@@ -22,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <vector>
@@ -95,12 +96,14 @@ void analyse(benchmark::State& state) {
   state.counters["factor_entries"] = entries;
 }
 
+constexpr auto kSuccess = solver::SparseCholesky::Status::success;
+
 void factorize(benchmark::State& state) {
   Prepared m(static_cast<int>(state.range(0)));
   // The first numeric factorization also allocates the factor; the
   // method's later ones reuse it.
-  bool ok = m.cholesky->factorize(m.values);
-  for (auto _ : state) ok = m.cholesky->factorize(m.values) && ok;
+  bool ok = m.cholesky->factorize(m.values) == kSuccess;
+  for (auto _ : state) ok = m.cholesky->factorize(m.values) == kSuccess && ok;
   if (!ok) state.SkipWithError("the shifted tangent was not positive definite");
   per_element(state, m.a);
   state.counters["factor_entries"] = m.cholesky->factor_entries();
@@ -111,7 +114,7 @@ void factorize(benchmark::State& state) {
 // preconditioner of the conjugate gradients).
 void solve(benchmark::State& state) {
   Prepared m(static_cast<int>(state.range(0)));
-  if (!m.cholesky->factorize(m.values)) {
+  if (m.cholesky->factorize(m.values) != kSuccess) {
     state.SkipWithError("the shifted tangent was not positive definite");
     return;
   }
@@ -134,14 +137,14 @@ void step(benchmark::State& state) {
   std::vector<double> d(rhs.size());
   terms::Vector trial(a.nfree);
   terms::Vector gt(a.nfree);
-  bool ok = m.cholesky->factorize(m.values);  // allocates the factor, as the first step does
+  bool ok = m.cholesky->factorize(m.values) == kSuccess;  // allocates the factor, as the first step does
   for (auto _ : state) {
     // As the method does: the tangent straight into the factorization's
     // values, the shift added in place.
     const std::span<double> v = m.cholesky->values();
     solver::green_law().tangent(a, m.energy->slots(), a.u, m.pattern.position, true, v);
     for (std::size_t k = 0; k < v.size(); ++k) v[k] += kShift * m.shift[k];
-    ok = m.cholesky->factorize() && ok;
+    ok = m.cholesky->factorize() == kSuccess && ok;
     for (int k = 1; k <= a.nfree; ++k) rhs[static_cast<std::size_t>(k - 1)] = -g(k);
     m.cholesky->solve(rhs.data(), d.data());
     for (int k = 1; k <= a.nfree; ++k) trial(k) = a.u(k) + d[static_cast<std::size_t>(k - 1)];
@@ -173,4 +176,14 @@ BENCHMARK(step)->ArgName("n")->Arg(500)->Iterations(1)->UseRealTime()->Unit(benc
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// As the solver programs do (programs/solver_program.cpp): CHOLMOD's
+// OpenMP loops get one thread unless the caller says otherwise, set before
+// the library, and the OpenMP runtime with it, is loaded.
+int main(int argc, char** argv) {
+  setenv("OMP_THREAD_LIMIT", "1", 0);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -3,12 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
-#include <string>
 #include <utility>
 
-#include "newton/region.h"
-#include "nlp/nlp.h"
 #include "platform/failure.h"
 
 namespace solver {
@@ -22,63 +18,113 @@ double dot(int n, const double* p, const double* q) {
   return sum;
 }
 
+// y = (T + tau R) v for the symmetric matrices whose upper triangles p and
+// values (T) and shift (R) hold, column by column: a fixed order.
+void multiply(const TangentPattern& p,
+              const std::vector<double>& values,
+              const std::vector<double>& shift,
+              double tau,
+              const double* v,
+              double* y) {
+  const std::size_t n = static_cast<std::size_t>(p.n);
+  for (std::size_t i = 0; i < n; ++i) y[i] = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double vj = v[j];
+    double yj = y[j];
+    const std::size_t end = static_cast<std::size_t>(p.colptr[j + 1]);
+    for (std::size_t e = static_cast<std::size_t>(p.colptr[j]); e < end; ++e) {
+      const std::size_t i = static_cast<std::size_t>(p.row[e]);
+      const double m = tau != 0.0 ? values[e] + tau * shift[e] : values[e];
+      if (i == j) {
+        yj = yj + m * vj;
+      } else {
+        y[i] = y[i] + m * vj;
+        yj = yj + m * v[i];
+      }
+    }
+    y[j] = yj;
+  }
+}
+
 }  // namespace
 
-std::unique_ptr<RegionProblem> NewtonProblem::region(const terms::Vector& /*x*/,
-                                                     std::span<const int> /*seed*/,
-                                                     int /*rings*/,
-                                                     const TangentPattern& /*p*/,
-                                                     const std::vector<double>& /*shift*/) {
-  return nullptr;
-}
+// The vectors of one call: the direction, the line search's start and
+// trial, and the conjugate gradients' residual, preconditioned residual,
+// search direction and its product with the matrix (cg only).
+struct Newton::Workspace {
+  Workspace(int n, bool cg)
+      : d(n), x0(n), trial_x(n), trial_g(n), r(cg ? n : 0), z(cg ? n : 0), p(cg ? n : 0), tp(cg ? n : 0) {}
+  terms::Vector d, x0, trial_x, trial_g;
+  terms::Vector r, z, p, tp;
+};
 
 Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions options)
     : pattern_(p),
-      shift_(std::move(shift)),
+      shift_values_(std::move(shift)),
       options_(options),
       cholesky_(make_sparse_cholesky()),
-      tau_(options.tau_start) {
-  if (shift_.size() != p.row.size()) throw platform::RangeError("the shift does not match the tangent's pattern");
+      shift_(options.tau_start, options.tau_min, options.tau_max) {
+  if (shift_values_.size() != p.row.size()) {
+    throw platform::RangeError("the shift does not match the tangent's pattern");
+  }
   cholesky_->analyse(p.n, p.colptr, p.row);
   counts_.tangent_entries = static_cast<double>(p.row.size());
   counts_.factor_entries = cholesky_->factor_entries();
 }
 
+int Newton::iterations() const {
+  return iterations_ + (region_running_ != nullptr ? region_running_->iterations() : 0);
+}
+
 bool Newton::factorize_shifted() {
-  // The matrix holds T + applied_tau_ R: move it to T + tau_ R in place.
+  // The matrix holds T + applied_tau_ R: move it to T + tau R in place.
   const std::span<double> m = cholesky_->values();
-  const double change = tau_ - applied_tau_;
+  const double tau = shift_.tau();
+  const double change = tau - applied_tau_;
   if (change != 0.0) {
-    for (std::size_t k = 0; k < m.size(); ++k) m[k] = m[k] + change * shift_[k];
+    for (std::size_t k = 0; k < m.size(); ++k) m[k] = m[k] + change * shift_values_[k];
   }
-  applied_tau_ = tau_;
+  applied_tau_ = tau;
   ++counts_.factorizations;
-  if (cholesky_->factorize()) return true;
+  if (cholesky_->factorize() == SparseCholesky::Status::success) return true;
   ++counts_.failed;
   return false;
 }
 
-void Newton::factorize_clamped(NewtonProblem& problem, const terms::Vector& x) {
+bool Newton::factorize_clamped(NewtonProblem& problem, const terms::Vector& x) {
   clamped_ = true;
   problem.tangent(x, true, cholesky_->values());
   applied_tau_ = 0.0;
   while (!factorize_shifted()) {
-    tau_ = std::max(10.0 * tau_, options_.tau_min);
-    if (!(tau_ <= options_.tau_max)) {
-      throw platform::DataError(
-          "the tangent stays singular under every shift (the energy may have no minimum); no results written");
-    }
+    if (!shift_.on_failure()) return false;
   }
+  return true;
 }
 
-void Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
+bool Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
   if (options_.exact_first) {
     clamped_ = false;
     problem.tangent(x, false, cholesky_->values());
     applied_tau_ = 0.0;
-    if (factorize_shifted()) return;
+    if (factorize_shifted()) return true;
   }
-  factorize_clamped(problem, x);
+  return factorize_clamped(problem, x);
+}
+
+bool Newton::factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x) {
+  std::copy(tangent_.begin(), tangent_.end(), cholesky_->values().begin());
+  applied_tau_ = 0.0;
+  clamped_ = false;
+  // A failed factorization costs as much as a good one: after the exact
+  // tangent fails, the next factorization goes straight to the clamped one,
+  // and the one after that tries the exact tangent again.
+  if (options_.exact_first && !exact_failed_) {
+    if (factorize_shifted()) return true;
+    exact_failed_ = true;
+  } else {
+    exact_failed_ = false;
+  }
+  return factorize_clamped(problem, x);
 }
 
 Newton::Search Newton::search(NewtonProblem& problem,
@@ -147,129 +193,165 @@ Newton::Search Newton::search(NewtonProblem& problem,
   return found;
 }
 
-Newton::Result Newton::minimise(
-    NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
-  if (options_.step == NewtonOptions::Step::cg) return minimise_cg(problem, n, maxminor, maxls, gtol, x, g, f);
-  return minimise_direct(problem, n, maxminor, maxls, gtol, x, g, f);
-}
-
-Newton::Result Newton::minimise_direct(
+nlp::Result Newton::minimise(
     NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
-  terms::Vector d(n);
-  terms::Vector x0(n);
-  terms::Vector trial_x(n);
-  terms::Vector trial_g(n);
+  const bool cg = options_.step == NewtonOptions::Step::cg;
+  Workspace w(n, cg);
+  if (cg) tangent_.resize(pattern_.row.size());
   const int trials = std::max(1, maxls);
-  int iterations = 0;
-  bool fresh = false;  // the factor is of the tangent at x
-  bool stale = false;  // the factor is of an earlier x, reused
-  int reused = 0;      // steps taken with the current factor since it was made
-  while (iterations < maxminor && nlp::norm(n, g) > gtol) {
-    if (fresh) {
-      // The same tangent, a larger shift.
-      while (!factorize_shifted()) tau_ = std::max(10.0 * tau_, options_.tau_min);
-      stale = false;
-      reused = 0;
-    } else if (reused > 0 && reused <= options_.reuse_steps) {
-      stale = true;  // a positive definite matrix all the same: its step descends
-    } else {
-      factorize_at(problem, x);
-      stale = false;
-      reused = 0;
+  iterations_ = 0;
+  again_ = false;
+  reused_ = 0;
+  refactor_ = !factored_;
+  // The regions are tried before the first step and after every step taken
+  // on the whole problem (cg only).
+  bool region_tried = !cg;
+  bool stalled = false;
+  while (iterations_ < maxminor && nlp::norm(n, g) > gtol) {
+    if (!region_tried) {
+      region_tried = true;
+      const int taken = minimise_region(problem, n, maxminor - iterations_, maxls, gtol, x, g, f);
+      iterations_ += taken;
+      counts_.steps += taken;
+      if (taken > 0) continue;
     }
-    fresh = !stale;
-    // The step solves (T + tau R) d = -g.
-    for (std::size_t i = 0; i < size; ++i) d.data()[i] = -g.data()[i];
-    cholesky_->solve(d.data(), d.data());
-    const double slope = dot(n, d.data(), g.data());
-    if (!(slope < 0.0)) {
-      // Only rounding can make a positive definite system's step ascend:
-      // hold the membrane harder.
-      tau_ = std::max(10.0 * tau_, options_.tau_min);
-      continue;
+    Attempt attempt;
+    if (!(cg ? cg_direction(problem, n, x, g, w, attempt) : direct_direction(problem, n, x, g, w, attempt))) {
+      stalled = true;
+      break;
     }
-    // Backtracking line search; trial points are rebuilt from x0.
-    std::copy(x.data(), x.data() + size, x0.data());
-    const Search found = search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, clamped_, trial_x, trial_g);
-    const bool accepted = found.accepted;
-    const double step = found.step;
-    const double ft = found.ft;
-    if (!accepted && stale) {
-      // The old factor no longer serves: a new one at x.
-      reused = 0;
-      continue;
+    const double slope = dot(n, w.d.data(), g.data());
+    Search found{false, 0.0, f};
+    // A direction of a positive definite system ascends only by rounding:
+    // it is refused like a step that finds no decrease.
+    if (slope < 0.0) {
+      // Trial points are rebuilt from x0.
+      std::copy(x.data(), x.data() + size, w.x0.data());
+      found = search(problem, n, trials, w.x0, w.d, f, nlp::norm(n, g), slope, attempt.lengthen, w.trial_x, w.trial_g);
     }
-    if (!accepted) {
-      // No decrease along this step: it trusted the tangent too far. Once
-      // the shift is at its limit the energy cannot be lowered further
-      // (rounding): return unconverged, as the other minimisers do when
-      // they run out of steps.
-      if (tau_ >= options_.tau_max) break;
-      tau_ = std::min(std::max(10.0 * tau_, options_.tau_min), options_.tau_max);
-      continue;
-    }
-    std::swap(x, trial_x);
-    std::swap(g, trial_g);
-    f = ft;
-    fresh = false;
-    ++reused;
-    ++iterations;
-    ++counts_.steps;
-    if (step >= 1.0) {
-      tau_ = tau_ / 10.0;
-      if (tau_ < options_.tau_min) tau_ = 0.0;
-    }
-  }
-  return Result{iterations, f, nlp::norm(n, g) <= gtol};
-}
-
-namespace {
-
-// y = (T + tau R) v for the symmetric matrices whose upper triangles p and
-// values (T) and shift (R) hold, column by column: a fixed order.
-void multiply(const TangentPattern& p,
-              const std::vector<double>& values,
-              const std::vector<double>& shift,
-              double tau,
-              const double* v,
-              double* y) {
-  const std::size_t n = static_cast<std::size_t>(p.n);
-  for (std::size_t i = 0; i < n; ++i) y[i] = 0.0;
-  for (std::size_t j = 0; j < n; ++j) {
-    const double vj = v[j];
-    double yj = y[j];
-    const std::size_t end = static_cast<std::size_t>(p.colptr[j + 1]);
-    for (std::size_t e = static_cast<std::size_t>(p.colptr[j]); e < end; ++e) {
-      const std::size_t i = static_cast<std::size_t>(p.row[e]);
-      const double m = tau != 0.0 ? values[e] + tau * shift[e] : values[e];
-      if (i == j) {
-        yj = yj + m * vj;
-      } else {
-        y[i] = y[i] + m * vj;
-        yj = yj + m * v[i];
+    if (!found.accepted) {
+      // With a factorization made for it, the step trusted the tangent too
+      // far: hold the membrane harder. With an older one: a new one at x.
+      if (attempt.fresh && !shift_.on_failure()) {
+        stalled = true;
+        break;
       }
+      if (cg) {
+        refactor_ = true;
+      } else {
+        again_ = attempt.fresh;
+        if (!attempt.fresh) reused_ = 0;
+      }
+      continue;
     }
-    y[j] = yj;
+    std::swap(x, w.trial_x);
+    std::swap(g, w.trial_g);
+    f = found.ft;
+    ++iterations_;
+    ++counts_.steps;
+    if (attempt.lowers_shift && found.step >= 1.0) shift_.on_success();
+    if (cg) {
+      region_tried = false;
+      if (attempt.cg > options_.refactor_after) refactor_ = true;
+    } else {
+      again_ = false;
+      ++reused_;
+    }
   }
+  return nlp::Result{iterations_, f, nlp::norm(n, g) <= gtol, stalled};
 }
 
-}  // namespace
-
-void Newton::factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x) {
-  std::copy(tangent_.begin(), tangent_.end(), cholesky_->values().begin());
-  applied_tau_ = 0.0;
-  clamped_ = false;
-  // A failed factorization costs as much as a good one: after the exact
-  // tangent fails, the next factorization goes straight to the clamped one,
-  // and the one after that tries the exact tangent again.
-  if (options_.exact_first && !exact_failed_) {
-    if (factorize_shifted()) return;
-    exact_failed_ = true;
+bool Newton::direct_direction(
+    NewtonProblem& problem, int n, const terms::Vector& x, const terms::Vector& g, Workspace& w, Attempt& attempt) {
+  if (again_) {
+    // The same tangent, the larger shift.
+    while (!factorize_shifted()) {
+      if (!shift_.on_failure()) return false;
+    }
+    reused_ = 0;
+    attempt.fresh = true;
+  } else if (reused_ > 0 && reused_ <= options_.reuse_steps) {
+    attempt.fresh = false;  // a positive definite matrix all the same: its step descends
   } else {
-    exact_failed_ = false;
+    if (!factorize_at(problem, x)) return false;
+    reused_ = 0;
+    attempt.fresh = true;
   }
-  factorize_clamped(problem, x);
+  // The step solves (T + tau R) d = -g.
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  for (std::size_t i = 0; i < size; ++i) w.d.data()[i] = -g.data()[i];
+  cholesky_->solve(w.d.data(), w.d.data());
+  attempt.lowers_shift = true;
+  attempt.lengthen = clamped_;
+  return true;
+}
+
+bool Newton::cg_direction(
+    NewtonProblem& problem, int n, const terms::Vector& x, const terms::Vector& g, Workspace& w, Attempt& attempt) {
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  problem.tangent(x, false, tangent_);
+  if (refactor_) {
+    if (!factorize_preconditioner(problem, x)) {
+      factored_ = false;  // no usable factor is left
+      return false;
+    }
+    if (options_.single_preconditioner) cholesky_->round_to_single();
+    factored_ = true;
+    refactor_ = false;
+    attempt.fresh = true;
+  }
+  // Conjugate gradients on (T + tau R) d = -g from d = 0 (the shift, as in
+  // the direct step, holds the flat membrane, whose exact tangent has no
+  // stiffness across its plane), preconditioned by the factor M (positive
+  // definite). They stop at the tolerance, after cg_most iterations, or at
+  // a direction of non-positive curvature of T (an indefinite tangent):
+  // then the last iterate is kept, or, on the first iteration, the
+  // preconditioned gradient step M^-1 (-g) itself. Every iterate descends.
+  terms::Vector& d = w.d;
+  terms::Vector& r = w.r;
+  terms::Vector& z = w.z;
+  terms::Vector& p = w.p;
+  terms::Vector& tp = w.tp;
+  for (std::size_t i = 0; i < size; ++i) {
+    d.data()[i] = 0.0;
+    r.data()[i] = -g.data()[i];
+  }
+  cholesky_->solve(r.data(), z.data());
+  std::copy(z.data(), z.data() + size, p.data());
+  double rz = dot(n, r.data(), z.data());
+  const double target = options_.cg_tolerance * nlp::norm(n, g);
+  const double tau = shift_.tau();
+  int cg = 0;
+  bool curved_down_first = false;
+  while (cg < options_.cg_most) {
+    ++cg;
+    ++counts_.cg_iterations;
+    multiply(pattern_, tangent_, shift_values_, tau, p.data(), tp.data());
+    const double curvature = dot(n, p.data(), tp.data());
+    if (!(curvature > 0.0)) {
+      if (cg == 1) {
+        std::copy(z.data(), z.data() + size, d.data());
+        curved_down_first = true;
+      }
+      break;
+    }
+    const double alpha = rz / curvature;
+    for (std::size_t i = 0; i < size; ++i) {
+      d.data()[i] = d.data()[i] + alpha * p.data()[i];
+      r.data()[i] = r.data()[i] - alpha * tp.data()[i];
+    }
+    if (nlp::norm(n, r) <= target) break;
+    cholesky_->solve(r.data(), z.data());
+    const double rz_next = dot(n, r.data(), z.data());
+    const double beta = rz_next / rz;
+    rz = rz_next;
+    for (std::size_t i = 0; i < size; ++i) p.data()[i] = z.data()[i] + beta * p.data()[i];
+  }
+  attempt.cg = cg;
+  attempt.lowers_shift = attempt.fresh;
+  attempt.lengthen = curved_down_first;
+  return true;
 }
 
 int Newton::minimise_region(
@@ -303,7 +385,7 @@ int Newton::minimise_region(
   }
   sorted = {};
   square = {};
-  const std::unique_ptr<RegionProblem> region = problem.region(x, seed, options_.region_rings, pattern_, shift_);
+  const std::unique_ptr<SubProblem> region = problem.region(x, seed, options_.region_rings, pattern_, shift_values_);
   if (!region || static_cast<double>(region->unknowns().size()) > options_.region_largest * static_cast<double>(size)) {
     return 0;
   }
@@ -316,17 +398,18 @@ int Newton::minimise_region(
   terms::Vector xr = region->gather(x);
   terms::Vector gr(nr);
   const double fr = region->energy(nr, xr, gr);
-  Result result{0, fr, false};
-  try {
-    result = local.minimise(*region, nr, std::min(most, options_.region_most), maxls, gtol, xr, gr, fr);
-  } catch (const platform::DataError&) {
-    return 0;  // the region's shift ran out: leave it to the whole model's steps
-  }
+  // The progress line counts the region's steps as they are taken.
+  struct Running {
+    const Newton*& running;
+    ~Running() { running = nullptr; }
+  } running{region_running_ = &local};
+  const nlp::Result result = local.minimise(*region, nr, std::min(most, options_.region_most), maxls, gtol, xr, gr, fr);
   ++counts_.regions;
-  counts_.region_steps += result.iterations;
   counts_.region_factorizations += local.counts().factorizations;
   counts_.evaluations += local.counts().evaluations;
-  if (result.iterations == 0) return 0;
+  // A region whose shift ran out is left to the whole model's steps.
+  if (result.stalled || result.iterations == 0) return 0;
+  counts_.region_steps += result.iterations;
   const terms::Vector before = region->gather(x);
   region->scatter(xr, x);
   const double fn = problem.energy(n, x, g);
@@ -339,124 +422,6 @@ int Newton::minimise_region(
   }
   f = fn;
   return result.iterations;
-}
-
-Newton::Result Newton::minimise_cg(
-    NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
-  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
-  terms::Vector d(n);
-  terms::Vector r(n);
-  terms::Vector z(n);
-  terms::Vector p(n);
-  terms::Vector tp(n);
-  terms::Vector x0(n);
-  terms::Vector trial_x(n);
-  terms::Vector trial_g(n);
-  tangent_.resize(pattern_.row.size());
-  const int trials = std::max(1, maxls);
-  int iterations = 0;
-  bool refactor = !factored_;
-  bool fresh = false;  // the factor is of the tangent at x
-  bool region_tried = false;
-  while (iterations < maxminor && nlp::norm(n, g) > gtol) {
-    if (!region_tried) {
-      region_tried = true;
-      const int taken = minimise_region(problem, n, maxminor - iterations, maxls, gtol, x, g, f);
-      iterations += taken;
-      counts_.steps += taken;
-      if (taken > 0) continue;
-    }
-    problem.tangent(x, false, tangent_);
-    if (refactor) {
-      factorize_preconditioner(problem, x);
-      if (options_.single_preconditioner) cholesky_->round_to_single();
-      factored_ = true;
-      refactor = false;
-      fresh = true;
-    }
-
-    // Conjugate gradients on (T + tau R) d = -g from d = 0 (the shift, as
-    // in the direct method, holds the flat membrane, whose exact tangent
-    // has no stiffness across its plane), preconditioned by the factor M
-    // (positive definite). They stop at the tolerance, after
-    // cg_most iterations, or at a direction of non-positive curvature of T
-    // (an indefinite tangent): then the last iterate is kept, or, on the
-    // first iteration, the preconditioned gradient step M^-1 (-g) itself.
-    // Every iterate descends.
-    for (std::size_t i = 0; i < size; ++i) {
-      d.data()[i] = 0.0;
-      r.data()[i] = -g.data()[i];
-    }
-    cholesky_->solve(r.data(), z.data());
-    std::copy(z.data(), z.data() + size, p.data());
-    double rz = dot(n, r.data(), z.data());
-    const double target = options_.cg_tolerance * nlp::norm(n, g);
-    int cg = 0;
-    bool curved_down_first = false;
-    while (cg < options_.cg_most) {
-      ++cg;
-      ++counts_.cg_iterations;
-      multiply(pattern_, tangent_, shift_, tau_, p.data(), tp.data());
-      const double curvature = dot(n, p.data(), tp.data());
-      if (!(curvature > 0.0)) {
-        if (cg == 1) {
-          std::copy(z.data(), z.data() + size, d.data());
-          curved_down_first = true;
-        }
-        break;
-      }
-      const double alpha = rz / curvature;
-      for (std::size_t i = 0; i < size; ++i) {
-        d.data()[i] = d.data()[i] + alpha * p.data()[i];
-        r.data()[i] = r.data()[i] - alpha * tp.data()[i];
-      }
-      if (nlp::norm(n, r) <= target) break;
-      cholesky_->solve(r.data(), z.data());
-      const double rz_next = dot(n, r.data(), z.data());
-      const double beta = rz_next / rz;
-      rz = rz_next;
-      for (std::size_t i = 0; i < size; ++i) p.data()[i] = z.data()[i] + beta * p.data()[i];
-    }
-    const double slope = dot(n, d.data(), g.data());
-    if (!(slope < 0.0)) {
-      // Only rounding can make these directions ascend: a new factor, held
-      // harder.
-      if (fresh) tau_ = std::max(10.0 * tau_, options_.tau_min);
-      refactor = true;
-      continue;
-    }
-
-    // Backtracking line search from the full step, as in the direct method.
-    std::copy(x.data(), x.data() + size, x0.data());
-    const Search found =
-        search(problem, n, trials, x0, d, f, nlp::norm(n, g), slope, curved_down_first, trial_x, trial_g);
-    const bool accepted = found.accepted;
-    const double step = found.step;
-    const double ft = found.ft;
-    if (!accepted) {
-      if (!fresh) {
-        refactor = true;  // the old factor no longer serves
-        continue;
-      }
-      if (tau_ >= options_.tau_max) break;
-      tau_ = std::min(std::max(10.0 * tau_, options_.tau_min), options_.tau_max);
-      refactor = true;
-      continue;
-    }
-    std::swap(x, trial_x);
-    std::swap(g, trial_g);
-    f = ft;
-    ++iterations;
-    ++counts_.steps;
-    region_tried = false;
-    if (fresh && step >= 1.0) {
-      tau_ = tau_ / 10.0;
-      if (tau_ < options_.tau_min) tau_ = 0.0;
-    }
-    fresh = false;
-    if (cg > options_.refactor_after) refactor = true;
-  }
-  return Result{iterations, f, nlp::norm(n, g) <= gtol};
 }
 
 }  // namespace solver

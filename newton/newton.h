@@ -1,79 +1,67 @@
 #pragma once
 // The second-order minimiser of one major iteration: a safeguarded Newton
-// method on the energy under frozen loads, with a sparse Cholesky
-// factorization of the tangent.
+// method on the energy under frozen loads. It joins three objects, each
+// with one job (as Ceres separates its evaluator, linear solver and
+// strategy):
+//   - the problem (newton/problem.h): energy, gradient and tangent values
+//     on a fixed pattern, for the whole model or a region of it;
+//   - the factorization (newton/sparse_cholesky.h), which answers "not
+//     positive definite" with a status;
+//   - the safeguard (newton/shift.h): the shift tau of T + tau R and the
+//     rule by which it moves.
+// One loop takes the steps (see docs/newton.md for the reasons of each
+// rule):
+//   - a direction d, made by one of two ways of taking a step (below); a
+//     factorization there tries the exact tangent T first and, when that
+//     is not positive definite, the clamped one (the compressive side
+//     forces left out: positive semi-definite, so its step descends),
+//     raising the shift until it succeeds;
+//   - a backtracking line search along d from the full step: Armijo's
+//     decrease of 1e-4 of the linear prediction, each new trial at the
+//     minimum of the quadratic through f(0), f'(0) and the last trial,
+//     within [0.1, 0.5] of the last step; where that decrease is below the
+//     energy's rounding, a trial is taken when it lowers the gradient's
+//     norm without raising the energy beyond rounding, since the energy
+//     cannot judge such a step;
+//   - a refused step (no decrease, or a direction that does not descend,
+//     which only rounding makes) raises the shift when its factorization
+//     was made for it, and otherwise asks for a new factorization at x;
+//   - a step taken at its full length lowers the shift.
+// At the ceiling of the shift the loop stops, its last point returned with
+// Result::stalled: the driver fails the run (no step lowers the energy) and
+// a region is dropped (see minimise_region). Nothing else stops it but
+// convergence and maxminor.
 //
-// Safeguard (the rule, in one place; see docs/newton.md for the reasons):
-//   - the matrix factorized is T + tau R: T the exact tangent or, when
-//     that is not positive definite, the tangent with the compressive side
-//     forces left out (positive semi-definite, so its step descends), R the
-//     stiffness of a uniform unit tension (newton/tangent_pattern.h),
-//     which holds the membrane the way a prestress would where T has no
-//     out-of-plane stiffness (the flat start);
-//   - a factorization of the clamped tangent that fails raises tau to
-//     max(10 tau, tau_min) and factorizes again, without a step;
-//   - a step whose line search fails to decrease the energy likewise
-//     raises tau and is tried again;
-//   - a step accepted at its full length lowers tau tenfold (below tau_min
-//     it becomes 0: the plain tangent); a shortened step keeps tau.
-// The step (NewtonOptions::Step::cg, the default) solves (T + tau R) d = -g
-// with T exact at the current point by conjugate gradients preconditioned
-// by the last factorization, stopping at a tolerance, an iteration limit
-// or a direction of non-positive curvature; every iterate descends. A step
-// that needed many iterations, or a line search that fails, asks for a new
-// factorization; the factorization outlives the call, so the next major
-// iteration starts with it. Where the gradient gathers in a few unknowns
-// (region_share), the region around them is minimised first with every
-// other unknown held (newton/region.h), by this same method with the
-// direct step. The direct step (Step::direct) solves with the
-// factorization alone and reuses it for up to reuse_steps further steps.
-// Fewer factorizations for more, cheaper steps: see BENCHMARKS.md.
-// The line search backtracks from the full step until the energy falls by
-// at least 1e-4 of the linear prediction (Armijo), each new trial at the
-// minimum of the quadratic through f(0), f'(0) and the last trial, kept
-// within [0.1, 0.5] of the last step. Where that decrease is below the
-// energy's rounding, the energy cannot judge a step: a trial is then taken
-// when it lowers the gradient's norm without raising the energy beyond
-// rounding (on a million elements, near the solution, every step of a
-// major iteration was otherwise cut to nothing and "taken").
+// The two ways of taking a step (NewtonOptions::Step):
+//   - cg (the default): (T + tau R) d = -g with T exact at the current
+//     point, by conjugate gradients preconditioned by the last
+//     factorization, stopping at a tolerance, an iteration limit or a
+//     direction of non-positive curvature (every iterate descends); a step
+//     that needed many iterations, or a refused one, asks for a new
+//     factorization, which outlives the call, so that the next major
+//     iteration starts with it. Where the gradient gathers in a few
+//     unknowns (region_share), the region around them is minimised first,
+//     every other unknown held, by this same method with the direct step.
+//   - direct: d from the factorization alone, reused for up to reuse_steps
+//     further steps; a refused step with a factorization made for it
+//     factorizes the same matrix again with the larger shift.
 
 #include <memory>
-#include <span>
 #include <vector>
 
+#include "newton/problem.h"
+#include "newton/shift.h"
 #include "newton/sparse_cholesky.h"
 #include "newton/tangent_pattern.h"
+#include "nlp/nlp.h"
 #include "terms/terms.h"
 
 namespace solver {
 
-class RegionProblem;
-
-// What the Newton method needs of the problem.
-class NewtonProblem {
- public:
-  virtual ~NewtonProblem() = default;
-  // Energy at x(1..n), its gradient into g(1..n).
-  virtual double energy(int n, const terms::Vector& x, terms::Vector& g) = 0;
-  // The values of the tangent at x on the pattern the method was built
-  // with; with clamp, the compressive side forces left out (positive
-  // semi-definite).
-  virtual void tangent(const terms::Vector& x, bool clamp, std::span<double> values) = 0;
-  // The problem on the region grown by `rings` rings of elements around the
-  // unknowns seed (0-based, increasing), every other unknown held at x
-  // (newton/region.h); p and shift are the whole problem's pattern and shift.
-  // None where the problem has no elements to grow a region from.
-  virtual std::unique_ptr<RegionProblem> region(const terms::Vector& x,
-                                                std::span<const int> seed,
-                                                int rings,
-                                                const TangentPattern& p,
-                                                const std::vector<double>& shift);
-};
-
 struct NewtonOptions {
   double tau_start = 1e-3;  // shift of the first step, in units of R (> 0)
   double tau_min = 1e-8;    // smallest nonzero shift (> 0)
-  double tau_max = 1e12;    // a shift beyond this ends the run with a failure
+  double tau_max = 1e12;    // the ceiling of the shift: reaching it stops the minimiser (Result::stalled)
   double armijo = 1e-4;     // sufficient decrease factor of the line search, in (0, 0.5)
   bool exact_first = true;  // try the exact tangent before the clamped one (else the clamped one only)
   int reuse_steps = 8;      // direct steps: steps that may reuse a factorization after the one it was made for (>= 0)
@@ -85,9 +73,9 @@ struct NewtonOptions {
   double cg_tolerance = 0.1;  // cg: stop once the residual is below this fraction of the gradient
   int refactor_after = 10;    // cg: a step that took more iterations than this asks for a new factorization
   // cg: the preconditioner's factor rounded to single precision. Its solves,
-  // which stream the whole factor, take half the time, but it resolves the
+  // which stream the whole factor, read half the bytes, but it resolves the
   // soft directions of a nearly singular tangent less well; off by default
-  // (BENCHMARKS.md, "The preconditioner's factor in single precision").
+  // (docs/newton.md, rule 6).
   bool single_preconditioner = false;
   // cg: where at most this share of the unknowns holds 99.9 % of the
   // gradient's square, minimise on the region around them first (0: never).
@@ -113,56 +101,52 @@ struct NewtonCounts {
 
 class Newton {
  public:
-  struct Result {
-    int iterations;  // accepted steps
-    double value;    // energy at the returned x
-    bool converged;  // norm(n, g) <= gtol at the returned x
-  };
-
   // p: the tangent's pattern; shift: R on that pattern.
   Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions options = {});
 
   // Minimises from x (in; the minimiser out), f and g the energy and
   // gradient at x on entry and at the returned x on exit. At most maxminor
   // accepted steps and max(1, maxls) energy evaluations per line search;
-  // stops once norm(n, g) <= gtol.
-  Result minimise(NewtonProblem& problem,
-                  int n,
-                  int maxminor,
-                  int maxls,
-                  double gtol,
-                  terms::Vector& x,
-                  terms::Vector& g,
-                  double f);
+  // stops once norm(n, g) <= gtol, or stalled at the ceiling of the shift.
+  nlp::Result minimise(NewtonProblem& problem,
+                       int n,
+                       int maxminor,
+                       int maxls,
+                       double gtol,
+                       terms::Vector& x,
+                       terms::Vector& g,
+                       double f);
 
   const NewtonCounts& counts() const { return counts_; }
-  double tau() const { return tau_; }
+  double tau() const { return shift_.tau(); }
+  // The steps of the call running, or of the last one, those of a region
+  // being minimised included: the progress line reads it while the problem
+  // is evaluated.
+  int iterations() const;
 
  private:
-  Result minimise_direct(NewtonProblem& problem,
-                         int n,
-                         int maxminor,
-                         int maxls,
-                         double gtol,
-                         terms::Vector& x,
-                         terms::Vector& g,
-                         double f);
-  // Factorizes the exact tangent in tangent_ plus the shift or, if that is
-  // not positive definite, the clamped one at x, raising tau until one
-  // succeeds.
-  void factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x);
+  // The step being tried at the current point.
+  struct Attempt {
+    bool fresh = false;         // its factorization was made at this point for it
+    bool lowers_shift = false;  // at full length it lowers the shift (direct: every step; cg: fresh ones)
+    bool lengthen = false;      // the line search doubles a full step while that pays
+    int cg = 0;                 // its conjugate gradient iterations
+  };
+  struct Workspace;
+
+  // The two ways of taking a step: d for the point x with gradient g.
+  // False when the shift reached its ceiling before a factorization
+  // succeeded.
+  bool direct_direction(
+      NewtonProblem& problem, int n, const terms::Vector& x, const terms::Vector& g, Workspace& w, Attempt& attempt);
+  bool cg_direction(
+      NewtonProblem& problem, int n, const terms::Vector& x, const terms::Vector& g, Workspace& w, Attempt& attempt);
+
   // Where the gradient gathers in few unknowns, minimises on the region
   // around them (x, g, f updated); returns the steps taken.
   int minimise_region(
       NewtonProblem& problem, int n, int most, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double& f);
-  Result minimise_cg(NewtonProblem& problem,
-                     int n,
-                     int maxminor,
-                     int maxls,
-                     double gtol,
-                     terms::Vector& x,
-                     terms::Vector& g,
-                     double f);
+
   // The backtracking line search from x0 along d (slope = g'd < 0) at
   // energy f and gradient norm gnorm: at most trials evaluations; the last
   // trial is left in trial_x and trial_g. With lengthen, a full step is
@@ -183,30 +167,46 @@ class Newton {
                 bool lengthen,
                 terms::Vector& trial_x,
                 terms::Vector& trial_g);
-  // Relative rounding of the energy: a sum over up to millions of elements
-  // is good to about 1e-13 of its size.
+  // Relative rounding of the energy, a sum over every element: a change
+  // below this share of its size is taken as rounding. The roundings of a
+  // sum of N terms add up like a random walk, to about sqrt(N) eps of its
+  // size: 1e-13 for a million elements.
   static constexpr double kEnergyNoise = 1e-13;
-  // Factorizes T + tau R, T being the tangent last assembled into the
+
+  // Factorizes T + tau R, T being the tangent last placed in the
   // factorization's values; false when it is not positive definite.
   bool factorize_shifted();
-  // Factorizes the clamped tangent at x plus the shift, raising tau until
-  // that succeeds.
-  void factorize_clamped(NewtonProblem& problem, const terms::Vector& x);
+  // Factorizes the clamped tangent at x plus the shift, raising the shift
+  // until that succeeds; false at its ceiling.
+  bool factorize_clamped(NewtonProblem& problem, const terms::Vector& x);
   // Factorizes the exact tangent at x plus the shift or, if that is not
-  // positive definite, the clamped one, raising tau until one succeeds.
-  void factorize_at(NewtonProblem& problem, const terms::Vector& x);
+  // positive definite, the clamped one; false at the ceiling.
+  bool factorize_at(NewtonProblem& problem, const terms::Vector& x);
+  // cg: the same from the exact tangent in tangent_, skipping the exact one
+  // after it failed the last time.
+  bool factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x);
 
   const TangentPattern& pattern_;
-  std::vector<double> shift_;
+  std::vector<double> shift_values_;  // R on the pattern
   NewtonOptions options_;
   std::unique_ptr<SparseCholesky> cholesky_;
+  Shift shift_;
   double applied_tau_ = 0.0;  // the shift the factorization's values hold
-  double tau_;
-  bool clamped_ = false;  // the factor is of the clamped tangent
+  bool clamped_ = false;      // the factor is of the clamped tangent
   bool exact_failed_ = false;
-  bool factored_ = false;        // cg: a factorization exists (kept from one call to the next)
-  std::vector<double> tangent_;  // cg: the exact tangent at the current point, on the pattern
-  terms::Vector far_x_, far_g_;  // the line search's longer trials
+  // direct: the step refused had a factorization made for it: factorize
+  // the same matrix again with the larger shift; steps taken with the
+  // current factorization since it was made.
+  bool again_ = false;
+  int reused_ = 0;
+  // cg: a factorization exists (kept from one call to the next); the next
+  // step needs a new one.
+  bool factored_ = false;
+  bool refactor_ = false;
+  std::vector<double> tangent_;             // cg: the exact tangent at the current point, on the pattern
+  terms::Vector far_x_, far_g_;             // the line search's longer trials
+  int iterations_ = 0;                      // steps of the call running
+  const Newton* region_running_ = nullptr;  // the region's minimiser while it runs
   NewtonCounts counts_;
 };
 

@@ -8,31 +8,16 @@
 
 namespace solver {
 
-namespace {
-
-// The nine displacement components of element el: x for the free ones,
-// the prescribed displacements for the others.
-void element_delta(const analysis& a, const element& el, const terms::Vector& x, double (&delta)[9]) {
-  for (std::size_t v = 0; v < 3; ++v) {
-    const int node = el.node[v];
-    for (int j = 1; j <= 3; ++j) {
-      const int k = a.dof(node, j);
-      delta[3 * v + static_cast<std::size_t>(j - 1)] = k <= a.nfree ? x(k) : a.displ(node, j);
-    }
-  }
-}
-
-}  // namespace
-
 RegionProblem::RegionProblem(const analysis& a,
+                             const EnergyEvaluator& evaluator,
                              const MaterialLaw& law,
-                             const std::vector<ElementSlots>& slots,
                              const TangentPattern& pattern,
                              const std::vector<double>& shift,
                              const terms::Vector& x,
                              std::span<const int> seed,
                              int rings)
-    : a_(a), law_(law), x_(x) {
+    : a_(a), evaluator_(evaluator), law_(law) {
+  const std::vector<ElementSlots>& slots = evaluator.slots();
   const int nfree = a.nfree;
   const std::size_t count = slots.size();
   std::vector<unsigned char> in(static_cast<std::size_t>(nfree), 0);
@@ -58,29 +43,40 @@ RegionProblem::RegionProblem(const analysis& a,
     }
     for (const int k : added) in[static_cast<std::size_t>(k)] = 1;
   }
-  std::vector<int> local(static_cast<std::size_t>(nfree), -1);
+  // Places in the workspace: the region's unknowns first, in model order.
+  std::vector<int> place(3 * static_cast<std::size_t>(a.nnode), -1);  // by model slot
   for (int k = 0; k < nfree; ++k) {
     if (in[static_cast<std::size_t>(k)] == 0) continue;
-    local[static_cast<std::size_t>(k)] = static_cast<int>(unknowns_.size());
+    place[static_cast<std::size_t>(k)] = static_cast<int>(unknowns_.size());
     unknowns_.push_back(k);
   }
   const int size = static_cast<int>(unknowns_.size());
+  workspace_.assign(unknowns_.size(), 0.0);
+  // Then each held component of the region's elements, once, at the value
+  // it is held at.
   for (std::size_t e = 0; e < count; ++e) {
     if (!touches(slots[e])) continue;
     elements_.push_back(e);
+    const element& el = a.elem(static_cast<int>(e) + 1);
     ElementSlots s{};
     for (std::size_t q = 0; q < 9; ++q) {
       const int k = slots[e][q];
-      s[q] = k < nfree && local[static_cast<std::size_t>(k)] >= 0 ? local[static_cast<std::size_t>(k)] : size;
+      int& at = place[static_cast<std::size_t>(k)];
+      if (at < 0) {
+        at = static_cast<int>(workspace_.size());
+        workspace_.push_back(k < nfree ? x.data()[k] : a.displ(el.node[q / 3], static_cast<int>(q % 3) + 1));
+      }
+      s[q] = at;
     }
     local_slots_.push_back(s);
   }
+  gradient_.assign(workspace_.size(), 0.0);
   force_.assign(unknowns_.size(), 0.0);
   for (int p = 1; p <= a.nnode; ++p) {
     for (int j = 1; j <= 3; ++j) {
       const int k = a.dof(p, j);
-      if (k <= nfree && local[static_cast<std::size_t>(k - 1)] >= 0) {
-        force_[static_cast<std::size_t>(local[static_cast<std::size_t>(k - 1)])] = a.force(p, j);
+      if (k <= nfree && in[static_cast<std::size_t>(k - 1)] != 0) {
+        force_[static_cast<std::size_t>(place[static_cast<std::size_t>(k - 1)])] = a.force(p, j);
       }
     }
   }
@@ -100,32 +96,20 @@ RegionProblem::RegionProblem(const analysis& a,
   }
 }
 
-terms::Vector RegionProblem::gather(const terms::Vector& x) const {
-  terms::Vector xr(static_cast<int>(unknowns_.size()));
-  for (std::size_t i = 0; i < unknowns_.size(); ++i) xr.data()[i] = x.data()[unknowns_[i]];
-  return xr;
+void RegionProblem::place(const terms::Vector& xr) {
+  std::copy(xr.data(), xr.data() + unknowns_.size(), workspace_.begin());
 }
-
-void RegionProblem::scatter(const terms::Vector& xr, terms::Vector& x) const {
-  for (std::size_t i = 0; i < unknowns_.size(); ++i) x.data()[unknowns_[i]] = xr.data()[i];
-}
-
-void RegionProblem::place(const terms::Vector& xr) { scatter(xr, x_); }
 
 double RegionProblem::energy(int n, const terms::Vector& xr, terms::Vector& gr) {
   place(xr);
   const std::size_t size = unknowns_.size();
-  for (std::size_t i = 0; i < size; ++i) gr.data()[i] = -force_[i];
-  double f = 0.0;
-  const element* records = a_.elem.data();
-  std::array<double, 9> grad{};
-  for (std::size_t r = 0; r < elements_.size(); ++r) {
-    f = f + law_.cstobj(a_, records[elements_[r]], x_, grad).energy;
-    const ElementSlots& s = local_slots_[r];
-    for (std::size_t q = 0; q < 9; ++q) {
-      if (s[q] < n) gr.data()[s[q]] = gr.data()[s[q]] + grad[q];
-    }
-  }
+  for (std::size_t i = 0; i < size; ++i) gradient_[i] = -force_[i];
+  const double strain =
+      evaluator_.element_list(elements_, local_slots_.data(), workspace_.data(), gradient_.data(), 0.0);
+  std::copy(gradient_.begin(),
+            gradient_.begin() + static_cast<std::ptrdiff_t>(std::min(size, static_cast<std::size_t>(n))),
+            gr.data());
+  double f = strain;
   for (std::size_t i = 0; i < size; ++i) f = f - force_[i] * xr.data()[i];
   return f;
 }
@@ -137,7 +121,7 @@ void RegionProblem::tangent(const terms::Vector& xr, bool clamp, std::span<doubl
   const element* records = a_.elem.data();
   for (std::size_t r = 0; r < elements_.size(); ++r) {
     double delta[9];
-    element_delta(a_, records[elements_[r]], x_, delta);
+    for (std::size_t q = 0; q < 9; ++q) delta[q] = workspace_[static_cast<std::size_t>(local_slots_[r][q])];
     double h[81];
     law_.element_tangent(records[elements_[r]], delta, clamp, h);
     add_upper_triangle(h, pattern_.position.data() + TangentPattern::kEntries * r, values);

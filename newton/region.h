@@ -20,30 +20,30 @@
 // difference from the whole model's energy does not depend on the region's
 // unknowns, so both have the same gradient and tangent there.
 
-#include <array>
-#include <memory>
+#include <cstddef>
 #include <span>
 #include <vector>
 
 #include "energy/evaluator.h"
 #include "energy/law.h"
 #include "model/analysis.h"
-#include "newton/newton.h"
+#include "newton/problem.h"
 #include "newton/tangent_pattern.h"
 #include "terms/terms.h"
 
 namespace solver {
 
-class RegionProblem final : public NewtonProblem {
+class RegionProblem final : public SubProblem {
  public:
   // The region grown by `rings` rings of elements around the unknowns
-  // `seed` (0-based, increasing) of the model a whose elements have these
-  // slots, at the unknowns x (1..nfree). pattern and shift: the whole
-  // model's tangent pattern and shift matrix, whose entries among the
-  // region's unknowns are the region's shift.
+  // `seed` (0-based, increasing) of the model a, at the unknowns x
+  // (1..nfree). Its energy is evaluated through the model's evaluator (its
+  // slots and element code), its tangent through the law. pattern and
+  // shift: the whole model's tangent pattern and shift matrix, whose
+  // entries among the region's unknowns are the region's shift.
   RegionProblem(const analysis& a,
+                const EnergyEvaluator& evaluator,
                 const MaterialLaw& law,
-                const std::vector<ElementSlots>& slots,
                 const TangentPattern& pattern,
                 const std::vector<double>& shift,
                 const terms::Vector& x,
@@ -51,32 +51,33 @@ class RegionProblem final : public NewtonProblem {
                 int rings);
 
   // The region's unknowns (0-based model unknowns, increasing) and elements.
-  const std::vector<int>& unknowns() const { return unknowns_; }
+  const std::vector<int>& unknowns() const override { return unknowns_; }
   std::size_t elements() const { return elements_.size(); }
-  const TangentPattern& pattern() const { return pattern_; }
-  const std::vector<double>& shift() const { return shift_; }
-
-  // The region's unknowns at the model's x, in the region's order.
-  terms::Vector gather(const terms::Vector& x) const;
-  // Writes the region's unknowns xr into the model's x.
-  void scatter(const terms::Vector& xr, terms::Vector& x) const;
+  const TangentPattern& pattern() const override { return pattern_; }
+  const std::vector<double>& shift() const override { return shift_; }
 
   double energy(int n, const terms::Vector& xr, terms::Vector& gr) override;
   void tangent(const terms::Vector& xr, bool clamp, std::span<double> values) override;
 
  private:
-  // The model's unknowns with the region's set to xr.
+  // The region's unknowns xr into the workspace.
   void place(const terms::Vector& xr);
 
   const analysis& a_;
+  const EnergyEvaluator& evaluator_;
   const MaterialLaw& law_;
   std::vector<int> unknowns_;              // model unknowns, 0-based, increasing
   std::vector<std::size_t> elements_;      // model elements touching them, increasing
-  std::vector<ElementSlots> local_slots_;  // per region element: region unknown, or >= size for a held one
+  std::vector<ElementSlots> local_slots_;  // per region element: its components' places in the workspace
   std::vector<double> force_;              // per region unknown: its frozen load
   TangentPattern pattern_;
   std::vector<double> shift_;
-  terms::Vector x_;  // the model's unknowns, the region's as last placed
+  // The displacements of the region's elements: its unknowns at 0..n-1,
+  // then every held component (another unknown, held where it was, or a
+  // prescribed displacement) once. gradient_: the same places, the held
+  // ones collecting terms nobody reads.
+  std::vector<double> workspace_;
+  std::vector<double> gradient_;
 };
 
 }  // namespace solver

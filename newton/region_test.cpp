@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -41,7 +42,8 @@ class RegionTest : public ::testing::TestWithParam<Case> {
     for (int p = 1; p <= a_.nnode; ++p) {
       for (int j = 1; j <= 3; ++j) a_.force(p, j) = load(rng);
     }
-    slots_ = solver::testing::element_slots_of(a_);
+    evaluator_ = Law().evaluator(a_, solver::EvaluationOptions{1, 1});
+    slots_ = evaluator_->slots();
     pattern_ = solver::tangent_pattern(a_, slots_);
     shift_ = solver::shift_values(a_, pattern_);
     const int centre = a_.dof(40, 3) - 1;  // node 40 lies inside the grid
@@ -51,6 +53,7 @@ class RegionTest : public ::testing::TestWithParam<Case> {
   const solver::MaterialLaw& Law() const { return GetParam().green ? solver::green_law() : solver::engineering_law(); }
 
   analysis a_;
+  std::unique_ptr<solver::EnergyEvaluator> evaluator_;
   terms::Vector x_;
   std::vector<solver::ElementSlots> slots_;
   solver::TangentPattern pattern_;
@@ -59,7 +62,7 @@ class RegionTest : public ::testing::TestWithParam<Case> {
 };
 
 TEST_P(RegionTest, HasTheWholeModelsGradientAndEnergyDifferences) {
-  solver::RegionProblem region(a_, Law(), slots_, pattern_, shift_, x_, seed_, GetParam().rings);
+  solver::RegionProblem region(a_, *evaluator_, Law(), pattern_, shift_, x_, seed_, GetParam().rings);
   const std::vector<int>& unknowns = region.unknowns();
   const int n = static_cast<int>(unknowns.size());
   terms::Vector g(a_.nfree);
@@ -89,7 +92,7 @@ TEST_P(RegionTest, HasTheWholeModelsGradientAndEnergyDifferences) {
 }
 
 TEST_P(RegionTest, HasTheWholeModelsTangentAndShiftAmongItsUnknowns) {
-  solver::RegionProblem region(a_, Law(), slots_, pattern_, shift_, x_, seed_, GetParam().rings);
+  solver::RegionProblem region(a_, *evaluator_, Law(), pattern_, shift_, x_, seed_, GetParam().rings);
   const std::vector<int>& unknowns = region.unknowns();
   const solver::TangentPattern& p = region.pattern();
   for (const bool clamp : {false, true}) {
@@ -124,11 +127,40 @@ TEST_P(RegionTest, HasTheWholeModelsTangentAndShiftAmongItsUnknowns) {
   }
 }
 
+// The evaluator's element list over every element in order, from the load
+// potential, is its serial pass: the same bits of energy and gradient (the
+// region's energy is this entry over its own elements).
+TEST_P(RegionTest, ElementListOfEveryElementIsTheSerialPass) {
+  terms::Vector g(a_.nfree);
+  const double f = (*evaluator_)(a_.nfree, x_, g);
+  const std::size_t entries = 3 * static_cast<std::size_t>(a_.nnode);
+  std::vector<double> xs(entries, 0.0);
+  std::vector<double> gs(entries, 0.0);
+  double load = 0.0;
+  for (int p = 1; p <= a_.nnode; ++p) {
+    for (int j = 1; j <= 3; ++j) {
+      const int k = a_.dof(p, j);
+      const std::size_t slot = static_cast<std::size_t>(k - 1);
+      if (k <= a_.nfree) {
+        xs[slot] = x_(k);
+        gs[slot] = -a_.force(p, j);
+        load = load - a_.force(p, j) * x_(k);
+      } else {
+        xs[slot] = a_.displ(p, j);
+      }
+    }
+  }
+  std::vector<std::size_t> all(slots_.size());
+  for (std::size_t e = 0; e < all.size(); ++e) all[e] = e;
+  EXPECT_EQ(evaluator_->element_list(all, slots_.data(), xs.data(), gs.data(), load), f);
+  for (int i = 0; i < a_.nfree; ++i) EXPECT_EQ(gs[static_cast<std::size_t>(i)], g.data()[i]) << i;
+}
+
 // Ring k holds the free unknowns of every element that touches ring k - 1;
 // ring 0 is the seed. Counted here the slow way, from the elements' nodes.
 TEST_P(RegionTest, GrowsByRingsOfElements) {
   const int rings = GetParam().rings;
-  solver::RegionProblem region(a_, Law(), slots_, pattern_, shift_, x_, seed_, rings);
+  solver::RegionProblem region(a_, *evaluator_, Law(), pattern_, shift_, x_, seed_, rings);
   std::set<int> grown(seed_.begin(), seed_.end());
   for (int ring = 0; ring < rings; ++ring) {
     std::set<int> next = grown;
@@ -167,11 +199,11 @@ INSTANTIATE_TEST_SUITE_P(BothLaws,
 TEST(RegionProblem, RefusesASeedOutsideTheUnknowns) {
   terms::Vector x;
   const analysis a = solver::testing::irregular_model(3, 2, 0.0, x);
-  const auto slots = solver::testing::element_slots_of(a);
-  const solver::TangentPattern p = solver::tangent_pattern(a, slots);
+  const auto evaluator = solver::green_law().evaluator(a, solver::EvaluationOptions{1, 1});
+  const solver::TangentPattern p = solver::tangent_pattern(a, evaluator->slots());
   const std::vector<double> shift = solver::shift_values(a, p);
   const std::vector<int> seed{a.nfree};
-  EXPECT_THROW(solver::RegionProblem(a, solver::green_law(), slots, p, shift, x, seed, 1), platform::RangeError);
+  EXPECT_THROW(solver::RegionProblem(a, *evaluator, solver::green_law(), p, shift, x, seed, 1), platform::RangeError);
 }
 
 }  // namespace

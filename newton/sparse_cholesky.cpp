@@ -1,10 +1,6 @@
 #include "newton/sparse_cholesky.h"
 
-#include <dlfcn.h>
-#include <suitesparse/cholmod.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,76 +8,12 @@
 #include <vector>
 
 #include "energy/kernel_path.h"
+#include "newton/cholmod_library.h"
 #include "platform/failure.h"
 
 namespace solver {
 
 namespace {
-
-// CHOLMOD is loaded when the first factorization is made, not linked: its
-// BLAS (OpenBLAS on Debian) starts a thread pool as soon as it is loaded,
-// which the default method does not need and which must not decide whether
-// a program that never factorizes can start (a process refused threads
-// runs the default method on its calling thread alone). Loading it late
-// also lets OPENBLAS_NUM_THREADS, read by OpenBLAS at load, be set by the
-// caller's environment.
-struct CholmodApi {
-  decltype(&cholmod_start) start;
-  decltype(&cholmod_finish) finish;
-  decltype(&cholmod_allocate_sparse) allocate_sparse;
-  decltype(&cholmod_free_sparse) free_sparse;
-  decltype(&cholmod_analyze) analyze;
-  decltype(&cholmod_factorize) factorize;
-  decltype(&cholmod_free_factor) free_factor;
-  decltype(&cholmod_allocate_dense) allocate_dense;
-  decltype(&cholmod_free_dense) free_dense;
-  decltype(&cholmod_solve) solve;
-};
-
-template <class F>
-void bind(void* library, const char* name, F& f) {
-  void* symbol = dlsym(library, name);
-  if (symbol == nullptr) {
-    throw platform::DataError(std::string("the sparse factorization library lacks ") + name);
-  }
-  f = reinterpret_cast<F>(symbol);
-}
-
-const CholmodApi& cholmod() {
-  static const CholmodApi api = [] {
-    // CHOLMOD's OpenMP loops (copies and clears inside the supernodal
-    // factorization, four threads fixed when it was built) cost more than
-    // they save: on the 2-core machine of our benchmarks a third more CPU
-    // time at n = 80. The dense work runs in the BLAS, which has threads
-    // of its own. Unless the user has set it, OpenMP gets one thread; the
-    // OpenMP runtime reads this when the library below loads it.
-    setenv("OMP_THREAD_LIMIT", "1", 0);
-    void* library = nullptr;
-    for (const char* name : {"libcholmod.so.3", "libcholmod.so"}) {
-      library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-      if (library != nullptr) break;
-    }
-    if (library == nullptr) {
-      const char* why = dlerror();
-      throw platform::DataError(std::string("the Newton method needs the sparse factorization library CHOLMOD "
-                                            "(Debian package libsuitesparse-dev), which cannot be loaded: ") +
-                                (why != nullptr ? why : "not found"));
-    }
-    CholmodApi a{};
-    bind(library, "cholmod_start", a.start);
-    bind(library, "cholmod_finish", a.finish);
-    bind(library, "cholmod_allocate_sparse", a.allocate_sparse);
-    bind(library, "cholmod_free_sparse", a.free_sparse);
-    bind(library, "cholmod_analyze", a.analyze);
-    bind(library, "cholmod_factorize", a.factorize);
-    bind(library, "cholmod_free_factor", a.free_factor);
-    bind(library, "cholmod_allocate_dense", a.allocate_dense);
-    bind(library, "cholmod_free_dense", a.free_dense);
-    bind(library, "cholmod_solve", a.solve);
-    return a;  // the library stays loaded for the life of the process
-  }();
-  return api;
-}
 
 // The supernodal factor L (L L^T = P A P^T) with its values rounded to
 // single precision: each supernode's columns k1..k2-1 with their rows
@@ -246,7 +178,7 @@ class SingleFactor {
 
 class Cholmod final : public SparseCholesky {
  public:
-  Cholmod() : api_(cholmod()) {
+  Cholmod() : api_(cholmod_library::api()) {
     api_.start(&common_);
     // The not-positive-definite outcome is an answer here, not an error to
     // print: the caller raises its shift and tries again.
@@ -285,13 +217,13 @@ class Cholmod final : public SparseCholesky {
     return {static_cast<double*>(matrix_->x), matrix_->nzmax};
   }
 
-  bool factorize() override {
+  Status factorize() override {
     if (matrix_ == nullptr) throw platform::RangeError("factorize called before analyse");
     single_.reset();  // the factorization rewrites every value of the factor
     api_.factorize(matrix_, factor_, &common_);
-    if (common_.status == CHOLMOD_NOT_POSDEF) return false;
+    if (common_.status == CHOLMOD_NOT_POSDEF) return Status::not_positive_definite;
     check("factorizing the matrix");
-    return factor_->minor == factor_->n;
+    return factor_->minor == factor_->n ? Status::success : Status::not_positive_definite;
   }
 
   void solve(const double* b, double* x) override {
@@ -323,12 +255,12 @@ class Cholmod final : public SparseCholesky {
   void check(const char* what) {
     if (common_.status == CHOLMOD_OUT_OF_MEMORY) throw std::bad_alloc();
     if (common_.status < CHOLMOD_OK) {
-      throw platform::DataError(std::string("the sparse factorization failed ") + what + " (CHOLMOD status " +
-                                std::to_string(common_.status) + ")");
+      throw platform::LibraryError(std::string("the sparse factorization library ") + cholmod_library::soname() +
+                                   " (CHOLMOD) failed " + what + " (status " + std::to_string(common_.status) + ")");
     }
   }
 
-  const CholmodApi& api_;
+  const cholmod_library::Api& api_;
   cholmod_common common_{};
   cholmod_sparse* matrix_ = nullptr;
   cholmod_factor* factor_ = nullptr;
@@ -338,7 +270,7 @@ class Cholmod final : public SparseCholesky {
 
 }  // namespace
 
-bool SparseCholesky::factorize(const std::vector<double>& v) {
+SparseCholesky::Status SparseCholesky::factorize(const std::vector<double>& v) {
   const std::span<double> target = values();
   if (target.empty() || v.size() != target.size()) {
     throw platform::RangeError("factorize called with " + std::to_string(v.size()) +

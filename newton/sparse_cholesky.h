@@ -26,16 +26,25 @@ class SparseCholesky {
   // fill them, then call factorize(). Empty before analyse.
   virtual std::span<double> values() = 0;
 
-  // Factorizes the matrix with the values above. Returns false when it is
-  // not positive definite (numerically), leaving no usable factor; the
-  // values are left as they were.
-  virtual bool factorize() = 0;
+  // What a factorization found.
+  enum class Status {
+    success,                // the factor is there for solves
+    not_positive_definite,  // numerically: no usable factor; the caller shifts the matrix and tries again
+  };
+
+  // Factorizes the matrix with the values above; the values are left as
+  // they were. A matrix that is not positive definite is an answer, never
+  // a failure: the second-order method meets them all the time. What is
+  // thrown is a failure of the library itself (platform::LibraryError,
+  // std::bad_alloc), which no caller can act on.
+  virtual Status factorize() = 0;
 
   // The same with these values copied in first.
-  bool factorize(const std::vector<double>& v);
+  Status factorize(const std::vector<double>& v);
 
   // x = A^-1 b with the last successful factorization (b and x: n entries,
-  // may be the same vector).
+  // may be the same vector). With a factor a solve has no other outcome;
+  // a failure of the library is thrown as above.
   virtual void solve(const double* b, double* x) = 0;
 
   // Rounds the factor of the last successful factorization to single

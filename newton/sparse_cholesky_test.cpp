@@ -1,7 +1,7 @@
 // The factorization behind its interface: solves against closed forms, the
 // answer for a matrix that is not positive definite, reuse of the analysis
 // for new values after such an answer, and the factor rounded to single
-// precision.
+// precision; the library's loader.
 
 #include "newton/sparse_cholesky.h"
 
@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "energy/kernel_path.h"
+#include "newton/cholmod_library.h"
+#include "platform/failure.h"
 
 namespace {
 
@@ -49,7 +52,7 @@ TEST(SparseCholesky, SolvesAChainOfSpringsUnderAUniformLoad) {
   const Tridiagonal t = Chain(n);
   auto chol = solver::make_sparse_cholesky();
   chol->analyse(n, t.colptr, t.row);
-  ASSERT_TRUE(chol->factorize(t.values(2.0)));
+  ASSERT_EQ(chol->factorize(t.values(2.0)), solver::SparseCholesky::Status::success);
   std::vector<double> u(n, 1.0);
   chol->solve(u.data(), u.data());
   for (int i = 1; i <= n; ++i) EXPECT_NEAR(u[static_cast<std::size_t>(i - 1)], 0.5 * i * (n + 1 - i), kTol * n * n);
@@ -63,12 +66,13 @@ TEST(SparseCholesky, ReportsAnIndefiniteMatrixAndRecovers) {
   chol->analyse(n, t.colptr, t.row);
   // Diagonal 1.9 < 2 cos(pi / (n + 1)) * ... : the smallest eigenvalue
   // 1.9 - 2 cos(pi / 21) is negative.
-  EXPECT_FALSE(chol->factorize(t.values(1.9)));
+  EXPECT_EQ(chol->factorize(t.values(1.9)), solver::SparseCholesky::Status::not_positive_definite);
   // Singular: the free chain (diagonal 2 with both ends loose would be; here
   // a zero matrix).
-  EXPECT_FALSE(chol->factorize(std::vector<double>(t.row.size(), 0.0)));
+  EXPECT_EQ(chol->factorize(std::vector<double>(t.row.size(), 0.0)),
+            solver::SparseCholesky::Status::not_positive_definite);
   // The same analysis takes positive definite values again.
-  ASSERT_TRUE(chol->factorize(t.values(3.0)));
+  ASSERT_EQ(chol->factorize(t.values(3.0)), solver::SparseCholesky::Status::success);
   std::vector<double> b(n, 0.0);
   b[0] = 1.0;
   std::vector<double> x(n);
@@ -134,7 +138,7 @@ TEST(SparseCholesky, SolvesWithTheFactorRoundedToSinglePrecision) {
   const Grid g = Laplacian(40, 4.5);
   auto chol = solver::make_sparse_cholesky();
   chol->analyse(g.n, g.colptr, g.row);
-  ASSERT_TRUE(chol->factorize(g.values));
+  ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
   const std::vector<double> b = Load(g.n);
   std::vector<double> exact(b.size());
   chol->solve(b.data(), exact.data());
@@ -164,7 +168,7 @@ TEST(SparseCholesky, RoundedSolveIsTheSameOnEveryInstructionSet) {
     if (!kernel::use_path(p)) continue;
     auto chol = solver::make_sparse_cholesky();
     chol->analyse(g.n, g.colptr, g.row);
-    ASSERT_TRUE(chol->factorize(g.values));
+    ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
     chol->round_to_single();
     std::vector<double> x(b.size());
     chol->solve(b.data(), x.data());
@@ -186,17 +190,51 @@ TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
   auto fresh = solver::make_sparse_cholesky();
   chol->analyse(g.n, g.colptr, g.row);
   fresh->analyse(g.n, g.colptr, g.row);
-  ASSERT_TRUE(chol->factorize(g.values));
+  ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
   chol->round_to_single();
-  EXPECT_FALSE(chol->factorize(indefinite.values));
-  ASSERT_TRUE(chol->factorize(other.values));
-  ASSERT_TRUE(fresh->factorize(other.values));
+  EXPECT_EQ(chol->factorize(indefinite.values), solver::SparseCholesky::Status::not_positive_definite);
+  ASSERT_EQ(chol->factorize(other.values), solver::SparseCholesky::Status::success);
+  ASSERT_EQ(fresh->factorize(other.values), solver::SparseCholesky::Status::success);
   const std::vector<double> b = Load(g.n);
   std::vector<double> x(b.size());
   std::vector<double> y(b.size());
   chol->solve(b.data(), x.data());
   fresh->solve(b.data(), y.data());
   EXPECT_EQ(x, y);
+}
+
+}  // namespace
+
+namespace {
+
+// The loader: the library of the configured soname loads; one that cannot
+// be loaded is a LIBRARY_ERROR naming it and the package to install; a
+// library of another main or sub version than the header is refused.
+TEST(CholmodLibrary, LoadsTheConfiguredSoname) {
+  EXPECT_EQ(std::string(solver::cholmod_library::soname()).rfind("libcholmod.so.", 0), 0u);
+  EXPECT_NO_THROW(solver::cholmod_library::load(solver::cholmod_library::soname()));
+}
+
+TEST(CholmodLibrary, AMissingLibraryNamesItAndWhatToInstall) {
+  try {
+    solver::cholmod_library::load("libcholmod.so.97");
+    FAIL() << "loaded a library that does not exist";
+  } catch (const platform::LibraryError& e) {
+    EXPECT_EQ(e.full_name(), "LIBRARY_ERROR");
+    EXPECT_NE(e.message().find("libcholmod.so.97 (CHOLMOD), which cannot be loaded"), std::string::npos) << e.message();
+    EXPECT_NE(e.message().find("Debian package libcholmod97"), std::string::npos) << e.message();
+  }
+}
+
+TEST(CholmodLibrary, RefusesAnotherMainOrSubVersionThanTheHeaders) {
+  EXPECT_EQ(solver::cholmod_library::mismatch(CHOLMOD_MAIN_VERSION, CHOLMOD_SUB_VERSION, 0), "");
+  EXPECT_EQ(solver::cholmod_library::mismatch(CHOLMOD_MAIN_VERSION, CHOLMOD_SUB_VERSION, 99), "");
+  const std::string sub = solver::cholmod_library::mismatch(CHOLMOD_MAIN_VERSION, CHOLMOD_SUB_VERSION + 1, 0);
+  EXPECT_NE(
+      sub.find("built for version " + std::to_string(CHOLMOD_MAIN_VERSION) + "." + std::to_string(CHOLMOD_SUB_VERSION)),
+      std::string::npos)
+      << sub;
+  EXPECT_NE(solver::cholmod_library::mismatch(CHOLMOD_MAIN_VERSION + 1, CHOLMOD_SUB_VERSION, 0), "");
 }
 
 }  // namespace

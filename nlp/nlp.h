@@ -3,10 +3,10 @@
 // unknowns, given a routine that returns the value and fills the gradient.
 //
 // This header holds what every minimiser shares: the largest-component norm
-// used by all convergence tests, the dot product in index order, and the
-// failure HALT that a line search raises when it is handed a direction that
-// does not descend. The minimisers themselves are in nlp/qn.h, a class
-// template instantiated with the objective.
+// used by all convergence tests, the dot product in index order, the
+// result, and the failure HALT that a line search raises when it is handed
+// a direction that does not descend. The minimisers themselves are in
+// nlp/qn.h, a class template instantiated with the objective.
 
 #include <cmath>
 #include <cstdio>
@@ -40,6 +40,18 @@ inline double dot(int n, const double* a, const double* b) {
   for (int i = 0; i < n; ++i) sum = sum + a[i] * b[i];
   return sum;
 }
+
+// What a minimiser returns: the qn minimisers (nlp/qn.h) and the
+// second-order method of the solvers.
+struct Result {
+  int iterations;  // steps: line searches begun (qn: at least 1), or accepted steps
+  double value;    // objective at the returned x, as the last evaluation there gave it
+  bool converged;  // norm(n, g) <= gtol at the returned x
+  // Stopped before its iteration limit without converging, because no step
+  // it could take lowered the objective (the second-order method, its
+  // shift at the ceiling); the qn minimisers never stop so.
+  bool stalled = false;
+};
 
 // Raised by the line search when the slope along the search direction is not
 // negative at the start point. Nothing handles it: the program ends with the

@@ -234,12 +234,9 @@ class qn {
                 "and return the value at x as a double, storing the gradient in g(1..n)");
 
  public:
-  // What a minimiser returns.
-  struct result {
-    int iterations;  // line searches done, at least 1
-    double value;    // objective at the returned x, as the last line search returned it
-    bool converged;  // norm(n, g) <= gtol at the returned x
-  };
+  // What a minimiser returns: iterations are the line searches done (at
+  // least 1), value the objective as the last line search returned it.
+  using result = Result;
 
   // The objective is held by reference: it must outlive the qn object.
   explicit qn(Objective& f) : f_(f) {}
@@ -360,7 +357,7 @@ class qn {
     }
     const bool converged = gnorm <= gtol;
     pairs.destroy();
-    return result{iterations, value, converged};
+    return result{iterations, value, converged, false};
   }
 
   // Memoryless BFGS: lbfgs with one pair, the direction in closed form
@@ -401,7 +398,7 @@ class qn {
       value = step(n, maxls, lstol, value, x, g, d, s, y);
     }
     const bool converged = norm(n, g) <= gtol;
-    return result{iterations, value, converged};
+    return result{iterations, value, converged, false};
   }
 
   // Packed position (1-based) of element (r, c), r >= c, of a symmetric n x n
@@ -474,7 +471,7 @@ class qn {
       value = step(n, maxls, lstol, value, x, g, d, s, y);
     }
     const bool converged = norm(n, g) <= gtol;
-    return result{iterations, value, converged};
+    return result{iterations, value, converged, false};
   }
 
  private:

@@ -47,6 +47,12 @@ struct ArgumentError : Failure {
   explicit ArgumentError(std::string message) : Failure("ARGUMENT_ERROR", std::move(message)) {}
 };
 
+// A library the program loads when it needs it cannot be loaded, is not
+// the version the program was built for, or fails itself.
+struct LibraryError : Failure {
+  explicit LibraryError(std::string message) : Failure("LIBRARY_ERROR", std::move(message)) {}
+};
+
 // Writes the failure report to standard error: a line end, "raised ", the
 // full name and, when there is a message, " : " and the message, then a
 // line end.

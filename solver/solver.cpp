@@ -39,6 +39,41 @@ namespace {
                             "what double precision resolves); no results written");
 }
 
+// A major iteration's result, for either method, before the driver goes
+// on from it: the state of the minimiser's last point must be one. It is
+// not when an energy or a displacement is not finite, nor when the energy
+// has run to the end of the doubles: beyond half the largest double the
+// difference of two energies (a decrease) can overflow, a line search there
+// sees only rounding and overflow, and the energy it reports is the edge of
+// the range, not a minimum (a pressure of 1e300 on a small sheet: the
+// second-order method's steps merely did not raise an energy of -1.8e308).
+// Nor is it when the second-order method stalled, its shift at the ceiling
+// without a step that lowers the energy: its last point may be its start.
+void accept(const analysis& a, const nlp::Result& result, double ceiling) {
+  bool finite = std::isfinite(result.value);
+  const double* u = a.u.data();
+  for (int i = 0; finite && i < a.nfree; ++i) finite = std::isfinite(u[i]);
+  if (!finite) diverged(a);
+  if (!(std::fabs(result.value) <= std::numeric_limits<double>::max() / 2)) {
+    char energy[32];
+    std::snprintf(energy, sizeof energy, "%.6g", result.value);
+    throw platform::DataError("the solution diverged in major iteration " + std::to_string(a.major) +
+                              ": the energy has reached " + energy +
+                              ", the end of the range of double precision (the energy may have no minimum because "
+                              "the model lacks supports, or its loads are beyond what double precision resolves); "
+                              "no results written");
+  }
+  if (result.stalled) {
+    char shift[32];
+    std::snprintf(shift, sizeof shift, "%.6g", ceiling);
+    throw platform::DataError("the solution diverged in major iteration " + std::to_string(a.major) +
+                              ": no shift of the tangent up to " + shift +
+                              " gives the second-order method a step that lowers the energy (the energy may have no "
+                              "minimum, or the model's stiffness or the allowable residue is below what double "
+                              "precision resolves); no results written");
+  }
+}
+
 void check_finite(const analysis& a) {
   bool finite = std::isfinite(a.energy);
   const double* u = a.u.data();
@@ -89,33 +124,34 @@ void check_translation_equilibrium(const analysis& a) {
   }
 }
 
-// The Newton minimiser over the driver's energy (with its finite-point
-// check) and the law's tangent.
+// The whole model as the second-order method's problem: the driver's
+// energy (with its finite-point check), the law's tangent, and regions of
+// the model evaluated through the evaluator's element code.
 template <class Energy>
 class NewtonProblemOf final : public NewtonProblem {
  public:
   NewtonProblemOf(const analysis& a,
                   const MaterialLaw& law,
-                  const std::vector<ElementSlots>& slots,
+                  const EnergyEvaluator& evaluator,
                   Energy& energy,
                   const TangentPattern& p)
-      : a_(a), law_(law), slots_(slots), energy_(energy), pattern_(p) {}
+      : a_(a), law_(law), evaluator_(evaluator), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
-    law_.tangent(a_, slots_, x, pattern_.position, clamp, values);
+    law_.tangent(a_, evaluator_.slots(), x, pattern_.position, clamp, values);
   }
-  std::unique_ptr<RegionProblem> region(const terms::Vector& x,
-                                        std::span<const int> seed,
-                                        int rings,
-                                        const TangentPattern& p,
-                                        const std::vector<double>& shift) override {
-    return std::make_unique<RegionProblem>(a_, law_, slots_, p, shift, x, seed, rings);
+  std::unique_ptr<SubProblem> region(const terms::Vector& x,
+                                     std::span<const int> seed,
+                                     int rings,
+                                     const TangentPattern& p,
+                                     const std::vector<double>& shift) override {
+    return std::make_unique<RegionProblem>(a_, evaluator_, law_, p, shift, x, seed, rings);
   }
 
  private:
   const analysis& a_;
   const MaterialLaw& law_;
-  const std::vector<ElementSlots>& slots_;
+  const EnergyEvaluator& evaluator_;
   Energy& energy_;
   const TangentPattern& pattern_;
 };
@@ -125,22 +161,21 @@ class NewtonProblemOf final : public NewtonProblem {
 class NewtonDriver {
  public:
   template <class Energy>
-  NewtonDriver(analysis& a,
-               const MaterialLaw& law,
-               const std::vector<ElementSlots>& slots,
-               Energy& energy,
-               NewtonOptions options)
+  NewtonDriver(
+      analysis& a, const MaterialLaw& law, const EnergyEvaluator& evaluator, Energy& energy, NewtonOptions options)
       : a_(a),
-        loose_(loose_components(a, slots)),
-        pattern_(tangent_pattern(a, slots)),
+        loose_(loose_components(a, evaluator.slots())),
+        pattern_(tangent_pattern(a, evaluator.slots())),
         newton_(pattern_, shift_values(a, pattern_), options),
-        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, slots, energy, pattern_)) {}
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, energy, pattern_)) {}
 
-  Newton::Result minimise() {
+  nlp::Result minimise() {
     check_loose_loads();
     return newton_.minimise(*problem_, a_.nfree, a_.maxminor, a_.maxls, a_.residue, a_.u, a_.g, a_.energy);
   }
   const NewtonCounts& counts() const { return newton_.counts(); }
+  // The steps of the running major iteration so far.
+  int iterations() const { return newton_.iterations(); }
 
  private:
   // A free component of a node that no element uses has the energy of its
@@ -275,26 +310,25 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   nlp::qn<decltype(energy)> minimiser(energy);
   // The second-order minimiser, built only when chosen: its pattern,
   // ordering and symbolic factorization are made once for the run.
-  minor_running = [&minimiser] { return minimiser.iterations(); };
   std::unique_ptr<NewtonDriver> newton;
   if (options.method == Method::newton) {
-    newton = std::make_unique<NewtonDriver>(a, law, evaluator->slots(), energy, options.newton);
+    newton = std::make_unique<NewtonDriver>(a, law, objective, energy, options.newton);
   }
+  minor_running = [&minimiser, &newton] { return newton ? newton->iterations() : minimiser.iterations(); };
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);
     a.major = a.major + 1;
+    nlp::Result result;
     if (newton) {
-      const auto result = newton->minimise();
-      minor_before += result.iterations;
-      a.minor = result.iterations;
-      a.energy = result.value;
+      result = newton->minimise();
       if (options.newton_counts != nullptr) *options.newton_counts = newton->counts();
     } else {
-      const auto result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
-      minor_before += result.iterations;
-      a.minor = result.iterations;
-      a.energy = result.value;
+      result = minimiser.lbfgs(a.maxlist, a.nfree, a.maxminor, a.maxls, a.residue, a.lstol, a.u, a.g);
     }
+    accept(a, result, options.newton.tau_max);
+    minor_before += result.iterations;
+    a.minor = result.iterations;
+    a.energy = result.value;
     setforce(a);
     a.energy = objective(a.nfree, a.u, a.g);
     check_finite(a);

@@ -1,0 +1,178 @@
+// The minimiser on small problems of its own: it converges on a convex
+// quadratic by either way of taking a step, counts its steps as it takes
+// them, stops stalled (never as if it had moved) when no shift below the
+// ceiling gives a step that lowers the energy, and drops a region that
+// stalls so.
+
+#include "newton/newton.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Step = solver::NewtonOptions::Step;
+
+// The full upper triangle of a 2 x 2 matrix.
+solver::TangentPattern TwoByTwo() {
+  solver::TangentPattern p;
+  p.n = 2;
+  p.colptr = {0, 1, 3};
+  p.row = {0, 0, 1};
+  return p;
+}
+const std::vector<double> kIdentity = {1.0, 0.0, 1.0};
+
+// f = 1/2 x'Ax - b'x with A = [4 1; 1 3], b = (1, 2); or, with hopeless,
+// -b'x at the start x = 0 and +infinity everywhere else: no step lowers it.
+class Quadratic : public solver::NewtonProblem {
+ public:
+  explicit Quadratic(bool hopeless) : hopeless_(hopeless) {}
+  double energy(int /*n*/, const terms::Vector& x, terms::Vector& g) override {
+    ++evaluations;
+    if (newton != nullptr) seen.push_back(newton->iterations());
+    const double x1 = x(1);
+    const double x2 = x(2);
+    g(1) = 4.0 * x1 + x2 - 1.0;
+    g(2) = x1 + 3.0 * x2 - 2.0;
+    if (hopeless_) {
+      g(1) = -1.0;
+      g(2) = -2.0;
+      return x1 == 0.0 && x2 == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
+    }
+    return 0.5 * (x1 * (4.0 * x1 + x2) + x2 * (x1 + 3.0 * x2)) - (x1 + 2.0 * x2);
+  }
+  void tangent(const terms::Vector& /*x*/, bool /*clamp*/, std::span<double> values) override {
+    values[0] = hopeless_ ? 0.0 : 4.0;
+    values[1] = hopeless_ ? 0.0 : 1.0;
+    values[2] = hopeless_ ? 0.0 : 3.0;
+  }
+  int evaluations = 0;
+  const solver::Newton* newton = nullptr;  // whose iterations() each evaluation records
+  std::vector<int> seen;
+
+ private:
+  bool hopeless_;
+};
+
+struct Outcome {
+  nlp::Result result;
+  terms::Vector x;
+};
+
+Outcome Minimise(solver::Newton& newton, solver::NewtonProblem& problem, int maxminor = 50) {
+  terms::Vector x(2);
+  terms::Vector g(2);
+  const double f = problem.energy(2, x, g);
+  const nlp::Result result = newton.minimise(problem, 2, maxminor, 20, 1e-10, x, g, f);
+  return {result, x};
+}
+
+class EitherStep : public ::testing::TestWithParam<Step> {};
+
+TEST_P(EitherStep, ConvergesOnAConvexQuadraticCountingItsStepsAsItGoes) {
+  const solver::TangentPattern p = TwoByTwo();
+  solver::NewtonOptions options;
+  options.step = GetParam();
+  solver::Newton newton(p, kIdentity, options);
+  Quadratic problem(false);
+  problem.newton = &newton;
+  const Outcome run = Minimise(newton, problem);
+  ASSERT_TRUE(run.result.converged);
+  EXPECT_FALSE(run.result.stalled);
+  // A x = b: x = (1, 7) / 11.
+  EXPECT_NEAR(run.x(1), 1.0 / 11.0, 1e-10);
+  EXPECT_NEAR(run.x(2), 7.0 / 11.0, 1e-10);
+  ASSERT_GE(run.result.iterations, 2);
+  // Each evaluation saw the steps taken before it: 0 first, then one more
+  // after each step, up to the last step's.
+  ASSERT_FALSE(problem.seen.empty());
+  EXPECT_EQ(problem.seen.front(), 0);
+  EXPECT_EQ(problem.seen.back(), run.result.iterations - 1);
+  for (std::size_t i = 1; i < problem.seen.size(); ++i) EXPECT_LE(problem.seen[i - 1], problem.seen[i]);
+  EXPECT_EQ(newton.iterations(), run.result.iterations);
+}
+
+TEST_P(EitherStep, StallsAtTheCeilingOfTheShiftWithoutMoving) {
+  const solver::TangentPattern p = TwoByTwo();
+  solver::NewtonOptions options;
+  options.step = GetParam();
+  options.tau_max = 1e3;
+  solver::Newton newton(p, kIdentity, options);
+  Quadratic problem(true);
+  const Outcome run = Minimise(newton, problem);
+  EXPECT_TRUE(run.result.stalled);
+  EXPECT_FALSE(run.result.converged);
+  EXPECT_EQ(run.result.iterations, 0);
+  EXPECT_EQ(run.x(1), 0.0);
+  EXPECT_EQ(run.x(2), 0.0);
+  EXPECT_EQ(run.result.value, 0.0);
+  EXPECT_EQ(newton.tau(), 1e3);
+  // Every shift from 1e-3 to the ceiling was tried, once each.
+  EXPECT_EQ(newton.counts().factorizations, 7);
+  EXPECT_EQ(newton.counts().steps, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Newton,
+                         EitherStep,
+                         ::testing::Values(Step::cg, Step::direct),
+                         [](const ::testing::TestParamInfo<Step>& param) {
+                           return param.param == Step::cg ? "cg" : "direct";
+                         });
+
+// The quadratic whose region (both unknowns) is hopeless: the region's
+// minimiser stalls, the region is dropped and the whole problem's steps
+// solve it.
+class QuadraticWithAHopelessRegion : public Quadratic {
+ public:
+  QuadraticWithAHopelessRegion() : Quadratic(false) {}
+  class Region : public solver::SubProblem {
+   public:
+    Region() : pattern_(TwoByTwo()), shift_(kIdentity) {}
+    const std::vector<int>& unknowns() const override { return unknowns_; }
+    const solver::TangentPattern& pattern() const override { return pattern_; }
+    const std::vector<double>& shift() const override { return shift_; }
+    double energy(int n, const terms::Vector& x, terms::Vector& g) override { return hopeless_.energy(n, x, g); }
+    void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
+      hopeless_.tangent(x, clamp, values);
+    }
+
+   private:
+    std::vector<int> unknowns_{0, 1};
+    solver::TangentPattern pattern_;
+    std::vector<double> shift_;
+    Quadratic hopeless_{true};
+  };
+  std::unique_ptr<solver::SubProblem> region(const terms::Vector& /*x*/,
+                                             std::span<const int> /*seed*/,
+                                             int /*rings*/,
+                                             const solver::TangentPattern& /*p*/,
+                                             const std::vector<double>& /*shift*/) override {
+    ++regions;
+    return std::make_unique<Region>();
+  }
+  int regions = 0;
+};
+
+TEST(Newton, DropsARegionThatStalls) {
+  const solver::TangentPattern p = TwoByTwo();
+  solver::NewtonOptions options;
+  options.tau_max = 1e3;
+  options.region_share = 1.0;
+  options.region_largest = 1.0;
+  solver::Newton newton(p, kIdentity, options);
+  QuadraticWithAHopelessRegion problem;
+  const Outcome run = Minimise(newton, problem);
+  EXPECT_TRUE(run.result.converged);
+  EXPECT_FALSE(run.result.stalled);
+  EXPECT_GT(problem.regions, 0);
+  EXPECT_EQ(newton.counts().regions, problem.regions);
+  EXPECT_EQ(newton.counts().region_steps, 0);
+  EXPECT_NEAR(run.x(2), 7.0 / 11.0, 1e-10);
+}
+
+}  // namespace
