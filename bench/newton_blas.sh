@@ -25,8 +25,9 @@ for variant in reference openblas1 openblas2; do
       openblas1) env=(OPENBLAS_NUM_THREADS=1) ;;
       openblas2) env=(OPENBLAS_NUM_THREADS=2) ;;
     esac
-    (cd "$d" && env "${env[@]}" VELORA_METHOD=newton VELORA_NEWTON_COUNTS=1 \
-       /usr/bin/time -f "$variant run $run: %e s wall, %U s user, %S s sys, %M KB" "$velora1") 2>&1
+    (cd "$d" && env "${env[@]}" \
+       /usr/bin/time -f "$variant run $run: %e s wall, %U s user, %S s sys, %M KB" "$velora1" --method newton \
+       --newton-counts) 2>&1
   done
 done
 for variant in reference openblas1 openblas2; do

@@ -23,10 +23,12 @@ per element, major iterations, the Newton steps, factorizations and regions the
 program reports, and the centre deflection with its relative difference
 from the default method's.
 
-The second-order method is selected by --method newton when the program has
-that option, otherwise by VELORA_METHOD=newton; VELORA_NEWTON_COUNTS=1 asks
-it for the line "newton: steps S factorizations F failed X evaluations E" on
-standard error.
+The second-order method is selected by --method newton, and --newton-counts
+asks it for the line "newton: steps S factorizations F failed X evaluations
+E cg iterations C ..." on standard error. (A build from before those options
+is run as it was then: VELORA_METHOD=newton where it lacks --method, and
+VELORA_NEWTON_COUNTS=1 where it lacks --newton-counts, so that an older
+binary can be measured beside a newer one.)
 
 --ccx-sizes: the same models solved by CalculiX on one thread (M3D3
 membranes, NLGEOM, follower pressure: tools/calculix.py's model, run and
@@ -93,27 +95,33 @@ def run_process(cmd, cwd, env=None):
     return seconds, peak, cpu, r.stderr
 
 
-def has_method_option(velora1):
-    """Whether velora1 takes --method (tried in an empty folder, where a
-    program without options fails on the missing input.txt and writes nothing)."""
+def options_of(velora1):
+    """The set of velora1's options among --method and --newton-counts
+    (asked in an empty folder, where a program without options fails on the
+    missing input.txt and writes nothing)."""
     with tempfile.TemporaryDirectory() as d:
         r = subprocess.run([velora1, "--help"], cwd=d, capture_output=True, text=True)
-        return r.returncode == 0 and "--method" in r.stdout
+        if r.returncode != 0:
+            return set()
+        return {o for o in ("--method", "--newton-counts") if o in r.stdout}
 
 
-def solve(velora1, directory, newton, method_option):
+def solve(velora1, directory, newton, options):
     """One whole-process solve of directory/input.txt: a dictionary of time,
     peak memory, counts and the centre deflection."""
     env = dict(os.environ)
+    for old in ("VELORA_METHOD", "VELORA_NEWTON_COUNTS"):
+        env.pop(old, None)
     cmd = [velora1]
     if newton:
-        env["VELORA_NEWTON_COUNTS"] = "1"
-        if method_option:
+        if "--method" in options:
             cmd += ["--method", "newton"]
         else:
             env["VELORA_METHOD"] = "newton"
-    else:
-        env.pop("VELORA_METHOD", None)
+        if "--newton-counts" in options:
+            cmd += ["--newton-counts"]
+        else:
+            env["VELORA_NEWTON_COUNTS"] = "1"
     seconds, peak, cpu, stderr = run_process(cmd, directory, env)
     majors, minors = parse_summary(os.path.join(directory, "output.txt"))
     row = {"seconds": seconds, "cpu": cpu, "peak": peak, "majors": majors, "minors": minors}
@@ -173,23 +181,23 @@ def relative(w, reference, tolerance=None):
     return text, tolerance is not None and abs(rel) > tolerance
 
 
-def part_methods(args, velora1, square, root, method_option):
+def part_methods(args, velora1, square, root, options):
     print("\n## velora1: default method against --method newton (%s)" % load(), flush=True)
     print("| n | elements | default s wall / cpu | newton s wall / cpu | speed-up wall / cpu | default B/elem"
-          " | newton B/elem | factor B/elem | majors d / n | newton steps | factorizations (failed) | evaluations"
-          " | regions (their steps) | w default | w newton | relative |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|")
+          " | newton B/elem | factor B/elem | majors d / n | newton steps | factorizations (failed) | cg iterations"
+          " | evaluations | regions (their steps) | w default | w newton | relative |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     measured = {}
     failures = 0
     for n in args.sizes:
         d = make_square(root, n, square)
         default = None
         if n <= args.default_up_to:
-            runs = [solve(velora1, d, False, method_option) for _ in range(args.runs)]
+            runs = [solve(velora1, d, False, options) for _ in range(args.runs)]
             default = min(runs, key=lambda r: r["seconds"])
             default["w"] = deflection(d, n)
             measured[n] = default["seconds"]
-        runs = [solve(velora1, d, True, method_option) for _ in range(args.runs)]
+        runs = [solve(velora1, d, True, options) for _ in range(args.runs)]
         newton = min(runs, key=lambda r: r["seconds"])
         newton["w"] = deflection(d, n)
         if default:
@@ -209,23 +217,23 @@ def part_methods(args, velora1, square, root, method_option):
         factor_text = "-" if factor is None else "%.0f" % (8.0 * factor / (4 * n * n))
         regions = newton.get("regions")
         regions_text = "-" if regions is None else "%d (%d)" % (regions, newton.get("region_steps", 0))
-        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
+        print("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %.8f | %s |" % (
             n, 4 * n * n, td, times(newton), speed, mem_d, per_element(newton["peak"], n), factor_text, majors,
-            newton.get("steps", "-"), fact_text, newton.get("evaluations", "-"), regions_text, wd, newton["w"],
-            rel_text),
+            newton.get("steps", "-"), fact_text, newton.get("cg_iterations", "-"), newton.get("evaluations", "-"),
+            regions_text, wd, newton["w"], rel_text),
             flush=True)
     print("(%s)" % load())
     return failures
 
 
-def part_ccx(args, velora1, square, root, method_option):
+def part_ccx(args, velora1, square, root, options):
     print("\n## velora1 --method newton against CalculiX on one thread (%s)" % load(), flush=True)
     print("| n | elements | thickness | newton s wall / cpu | ccx s wall / cpu | ccx / newton wall / cpu"
           " | newton B/elem | ccx B/elem | ccx increments / iterations | w newton | w ccx | relative |")
     print("|---:|---:|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|")
     for n in args.ccx_sizes:
         d = make_square(root, n, square)
-        newton = solve(velora1, d, True, method_option)
+        newton = solve(velora1, d, True, options)
         newton["w"] = deflection(d, n)
         for t in args.ccx_thickness:
             c = os.path.join(d, "ccx_t%g" % t)
@@ -240,14 +248,14 @@ def part_ccx(args, velora1, square, root, method_option):
     print("(%s)" % load())
 
 
-def part_scipy(args, velora1, square, root, method_option):
+def part_scipy(args, velora1, square, root, options):
     print("\n## velora1 --method newton against the scipy L-BFGS-B peer, history 10 (%s)" % load(), flush=True)
     print("| n | elements | newton s wall / cpu | scipy s wall / cpu | scipy / newton wall / cpu | scipy evaluations"
           " | w newton | w scipy | relative |")
     print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for n in args.scipy_sizes:
         d = make_square(root, n, square)
-        newton = solve(velora1, d, True, method_option)
+        newton = solve(velora1, d, True, options)
         newton["w"] = deflection(d, n)
         cpu = time.process_time()
         seconds, evaluations, _, mem, x = compare.python_solve(os.path.join(d, "input.txt"), True, 10)
@@ -277,17 +285,19 @@ def main():
     for p in (square, velora1):
         if not os.path.exists(p):
             sys.exit("missing %s: build the release programs first" % p)
-    method_option = has_method_option(velora1)
-    print("velora1 selects the method by %s" % ("--method newton" if method_option else "VELORA_METHOD=newton"))
+    options = options_of(velora1)
+    print("velora1 selects the method by %s and prints its counts by %s" % (
+        "--method newton" if "--method" in options else "VELORA_METHOD=newton",
+        "--newton-counts" if "--newton-counts" in options else "VELORA_NEWTON_COUNTS=1"))
     with tempfile.TemporaryDirectory() as tmp:
         root = os.path.abspath(args.keep) if args.keep else tmp
         failures = 0
         if args.sizes:
-            failures += part_methods(args, velora1, square, root, method_option)
+            failures += part_methods(args, velora1, square, root, options)
         if args.ccx_sizes:
-            part_ccx(args, velora1, square, root, method_option)
+            part_ccx(args, velora1, square, root, options)
         if args.scipy_sizes:
-            part_scipy(args, velora1, square, root, method_option)
+            part_scipy(args, velora1, square, root, options)
     return 1 if failures else 0
 
 

@@ -1,7 +1,7 @@
 #include "programs/solver_program.h"
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -21,10 +21,14 @@ using solver::RunOptions;
 
 void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
   CLI::App& app = line.app();
-  app.add_option("--method", options.method, "Minimiser of each major iteration")
-      ->check(CLI::IsMember({"lbfgs", "newton"}).description(""))
-      ->type_name("lbfgs|newton")
-      ->capture_default_str();
+  // Scripts that run a solver they do not start themselves (the checks
+  // against closed forms) choose the method by VELORA_METHOD, read and
+  // checked as the option is.
+  auto* method = app.add_option("--method", options.method, "Minimiser of each major iteration")
+                     ->check(CLI::IsMember({"lbfgs", "newton"}).description(""))
+                     ->type_name("lbfgs|newton")
+                     ->envname("VELORA_METHOD")
+                     ->capture_default_str();
   app.add_option("--threads", options.threads, "Energy threads; 0: every CPU this process may use")
       ->check(CLI::Range(0u, kMaxThreads).description(""))
       ->type_name("N")
@@ -33,6 +37,57 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
   auto* quiet = app.add_flag("--quiet", options.quiet, "Never show progress");
   progress->excludes(quiet);
   quiet->excludes(progress);
+
+  const std::string group = "Second-order method (diagnostics; each needs --method newton)";
+  const CLI::Option* const diagnostics[] = {
+      app.add_option("--newton-step", options.newton_step, "Conjugate gradients or the factorization alone")
+          ->check(CLI::IsMember({"cg", "direct"}).description(""))
+          ->type_name("cg|direct")
+          ->capture_default_str()
+          ->group(group),
+      app.add_option(
+             "--newton-preconditioner", options.newton_preconditioner, "Precision of the preconditioner's factor")
+          ->check(CLI::IsMember({"double", "single"}).description(""))
+          ->type_name("double|single")
+          ->capture_default_str()
+          ->group(group),
+      app.add_option("--newton-regions", options.newton_regions, "Steps on regions where the gradient gathers")
+          ->check(CLI::IsMember({"on", "off"}).description(""))
+          ->type_name("on|off")
+          ->capture_default_str()
+          ->group(group),
+      app.add_flag("--newton-counts", options.newton_counts, "Print the method's counts on stderr at the end")
+          ->group(group),
+  };
+  // A diagnostic of a method that does not run would be ignored silently.
+  app.final_callback([method, diagnostics, &options] {
+    if (options.method == "newton") return;
+    for (const CLI::Option* option : diagnostics) {
+      if (option->count() > 0) {
+        throw CLI::ValidationError(option->get_name(),
+                                   "needs --method newton, " + method->get_name() + " is " + options.method);
+      }
+    }
+  });
+  // The environment the programs read besides their options.
+  app.footer([] {
+    return std::string(
+        "Environment:\n"
+        "  VELORA_KERNEL=scalar|sse2|avx2|avx512  the energy kernel's instruction set\n"
+        "      (default: the widest this processor offers; one it lacks is a failure)\n"
+        "  OPENBLAS_NUM_THREADS, OMP_THREAD_LIMIT  threads of the factorization's BLAS\n"
+        "      and of CHOLMOD's OpenMP loops (--method newton; the latter 1 unless set)\n");
+  });
+}
+
+solver::RunOptions run_options(const SolverOptions& given) {
+  RunOptions options;
+  options.threads = given.threads;
+  options.method = given.method == "newton" ? Method::newton : Method::lbfgs;
+  options.newton.step = given.newton_step == "direct" ? NewtonOptions::Step::direct : NewtonOptions::Step::cg;
+  options.newton.single_preconditioner = given.newton_preconditioner == "single";
+  if (given.newton_regions == "off") options.newton.region_share = 0.0;
+  return options;
 }
 
 int solver_main(int argc, const char* const* argv, const char* name, const solver::MaterialLaw& law) {
@@ -59,10 +114,16 @@ int solver_main(int argc, const char* const* argv, const char* name, const solve
     kernel = "none (" + f.message() + ")";
   }
   line.add_version_line("kernel: " + kernel);
+  // CHOLMOD's OpenMP loops (copies and clears inside the supernodal
+  // factorization, their thread count fixed when the library was built)
+  // cost more CPU time than they save (BENCHMARKS.md, "The BLAS and its
+  // threads"); the dense work runs in the BLAS, which has threads of its
+  // own. Unless the user has set it, OpenMP gets one thread: the OpenMP
+  // runtime reads this when CHOLMOD, which loads it, is first loaded, long
+  // after this line.
+  setenv("OMP_THREAD_LIMIT", "1", 0);
   return line.run(argc, argv, [&] {
-    RunOptions options;
-    options.threads = given.threads;
-    options.method = given.method == "newton" ? Method::newton : Method::lbfgs;
+    RunOptions options = run_options(given);
     // Declared before the run so that it is destroyed, and its line
     // cleared, before a failure report is written.
     std::unique_ptr<ProgressLine> progress;
@@ -70,28 +131,10 @@ int solver_main(int argc, const char* const* argv, const char* name, const solve
       progress = std::make_unique<ProgressLine>(stderr);
       options.progress = progress.get();
     }
-    // The benchmarks and the verification scripts choose the second-order
-    // method by environment (VELORA_METHOD=newton), read its counts
-    // (VELORA_NEWTON_COUNTS=1) and compare its ways of taking a step
-    // (VELORA_NEWTON_STEP=direct) and preconditioners
-    // (VELORA_NEWTON_PRECONDITIONER=single), with and without the steps on
-    // regions (VELORA_NEWTON_REGIONS=0); --method, when given, wins.
-    const char* method = std::getenv("VELORA_METHOD");
-    if (line.app().count("--method") == 0 && method != nullptr && std::strcmp(method, "newton") == 0) {
-      options.method = Method::newton;
-    }
-    const char* step = std::getenv("VELORA_NEWTON_STEP");
-    if (step != nullptr && std::strcmp(step, "direct") == 0) options.newton.step = NewtonOptions::Step::direct;
-    const char* preconditioner = std::getenv("VELORA_NEWTON_PRECONDITIONER");
-    if (preconditioner != nullptr && std::strcmp(preconditioner, "single") == 0) {
-      options.newton.single_preconditioner = true;
-    }
-    const char* regions = std::getenv("VELORA_NEWTON_REGIONS");
-    if (regions != nullptr && std::strcmp(regions, "0") == 0) options.newton.region_share = 0.0;
     NewtonCounts counts;
     options.newton_counts = &counts;
     solver::run(law, options);
-    if (options.method == Method::newton && std::getenv("VELORA_NEWTON_COUNTS") != nullptr) {
+    if (given.newton_counts) {
       std::fprintf(stderr,
                    "newton: steps %d factorizations %d failed %d evaluations %d cg iterations %d tangent entries %.0f "
                    "factor entries %.0f regions %d region steps %d region factorizations %d\n",

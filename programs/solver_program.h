@@ -7,24 +7,35 @@
 
 #include "cli/command_line.h"
 #include "energy/law.h"
+#include "solver/solver.h"
 
 namespace programs {
 
 // The options of the solver programs, as given on the command line.
 struct SolverOptions {
-  std::string method = "lbfgs";  // the minimiser: "lbfgs" or "newton"
+  std::string method = "lbfgs";  // the minimiser: "lbfgs" or "newton" (or VELORA_METHOD)
   unsigned threads = 0;          // 0: the CPUs this process may run on
   bool progress = false;         // --progress: show progress even when stderr is no terminal
   bool quiet = false;            // --quiet: never show progress
+  // The second-order method's diagnostics, for benchmarks and comparisons;
+  // each needs --method newton (docs/newton.md, rules 6 and 7).
+  std::string newton_step = "cg";                // --newton-step cg|direct: the way of taking a step
+  std::string newton_preconditioner = "double";  // --newton-preconditioner double|single
+  std::string newton_regions = "on";             // --newton-regions on|off: the steps on regions
+  bool newton_counts = false;                    // --newton-counts: print the method's counts on stderr
 };
 
 // The largest --threads accepted (more than any machine we run on; the
 // pool falls back to fewer when threads cannot start).
 inline constexpr unsigned kMaxThreads = 1024;
 
-// Adds --method, --threads, --progress and --quiet to line, parsed into
-// options (which must outlive the parse).
+// Adds --method, --threads, --progress, --quiet and the second-order
+// method's diagnostics to line, parsed into options (which must outlive
+// the parse); a diagnostic without --method newton is a usage error.
 void add_solver_options(cli::CommandLine& line, SolverOptions& options);
+
+// What the options ask of the driver.
+solver::RunOptions run_options(const SolverOptions& given);
 
 // Parses the command line of the program `name` and solves the model of
 // the working directory with `law`. Returns the exit status.

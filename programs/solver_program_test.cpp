@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,6 +43,12 @@ TEST(CommandLine, NoArgumentsRunsWithTheDefaultsAndPrintsNothing) {
   EXPECT_EQ(parsed.threads, 0u);
   EXPECT_FALSE(parsed.progress);
   EXPECT_FALSE(parsed.quiet);
+  EXPECT_FALSE(parsed.newton_counts);
+  const solver::RunOptions run = programs::run_options(parsed);
+  EXPECT_EQ(run.method, solver::Method::lbfgs);
+  EXPECT_EQ(run.newton.step, solver::NewtonOptions{}.step);
+  EXPECT_EQ(run.newton.single_preconditioner, solver::NewtonOptions{}.single_preconditioner);
+  EXPECT_EQ(run.newton.region_share, solver::NewtonOptions{}.region_share);
 }
 
 TEST(CommandLine, SolverOptionsAreParsed) {
@@ -51,6 +58,55 @@ TEST(CommandLine, SolverOptionsAreParsed) {
   EXPECT_EQ(parsed.method, "newton");
   EXPECT_EQ(parsed.threads, 3u);
   EXPECT_TRUE(parsed.progress);
+}
+
+// The second-order method's diagnostics, once its method is chosen, become
+// its options.
+TEST(CommandLine, NewtonDiagnosticsAreParsedIntoTheMethodsOptions) {
+  programs::SolverOptions parsed;
+  const Outcome o = ParseSolver({"--method=newton",
+                                 "--newton-step",
+                                 "direct",
+                                 "--newton-preconditioner=single",
+                                 "--newton-regions",
+                                 "off",
+                                 "--newton-counts"},
+                                &parsed);
+  ASSERT_FALSE(o.status.has_value()) << o.err;
+  EXPECT_TRUE(parsed.newton_counts);
+  const solver::RunOptions run = programs::run_options(parsed);
+  EXPECT_EQ(run.method, solver::Method::newton);
+  EXPECT_EQ(run.newton.step, solver::NewtonOptions::Step::direct);
+  EXPECT_TRUE(run.newton.single_preconditioner);
+  EXPECT_EQ(run.newton.region_share, 0.0);
+}
+
+// VELORA_METHOD stands for --method where the option is not given, and is
+// checked as the option is: a bad value is a usage error.
+class MethodVariable {
+ public:
+  explicit MethodVariable(const char* value) { setenv("VELORA_METHOD", value, 1); }
+  ~MethodVariable() { unsetenv("VELORA_METHOD"); }
+  MethodVariable(const MethodVariable&) = delete;
+  MethodVariable& operator=(const MethodVariable&) = delete;
+};
+
+TEST(CommandLine, MethodVariableIsCheckedLikeTheOption) {
+  {
+    const MethodVariable v("newton");
+    programs::SolverOptions parsed;
+    const Outcome o = ParseSolver({"--newton-counts"}, &parsed);
+    EXPECT_FALSE(o.status.has_value()) << o.err;
+    EXPECT_EQ(parsed.method, "newton");
+    EXPECT_FALSE(ParseSolver({"--method", "lbfgs"}, &parsed).status.has_value());
+    EXPECT_EQ(parsed.method, "lbfgs");  // the option wins
+  }
+  for (const char* bad : {"Newton", "1", "newton "}) {
+    const MethodVariable v(bad);
+    const Outcome o = ParseSolver({});
+    EXPECT_EQ(o.status, 2) << bad;
+    EXPECT_EQ(o.err.rfind("velora1: --method: ", 0), 0u) << o.err;
+  }
 }
 
 TEST(CommandLine, HelpNamesFilesOptionsAndExitStatuses) {
@@ -67,6 +123,12 @@ TEST(CommandLine, HelpNamesFilesOptionsAndExitStatuses) {
                            "--threads",
                            "--progress",
                            "--quiet",
+                           "--newton-step",
+                           "--newton-preconditioner",
+                           "--newton-regions",
+                           "--newton-counts",
+                           "VELORA_METHOD",
+                           "VELORA_KERNEL=scalar|sse2|avx2|avx512",
                            "Exit status: 0"}) {
     EXPECT_NE(o.out.find(part), std::string::npos) << "missing \"" << part << "\" in\n" << o.out;
   }
@@ -115,22 +177,30 @@ TEST_P(UsageError, ExitsTwoWithOneLineAndTheUsage) {
   EXPECT_EQ(o.err.substr(first_end + 1), "Usage: velora1 [OPTIONS]\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLine,
-                         UsageError,
-                         ::testing::Values(UsageCase{{"--bogus"}, "--bogus"},
-                                           UsageCase{{"-x"}, "-x"},
-                                           UsageCase{{"extra"}, "extra"},
-                                           UsageCase{{"--threads"}, "--threads"},
-                                           UsageCase{{"--threads", "two"}, "--threads"},
-                                           UsageCase{{"--threads", "-1"}, "--threads"},
-                                           UsageCase{{"--threads", "1.5"}, "--threads"},
-                                           UsageCase{{"--threads", "4096"}, "--threads"},
-                                           UsageCase{{"--threads", "99999999999999999999"}, "--threads"},
-                                           UsageCase{{"--method", "bfgs"}, "--method"},
-                                           UsageCase{{"--method"}, "--method"},
-                                           UsageCase{{"-C"}, "-C"},
-                                           UsageCase{{"-C", "/no/such/directory"}, "/no/such/directory"},
-                                           UsageCase{{"--quiet", "--progress"}, "--progress"},
-                                           UsageCase{{"--progress=maybe"}, "--progress"}));
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine,
+    UsageError,
+    ::testing::Values(UsageCase{{"--bogus"}, "--bogus"},
+                      UsageCase{{"-x"}, "-x"},
+                      UsageCase{{"extra"}, "extra"},
+                      UsageCase{{"--threads"}, "--threads"},
+                      UsageCase{{"--threads", "two"}, "--threads"},
+                      UsageCase{{"--threads", "-1"}, "--threads"},
+                      UsageCase{{"--threads", "1.5"}, "--threads"},
+                      UsageCase{{"--threads", "4096"}, "--threads"},
+                      UsageCase{{"--threads", "99999999999999999999"}, "--threads"},
+                      UsageCase{{"--method", "bfgs"}, "--method"},
+                      UsageCase{{"--method"}, "--method"},
+                      UsageCase{{"-C"}, "-C"},
+                      UsageCase{{"-C", "/no/such/directory"}, "/no/such/directory"},
+                      UsageCase{{"--quiet", "--progress"}, "--progress"},
+                      UsageCase{{"--progress=maybe"}, "--progress"},
+                      UsageCase{{"--newton-step", "direct"}, "--newton-step: needs --method newton"},
+                      UsageCase{{"--newton-counts"}, "--newton-counts: needs --method newton"},
+                      UsageCase{{"--method", "lbfgs", "--newton-regions=off"}, "--newton-regions"},
+                      UsageCase{{"--method", "newton", "--newton-step", "Direct"}, "--newton-step"},
+                      UsageCase{{"--method", "newton", "--newton-preconditioner", "half"}, "--newton-preconditioner"},
+                      UsageCase{{"--method", "newton", "--newton-regions", "0"}, "--newton-regions"},
+                      UsageCase{{"--method", "newton", "--newton-counts=maybe"}, "--newton-counts"}));
 
 }  // namespace

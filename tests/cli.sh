@@ -85,7 +85,9 @@ run() {
         reason="help lacks \"$part\""
         grep -qF -- "$part" "$dir/stdout" || fail "$@"
       done
-      case $program in velora1 | velora2) for part in --method --threads --progress --quiet; do
+      case $program in velora1 | velora2) for part in --method --threads --progress --quiet --newton-step \
+                                                      --newton-preconditioner --newton-regions --newton-counts \
+                                                      VELORA_METHOD VELORA_KERNEL; do
         reason="help lacks $part"; grep -qF -- "$part" "$dir/stdout" || fail "$@"; done ;; esac
       reason="stderr not empty"; [ -s "$dir/stderr" ] && fail "$@"
       reason="files touched"; [ "$before" = "$after" ] || fail "$@" ;;
@@ -155,6 +157,18 @@ for p in velora1 velora2; do
   NAMED=--method run $p 2 usage --method bfgs
   NAMED=--progress run $p 2 usage --quiet --progress
   NAMED=--quiet run $p 2 usage --quiet=sometimes
+  # The second-order method's diagnostics, and VELORA_METHOD, which stands
+  # for --method and is checked as the option is.
+  GOLDEN=no run $p 0 newton --method newton --newton-step direct --newton-regions off
+  GOLDEN=no run $p 0 newton --method newton --newton-preconditioner single
+  VELORA_METHOD=newton GOLDEN=no run $p 0 newton
+  VELORA_METHOD=lbfgs run $p 0 results
+  NAMED=--method VELORA_METHOD=Newton run $p 2 usage
+  NAMED=--method VELORA_METHOD=newton run $p 2 usage --method bfgs
+  NAMED='--newton-step: needs --method newton' run $p 2 usage --newton-step direct
+  NAMED='--newton-counts: needs --method newton' VELORA_METHOD=lbfgs run $p 2 usage --newton-counts
+  NAMED=--newton-regions run $p 2 usage --method newton --newton-regions no
+  NAMED=--newton-preconditioner run $p 2 usage --method newton --newton-preconditioner float
 done
 
 echo "$cases cases, $failures failed"
