@@ -15,9 +15,11 @@ trap 'rm -rf "$scratch"' EXIT
 failures=0
 count=0
 
-# refused NAME PROGRAM FILE EXPECTED_REPORT: FILE's content on stdin.
+# refused NAME PROGRAM FILE EXPECTED_REPORT [ARGUMENTS...]: FILE's content
+# on stdin, the program run with the arguments.
 refused() {
   local name=$1 program=$2 file=$3 report=$4
+  shift 4
   local dir=$scratch/$name
   mkdir -p "$dir"
   cat >"$dir/$file"
@@ -25,7 +27,7 @@ refused() {
   if [ "$file" = square.txt ]; then earlier="input.txt autocad.scr ansys.txt"; else earlier="output.txt autocad.scr"; fi
   for f in $earlier; do echo "earlier $f" >"$dir/$f"; done
   # A hang is a failure of its own, long before CTest's timeout.
-  (cd "$dir" && timeout 60 "$program" >stdout.txt 2>stderr.txt)
+  (cd "$dir" && timeout 60 "$program" "$@" >stdout.txt 2>stderr.txt)
   local status=$? fail=0
   count=$((count + 1))
   [ "$status" -eq 124 ] && echo "$name: did not end within 60 s"
@@ -111,6 +113,35 @@ worst() {
 }
 worst | refused unbounded_worst_case_velora1 "$velora1" input.txt "$DIVERGED"
 worst | refused unbounded_worst_case_velora2 "$velora2" input.txt "$DIVERGED"
+
+# No equilibrium the doubles can hold, for both methods and both laws: four
+# triangles around a centre node, the corners held on all axes, young $1 and
+# every pressure $2. Under 1e300 the default method's line search
+# overflows and the second-order method finds no shift that gives it a
+# step; under 1e307 with young 1e295 its steps run the energy to the end of
+# the doubles. A sheet of young 1e-300 under pressure 1 is too soft for any
+# shift up to the ceiling (the second-order method wrote its start as the
+# result); the default method diverges with the engineering strain and finds
+# the equilibrium about 1e100 away with the Green strain.
+four() {
+  printf ':\n%s\n:\n %s 0.3 0\n:\n    5\n\n 1 0 0 0\n 2 1 0 0\n 3 1 1 0\n 4 0 1 0\n 5 0.5 0.5 0\n' "$P" "$1"
+  printf ':\n    4\n\n 1 1 2 5\n 2 2 3 5\n 3 3 4 5\n 4 4 1 5\n:\n   12\n\n'
+  printf ' %s 0\n' '1 1' '1 2' '1 3' '2 1' '2 2' '2 3' '3 1' '3 2' '3 3' '4 1' '4 2' '4 3'
+  printf ':\n    0\n:\n    4\n\n 1 %s\n 2 %s\n 3 %s\n 4 %s\n' "$2" "$2" "$2" "$2"
+}
+STALLED='DATA_ERROR : the solution diverged in major iteration 1: no shift of the tangent up to 1e+12 gives the second-order method a step that lowers the energy (the energy may have no minimum, or the model'"'"'s stiffness or the allowable residue is below what double precision resolves); no results written'
+EDGE='DATA_ERROR : the solution diverged in major iteration 1: the energy has reached -1.79769e+308, the end of the range of double precision (the energy may have no minimum because the model lacks supports, or its loads are beyond what double precision resolves); no results written'
+for law in 1 2; do
+  program=$velora1
+  [ $law = 2 ] && program=$velora2
+  four 1000 1e300 | refused "pressure_1e300_velora${law}" "$program" input.txt "$DIVERGED"
+  four 1000 1e300 | refused "pressure_1e300_velora${law}_newton" "$program" input.txt "$STALLED" --method newton
+  four 1e295 1e307 | refused "end_of_doubles_velora${law}" "$program" input.txt "$DIVERGED"
+  four 1e295 1e307 | refused "end_of_doubles_velora${law}_newton" "$program" input.txt "$EDGE" --method newton
+  four 1e-300 1 | refused "young_1e-300_velora${law}_newton" "$program" input.txt "$STALLED" --method newton
+done
+four 1e-300 1 | refused young_1e-300_velora2 "$velora2" input.txt "$DIVERGED"
+four 1e-300 1 | solved young_1e-300_velora1 "$velora1"
 
 # Accepted: a line of ten million characters as a label, records over
 # several lines, one node and no elements, every component constrained.
