@@ -5,13 +5,14 @@
 //
 // Why: part-way through a solve the residual forces of a pressurised sheet
 // gather in a few places (the compressed corners of a square, where the
-// sheet wrinkles), 99.9 % of the gradient's square in a few hundred of a
-// million unknowns, while the rest is already in equilibrium. Every step of
-// the whole model there costs a factorization or solves with the whole
-// factor for a change in a few hundred unknowns. On the region around them,
-// a step costs a factorization of a few thousand unknowns, and the region's
-// energy, a sum over its own elements only, resolves decreases that the
-// whole model's rounding hides.
+// sheet wrinkles): nearly all of the gradient's square in a small share of
+// the unknowns, while the rest is already in equilibrium (BENCHMARKS.md,
+// "Steps on regions where the gradient gathers"). Every step of the whole
+// model there costs a factorization or solves with the whole factor for a
+// change in those few unknowns. On the region around them, a step costs a
+// factorization of the region alone, and the region's energy, a sum over
+// its own elements only, resolves decreases that the whole model's
+// rounding hides (its rounding is that of a far shorter sum).
 //
 // A region is grown from seed unknowns by rings of elements: the elements
 // around the seeds, then all the free unknowns of those elements, and so on.

@@ -49,9 +49,10 @@ class SparseCholesky {
 
   // Rounds the factor of the last successful factorization to single
   // precision, in place, for solves that serve as a preconditioner: a solve
-  // streams the whole factor from memory, so it then takes about half the
-  // time, and its result is that of a factor perturbed by about 6e-8 of each
-  // entry (still the factor of a positive definite matrix). Until the next
+  // streams the whole factor from memory, so it then reads half the bytes,
+  // and its result is that of a factor whose every entry is perturbed by at
+  // most half a unit in the last place of a float (2^-24 of itself, 6e-8:
+  // still the factor of a positive definite matrix). Until the next
   // factorize, solve uses the rounded factor, summing in double precision in
   // a fixed order. Does nothing when the factor is not supernodal.
   virtual void round_to_single() = 0;
