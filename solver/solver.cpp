@@ -45,10 +45,10 @@ namespace {
 // has run to the end of the doubles: beyond half the largest double the
 // difference of two energies (a decrease) can overflow, a line search there
 // sees only rounding and overflow, and the energy it reports is the edge of
-// the range, not a minimum (a pressure of 1e300 on a small sheet: the
-// second-order method's steps merely did not raise an energy of -1.8e308).
-// Nor is it when the second-order method stalled, its shift at the ceiling
-// without a step that lowers the energy: its last point may be its start.
+// the range, not a minimum. Nor is it when the second-order method stalled,
+// its shift at the ceiling without a step that lowers the energy: its last
+// point may be its start. See docs/decisions.md, 'An energy at the end of
+// the doubles is no result'.
 void accept(const analysis& a, const nlp::Result& result, double ceiling) {
   bool finite = std::isfinite(result.value);
   const double* u = a.u.data();
