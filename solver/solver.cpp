@@ -47,8 +47,8 @@ namespace {
 // sees only rounding and overflow, and the energy it reports is the edge of
 // the range, not a minimum. Nor is it when the second-order method stalled,
 // its shift at the ceiling without a step that lowers the energy: its last
-// point may be its start. See docs/decisions.md, 'An energy at the end of
-// the doubles is no result'.
+// point may be its start.
+// See docs/decisions.md, 'An energy at the end of the doubles is no result'.
 void accept(const analysis& a, const nlp::Result& result, double ceiling) {
   bool finite = std::isfinite(result.value);
   const double* u = a.u.data();
