@@ -11,12 +11,7 @@ namespace solver {
 
 namespace {
 
-// Dot product accumulated from 0.0 in index order.
-double dot(int n, const double* p, const double* q) {
-  double sum = 0.0;
-  for (int i = 0; i < n; ++i) sum = sum + p[i] * q[i];
-  return sum;
-}
+using nlp::dot;
 
 // y = (T + tau R) v for the symmetric matrices whose upper triangles p and
 // values (T) and shift (R) hold, column by column: a fixed order.
