@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "energy/tangent.h"
+#include "model/geometry.h"
 #include "platform/failure.h"
 
 namespace solver {
@@ -75,31 +77,24 @@ TangentPattern tangent_pattern(int nfree, const std::vector<ElementSlots>& slots
 
 std::vector<double> shift_values(const analysis& a, const TangentPattern& p) {
   std::vector<double> values(p.row.size(), 0.0);
-  constexpr std::size_t from[3] = {1, 2, 0};
-  constexpr std::size_t to[3] = {2, 0, 1};
   for (std::size_t e = 0; e < p.position.size() / TangentPattern::kEntries; ++e) {
     const element& el = a.elem.data()[e];
     const int* pos = p.position.data() + TangentPattern::kEntries * e;
     const double stiffness = ((el.stiff[0][0] + el.stiff[1][1]) + el.stiff[2][2]) / 3.0;
     // Local 9 x 9 matrix, then its upper triangle into the pattern.
-    double h[9][9] = {};
+    double h[81] = {};
     for (std::size_t k = 0; k < 3; ++k) {
       const double w = el.area * stiffness / (el.length[k] * el.length[k]);
       for (std::size_t x = 0; x < 3; ++x) {
-        const std::size_t i = 3 * from[k] + x;
-        const std::size_t j = 3 * to[k] + x;
-        h[i][i] += w;
-        h[j][j] += w;
-        h[i][j] -= w;
-        h[j][i] -= w;
+        const std::size_t i = 3 * kSideFrom[k] + x;
+        const std::size_t j = 3 * kSideTo[k] + x;
+        h[9 * i + i] += w;
+        h[9 * j + j] += w;
+        h[9 * i + j] -= w;
+        h[9 * j + i] -= w;
       }
     }
-    std::size_t k = 0;
-    for (std::size_t i = 0; i < 9; ++i) {
-      for (std::size_t j = i; j < 9; ++j, ++k) {
-        if (pos[k] >= 0) values[static_cast<std::size_t>(pos[k])] += h[i][j];
-      }
-    }
+    add_upper_triangle(h, pos, values);
   }
   // An unknown that no element touches has nothing on its diagonal: it gets
   // the largest diagonal entry, so that R stays positive definite (its
