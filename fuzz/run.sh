@@ -36,8 +36,9 @@ case "$target" in
   square)
     define=ROBUST_TARGET_SQUARE
     # The generator's reader and what it links: generators/ without tests
-    # and benchmarks.
-    sources=("$root/fuzz/entry_square.cpp")
+    # and benchmarks, and the model library's writer they describe their
+    # models to.
+    sources=("$root/fuzz/entry_square.cpp" "$root/model/model_writer.cpp")
     for f in "$root"/generators/*.cpp; do
       case "$(basename "$f")" in
         *_test.cpp | *_benchmark.cpp) ;;
