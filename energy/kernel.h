@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <span>
+#include <type_traits>
 
 #include "energy/evaluator.h"
 #include "energy/kernel_path.h"
@@ -95,20 +97,48 @@ template <class T, class Stiffness>
   n3 = (k[0][2] * e[0] + k[1][2] * e[1]) + k[2][2] * e[2];
 }
 
+// The prestress of an element (model/prestress.h) as the kernel takes it:
+// none, the loops of a model without prestress, or the side stresses N0 of
+// one element (T = double) or of one per lane.
+struct NoPrestress {};
+template <class T>
+struct SidePrestress {
+  T n[3];
+};
+
 // The element at the displacements delta: side stresses, strain energy and
 // gradient. Side k's strain derivative row is +b at the vertex where it
 // ends, -b where it starts and 0 at the third, whose zero term is left out
 // of the gradient sums (it could only change the sign of an exact zero).
-template <class Law, class T, class Ref>
-[[gnu::always_inline]] inline void evaluate(const Ref& r, const T (&delta)[9], ElementResult<T>& out) {
+// With a prestress N0 the energy gains its work on the strains, A N0 . e,
+// and the side stresses, which the gradient and the report take, are
+// N0 + K e; without one (NoPrestress) the arithmetic is that of a model
+// that never had any.
+template <class Law, class T, class Ref, class Prestress = NoPrestress>
+[[gnu::always_inline]] inline void evaluate(const Ref& r,
+                                            const T (&delta)[9],
+                                            ElementResult<T>& out,
+                                            const Prestress& prestress = {}) {
   T e[3];
   T b[3][3];
   strain_sides<Law>(r, delta, e, b, [](std::size_t, const T(&)[3], T, T) {});
   side_stresses(r.stiff, e, out.n1, out.n2, out.n3);
-  const T an1 = r.area * out.n1;
-  const T an2 = r.area * out.n2;
-  const T an3 = r.area * out.n3;
+  T an1 = r.area * out.n1;
+  T an2 = r.area * out.n2;
+  T an3 = r.area * out.n3;
   out.energy = 0.5 * ((an1 * e[0] + an2 * e[1]) + an3 * e[2]);
+  if constexpr (!std::is_same_v<Prestress, NoPrestress>) {
+    const T ap1 = r.area * prestress.n[0];
+    const T ap2 = r.area * prestress.n[1];
+    const T ap3 = r.area * prestress.n[2];
+    out.energy = out.energy + ((ap1 * e[0] + ap2 * e[1]) + ap3 * e[2]);
+    out.n1 = out.n1 + prestress.n[0];
+    out.n2 = out.n2 + prestress.n[1];
+    out.n3 = out.n3 + prestress.n[2];
+    an1 = an1 + ap1;
+    an2 = an2 + ap2;
+    an3 = an3 + ap3;
+  }
   for (std::size_t c = 0; c < 3; ++c) {
     out.grad[c] = an2 * b[1][c] - an3 * b[2][c];      // vertex 1: end of side 2, start of side 3
     out.grad[3 + c] = an3 * b[2][c] - an1 * b[0][c];  // vertex 2: start of side 1, end of side 3
@@ -120,6 +150,17 @@ template <class Law, class T, class Ref>
 // (unknowns, then prescribed displacements) by its slots.
 [[gnu::always_inline]] inline void gather(const ElementSlots& s, const double* xf, double (&delta)[9]) {
   for (std::size_t q = 0; q < 9; ++q) delta[q] = xf[static_cast<std::size_t>(s[q])];
+}
+
+// The prestress side stresses of el, one of the state's element records,
+// or none when the model carries no prestress (or el is not one of its
+// records).
+inline const std::array<double, 3>* prestress_of(const analysis& a, const element& el) {
+  if (a.side_prestress.empty()) return nullptr;
+  const element* first = a.elem.data();
+  const element* last = first + a.side_prestress.size();
+  if (std::less<const element*>()(&el, first) || !std::less<const element*>()(&el, last)) return nullptr;
+  return &a.side_prestress[static_cast<std::size_t>(&el - first)];
 }
 
 // cstobj: one element at unknowns x, its displacements gathered by the
@@ -137,7 +178,12 @@ ElementState cstobj_with(const analysis& a, const element& el, const terms::Vect
     }
   }
   ElementResult<double> res;
-  evaluate<Law>(el, delta, res);
+  const std::array<double, 3>* n0 = prestress_of(a, el);
+  if (n0 != nullptr) {
+    evaluate<Law>(el, delta, res, SidePrestress<double>{{(*n0)[0], (*n0)[1], (*n0)[2]}});
+  } else {
+    evaluate<Law>(el, delta, res);
+  }
   for (std::size_t q = 0; q < 9; ++q) grad[q] = res.grad[q];
   return {res.n1, res.n2, res.n3, res.energy};
 }
@@ -158,13 +204,16 @@ template <std::size_t W>
 }
 
 // The elements begin..end-1 (0-based), W = width<T> at a time, their nine
-// displacements gathered from the full-length workspace xf by their slots.
-// Each element's results are handed to sink(e, res, l), lane l of res, in
-// element order. The last group of a range may be short: its empty lanes
-// repeat the range's last element, and their results are not handed on.
-template <class Law, class T, class Sink>
+// displacements gathered from the full-length workspace xf by their slots,
+// with the side stresses of their prestress from prestress[e] when
+// kPrestress (prestress is not read otherwise). Each element's results are
+// handed to sink(e, res, l), lane l of res, in element order. The last
+// group of a range may be short: its empty lanes repeat the range's last
+// element, and their results are not handed on.
+template <class Law, class T, bool kPrestress, class Sink>
 [[gnu::always_inline]] inline void element_range(const element* records,
                                                  const ElementSlots* slots,
+                                                 const std::array<double, 3>* prestress,
                                                  const double* xf,
                                                  std::size_t begin,
                                                  std::size_t end,
@@ -176,7 +225,11 @@ template <class Law, class T, class Sink>
     T delta[9];
     if constexpr (W == 1) {
       gather(slots[e], xf, delta);
-      evaluate<Law>(records[e], delta, res);
+      if constexpr (kPrestress) {
+        evaluate<Law>(records[e], delta, res, SidePrestress<T>{{prestress[e][0], prestress[e][1], prestress[e][2]}});
+      } else {
+        evaluate<Law>(records[e], delta, res);
+      }
     } else {
       prefetch_group<W>(records, e, end);
       const element* r[W];
@@ -191,81 +244,112 @@ template <class Law, class T, class Sink>
       }
       LaneReference<T> ref;
       interleave<T>(r, ref);
-      evaluate<Law>(ref, delta, res);
+      if constexpr (kPrestress) {
+        SidePrestress<T> p;
+        for (std::size_t k = 0; k < 3; ++k) {
+          p.n[k] = make_lanes<T>([&](std::size_t l) { return prestress[r[l] - records][k]; });
+        }
+        evaluate<Law>(ref, delta, res, p);
+      } else {
+        evaluate<Law>(ref, delta, res);
+      }
     }
     for (std::size_t l = 0; l < valid; ++l) sink(e + l, res, l);
   }
 }
 
-// One element loop per path: the same source, compiled for the registers
-// of the path; which one runs is chosen at run time (current_path).
-template <class Law, class Sink>
+// One element loop per path and prestress variant: the same source,
+// compiled for the registers of the path; which one runs is chosen at run
+// time (current_path).
+template <class Law, bool kPrestress, class Sink>
 void range_scalar(const element* records,
                   const ElementSlots* slots,
+                  const std::array<double, 3>* prestress,
                   const double* xf,
                   std::size_t begin,
                   std::size_t end,
                   Sink& sink) {
-  element_range<Law, double>(records, slots, xf, begin, end, sink);
+  element_range<Law, double, kPrestress>(records, slots, prestress, xf, begin, end, sink);
 }
-template <class Law, class Sink>
+template <class Law, bool kPrestress, class Sink>
 void range_pairs(const element* records,
                  const ElementSlots* slots,
+                 const std::array<double, 3>* prestress,
                  const double* xf,
                  std::size_t begin,
                  std::size_t end,
                  Sink& sink) {
-  element_range<Law, Pair>(records, slots, xf, begin, end, sink);
+  element_range<Law, Pair, kPrestress>(records, slots, prestress, xf, begin, end, sink);
 }
 #if defined(__x86_64__)
-template <class Law, class Sink>
+template <class Law, bool kPrestress, class Sink>
 [[gnu::target("avx2")]] void range_avx2(const element* records,
                                         const ElementSlots* slots,
+                                        const std::array<double, 3>* prestress,
                                         const double* xf,
                                         std::size_t begin,
                                         std::size_t end,
                                         Sink& sink) {
-  element_range<Law, Quad>(records, slots, xf, begin, end, sink);
+  element_range<Law, Quad, kPrestress>(records, slots, prestress, xf, begin, end, sink);
 }
-template <class Law, class Sink>
+template <class Law, bool kPrestress, class Sink>
 [[gnu::target("avx512f")]] void range_avx512(const element* records,
                                              const ElementSlots* slots,
+                                             const std::array<double, 3>* prestress,
                                              const double* xf,
                                              std::size_t begin,
                                              std::size_t end,
                                              Sink& sink) {
-  element_range<Law, Octet>(records, slots, xf, begin, end, sink);
+  element_range<Law, Octet, kPrestress>(records, slots, prestress, xf, begin, end, sink);
 }
 #endif
 
-// The elements begin..end-1 on the path p. Sink is a generic callable:
+// The elements begin..end-1 on the path p, in the variant of a model with
+// prestress (the side stresses of element e at prestress[e]) or, when
+// prestress is null, in the one without. Sink is a generic callable:
 // sink(e, res, l) for ElementResult<T> of the path's lane type T.
-template <class Law, class Sink>
-void run_range(Path p,
-               const element* records,
-               const ElementSlots* slots,
-               const double* xf,
-               std::size_t begin,
-               std::size_t end,
-               Sink& sink) {
+template <class Law, bool kPrestress, class Sink>
+void run_path(Path p,
+              const element* records,
+              const ElementSlots* slots,
+              const std::array<double, 3>* prestress,
+              const double* xf,
+              std::size_t begin,
+              std::size_t end,
+              Sink& sink) {
   switch (p) {
 #if defined(__x86_64__)
     case Path::avx512:
-      range_avx512<Law>(records, slots, xf, begin, end, sink);
+      range_avx512<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
       return;
     case Path::avx2:
-      range_avx2<Law>(records, slots, xf, begin, end, sink);
+      range_avx2<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
       return;
 #else
     case Path::avx512:
     case Path::avx2:  // not supported(): current_path never returns them here
 #endif
     case Path::pairs:
-      range_pairs<Law>(records, slots, xf, begin, end, sink);
+      range_pairs<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
       return;
     case Path::scalar:
-      range_scalar<Law>(records, slots, xf, begin, end, sink);
+      range_scalar<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
       return;
+  }
+}
+template <class Law, class Sink>
+void run_range(Path p,
+               const element* records,
+               const ElementSlots* slots,
+               const std::array<double, 3>* prestress,
+               const double* xf,
+               std::size_t begin,
+               std::size_t end,
+               Sink& sink) {
+  if (prestress != nullptr) {
+    run_path<Law, true>(p, records, slots, prestress, xf, begin, end, sink);
+  } else {
+    run_path<Law, false>(p, records, slots, prestress, xf, begin, end, sink);
   }
 }
 
@@ -275,7 +359,9 @@ template <class Law>
 class LawEvaluator final : public EnergyEvaluator {
  public:
   LawEvaluator(const analysis& a, const EvaluationOptions& options)
-      : EnergyEvaluator(a, options), path_(current_path()) {}
+      : EnergyEvaluator(a, options),
+        path_(current_path()),
+        prestress_(a.side_prestress.empty() ? nullptr : a.side_prestress.data()) {}
 
  private:
   // Elements a group of lanes at a time; each group's contributions are
@@ -289,7 +375,7 @@ class LawEvaluator final : public EnergyEvaluator {
         gq = gq + lane(res.grad[q], l);
       }
     };
-    run_range<Law>(path_, a_.elem.data(), slots, xf, 0, slots_.size(), add);
+    run_range<Law>(path_, a_.elem.data(), slots, prestress_, xf, 0, slots_.size(), add);
     return f;
   }
 
@@ -305,7 +391,12 @@ class LawEvaluator final : public EnergyEvaluator {
       double delta[9];
       for (std::size_t q = 0; q < 9; ++q) delta[q] = xs[static_cast<std::size_t>(s[q])];
       ElementResult<double> res;
-      evaluate<Law>(records[list[i]], delta, res);
+      if (prestress_ != nullptr) {
+        const std::array<double, 3>& n0 = prestress_[list[i]];
+        evaluate<Law>(records[list[i]], delta, res, SidePrestress<double>{{n0[0], n0[1], n0[2]}});
+      } else {
+        evaluate<Law>(records[list[i]], delta, res);
+      }
       f = f + res.energy;
       for (std::size_t q = 0; q < 9; ++q) {
         double& gq = gs[static_cast<std::size_t>(s[q])];
@@ -361,7 +452,7 @@ class LawEvaluator final : public EnergyEvaluator {
         if (defers[k] != 0) *deferred++ = term;
       }
     };
-    run_range<Law>(path_, a_.elem.data(), slots, xf, part_element_[t], part_element_[t + 1], hand_on);
+    run_range<Law>(path_, a_.elem.data(), slots, prestress_, xf, part_element_[t], part_element_[t + 1], hand_on);
     for (const int k : owned_[t]) g[k] = own[k];
     if (first) {
       *f = sum;
@@ -375,6 +466,7 @@ class LawEvaluator final : public EnergyEvaluator {
   }
 
   const Path path_;
+  const std::array<double, 3>* const prestress_;  // element e's side stresses at [e]; null: no prestress
 };
 
 }  // namespace solver::kernel

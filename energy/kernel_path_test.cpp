@@ -26,8 +26,10 @@ bool same_bits(double p, double q) { return std::memcmp(&p, &q, sizeof p) == 0; 
 
 // A strip of count triangles over two rows of nodes, lifted and skewed so
 // that no two elements are alike, node 1 and 2 held, the unknowns away
-// from rest so that every side is stretched differently.
-analysis strip(int count) {
+// from rest so that every side is stretched differently. prestressed: an
+// isotropic prestress on the first elements, none on one, an orthotropic
+// one on the rest, so that groups of lanes mix them.
+analysis strip(int count, bool prestressed = false) {
   std::vector<std::array<double, 3>> nodes;
   const int columns = count / 2 + 2;
   for (int i = 0; i < columns; ++i) {
@@ -48,6 +50,11 @@ analysis strip(int count) {
   for (int axis = 1; axis <= 3; ++axis) {
     testing::constrain(a, 1, axis, 0.0);
     testing::constrain(a, 2, axis, 0.01 * axis);
+  }
+  if (prestressed) {
+    const int third = (count + 2) / 3;
+    a.extension.prestress = {{1, third, 2.0, 2.0, {}}};
+    if (third + 2 <= count) a.extension.prestress.push_back({third + 2, count, 3.0, 0.5, {1.0, 0.5, 0.2}});
   }
   start(a);
   for (int k = 1; k <= a.nfree; ++k) a.u(k) = 0.02 * std::sin(0.7 * k + 0.1);
@@ -95,21 +102,35 @@ class KernelPath : public ::testing::TestWithParam<std::tuple<std::string, Path>
 };
 
 TEST_P(KernelPath, EveryShortLastGroupGivesTheScalarBits) {
-  for (int count = 1; count <= 19; ++count) {
-    const analysis a = strip(count);
-    const evaluation want = evaluate_on(Path::scalar, law(), a);
-    const evaluation got = evaluate_on(lanes(), law(), a);
-    expect_same(want, got, std::to_string(count) + " elements");
+  for (const bool prestressed : {false, true}) {
+    for (int count = 1; count <= 19; ++count) {
+      const analysis a = strip(count, prestressed);
+      const evaluation want = evaluate_on(Path::scalar, law(), a);
+      const evaluation got = evaluate_on(lanes(), law(), a);
+      expect_same(want, got, std::to_string(count) + " elements" + (prestressed ? ", prestressed" : ""));
+    }
   }
 }
 
 TEST_P(KernelPath, PartsForThreadsGiveTheScalarBits) {
-  const analysis a = strip(37);
-  const evaluation want = evaluate_on(Path::scalar, law(), a);
-  for (const unsigned threads : {2u, 3u}) {
-    const evaluation got = evaluate_on(lanes(), law(), a, threads);  // parts end inside a group
-    expect_same(want, got, std::to_string(threads) + " threads");
+  for (const bool prestressed : {false, true}) {
+    const analysis a = strip(37, prestressed);
+    const evaluation want = evaluate_on(Path::scalar, law(), a);
+    for (const unsigned threads : {2u, 3u}) {
+      const evaluation got = evaluate_on(lanes(), law(), a, threads);  // parts end inside a group
+      expect_same(want, got, std::to_string(threads) + " threads" + (prestressed ? ", prestressed" : ""));
+    }
   }
+}
+
+// The prestress reaches every path: the energy and gradient of the
+// prestressed strip differ from those of the bare one, by the work and
+// the side forces of the prestress.
+TEST_P(KernelPath, ThePrestressedStripIsNotTheBareOne) {
+  const evaluation bare = evaluate_on(lanes(), law(), strip(19));
+  const evaluation prestressed = evaluate_on(lanes(), law(), strip(19, true));
+  EXPECT_NE(bare.f, prestressed.f);
+  EXPECT_NE(bare.g, prestressed.g);
 }
 
 TEST_P(KernelPath, NonFiniteLanesStayInTheirElement) {

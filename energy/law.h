@@ -17,7 +17,8 @@
 
 namespace solver {
 
-// Side stresses N1, N2, N3 and strain energy of one element.
+// Side stresses N1, N2, N3 (with the prestress, when there is one) and
+// strain energy of one element.
 struct ElementState {
   double n1 = 0.0;
   double n2 = 0.0;
@@ -35,6 +36,8 @@ class MaterialLaw {
   // One element at unknowns x (1..nfree): side stresses, strain energy, and
   // in grad the gradient of the energy with respect to the nine
   // displacement components (vertex 1 X, Y, Z, vertex 2 ..., vertex 3 ...).
+  // When e is one of a's records and a carries a prestress, the side
+  // stresses include e's, and the energy its work (energy/kernel.h).
   virtual ElementState cstobj(const analysis& a,
                               const element& e,
                               const terms::Vector& x,
@@ -57,8 +60,13 @@ class MaterialLaw {
                        std::span<double> values) const = 0;
 
   // One element's tangent at its nine displacement components delta, row by
-  // row (energy/tangent.h).
-  virtual void element_tangent(const element& e, const double (&delta)[9], bool clamp, double (&h)[81]) const = 0;
+  // row (energy/tangent.h), with the side stresses of its prestress (none
+  // when null).
+  virtual void element_tangent(const element& e,
+                               const double (&delta)[9],
+                               bool clamp,
+                               double (&h)[81],
+                               const std::array<double, 3>* prestress) const = 0;
 };
 
 // The Green strain of each side, (lambda^2 - 1) / 2: the Saint

@@ -80,6 +80,39 @@ TEST_P(Cstobj, EqualStretchInXAndY) {
   EXPECT_NEAR(r.state.energy, green() ? 0.0055125 : 0.005, kTol);
 }
 
+// The unit right triangle under the isotropic prestress 2: its side
+// stresses are 2 L_k^2 cot(angle_k) / (2 A) = (0, 2, 2), which add to the
+// elastic ones, and the energy gains their work A N0 . e. At rest the
+// energy is 0 and the gradient the prestress's side forces.
+TEST_P(Cstobj, PrestressAddsItsSideStressesAndTheirWork) {
+  analysis a = make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}});
+  a.extension.prestress = {{1, 1, 2.0, 2.0, {}}};
+  solver::start(a);
+  terms::Vector x(a.nfree);
+  std::array<double, 9> grad{};
+  solver::ElementState st = law().cstobj(a, a.elem(1), x, grad);
+  EXPECT_NEAR(st.n1, 0.0, kTol);
+  EXPECT_NEAR(st.n2, 2.0, kTol);
+  EXPECT_NEAR(st.n3, 2.0, kTol);
+  EXPECT_NEAR(st.energy, 0.0, kRigidTol);  // the rounding of side 1's reference direction
+  // Side 3 (vertex 1 to 2, along X) pulls vertex 1 by A N0_3 / L_3 = 1
+  // towards vertex 2: the energy falls as vertex 1 moves along +X.
+  EXPECT_NEAR(grad[0], -1.0, kTol);
+  EXPECT_NEAR(grad[3], 1.0, kTol);
+  EXPECT_NEAR(grad[7], 1.0, kTol);  // side 2 on vertex 3, along Y
+  for (int k = 1; k <= 3; ++k) {
+    x(a.dof(k, 1)) = 0.1 * a.coordx(k);
+    x(a.dof(k, 2)) = 0.1 * a.coordy(k);
+  }
+  st = law().cstobj(a, a.elem(1), x, grad);
+  // Strains 0.105 (Green) or 0.1 (engineering) on every side.
+  const double e = green() ? 0.105 : 0.1;
+  EXPECT_NEAR(st.n1, 0.0, kTol);
+  EXPECT_NEAR(st.n2, 2.0 + e, kTol);
+  EXPECT_NEAR(st.n3, 2.0 + e, kTol);
+  EXPECT_NEAR(st.energy, (green() ? 0.0055125 : 0.005) + 0.5 * (2.0 * e + 2.0 * e), kTol);
+}
+
 TEST_P(Cstobj, StretchAlongXOnly) {
   const Evaluation r = stretch_unit_triangle(law(), 0.1, 0.0);
   if (green()) {
@@ -167,7 +200,9 @@ TEST_P(Cstobj, RigidMotionsGiveNoStrainEnergyOrGradient) {
 // fully constrained with a prescribed displacement, two with single
 // constrained components, loads, self-weight and pressures of both signs.
 // The objective takes elements in pairs: an odd count exercises the rest.
-analysis irregular_mesh(int elements = 6) {
+// prestressed: elements 1 and 2 with an isotropic prestress, 3 on with an
+// orthotropic one (the rest of a shortened mesh carries none).
+analysis irregular_mesh(int elements = 6, bool prestressed = false) {
   std::vector<std::array<int, 3>> triangles = {{1, 2, 3}, {1, 3, 4}, {5, 1, 4}, {1, 5, 6}, {1, 6, 7}, {7, 2, 1}};
   triangles.resize(static_cast<std::size_t>(elements));
   analysis a = make_model({{0.0, 0.0, 0.1},
@@ -192,6 +227,9 @@ analysis irregular_mesh(int elements = 6) {
   const double pressure[] = {0.5, 1.0, -0.25, 0.75, 0.0, 0.3};
   static_assert(std::size(pressure) == 6);
   for (int e = 1; e <= a.nelem; ++e) a.elem(e).pressure = pressure[e - 1];
+  if (prestressed) {
+    a.extension.prestress = {{1, 2, 3.0, 3.0, {}}, {3, std::min(elements, 5), 2.0, 0.5, {1.0, 0.2, 0.1}}};
+  }
   solver::start(a);
   std::mt19937 gen(4);
   std::uniform_real_distribution<double> dist(-0.05, 0.05);
@@ -200,13 +238,12 @@ analysis irregular_mesh(int elements = 6) {
   return a;
 }
 
-TEST_P(Objective, GradientMatchesCentralDifferences) {
-  analysis a = irregular_mesh();
+void CheckGradient(const MaterialLaw& law, analysis a) {
   const int n = a.nfree;
   ASSERT_EQ(n, 16);
   terms::Vector x = a.u;
   terms::Vector g(n);
-  const double f = solver::testing::objective(a, n, x, g, law());
+  const double f = solver::testing::objective(a, n, x, g, law);
   EXPECT_TRUE(std::isfinite(f));
   terms::Vector scratch(n);
   const double h = 1e-6;
@@ -219,9 +256,16 @@ TEST_P(Objective, GradientMatchesCentralDifferences) {
     xp(k) += h;
     xm(k) -= h;
     const double fd =
-        (solver::testing::objective(a, n, xp, scratch, law()) - solver::testing::objective(a, n, xm, scratch, law())) /
+        (solver::testing::objective(a, n, xp, scratch, law) - solver::testing::objective(a, n, xm, scratch, law)) /
         (2 * h);
     EXPECT_NEAR(g(k), fd, 1e-7 * largest) << "component " << k;
+  }
+}
+
+TEST_P(Objective, GradientMatchesCentralDifferences) {
+  for (const bool prestressed : {false, true}) {
+    SCOPED_TRACE(prestressed ? "prestressed" : "without prestress");
+    CheckGradient(law(), irregular_mesh(6, prestressed));
   }
 }
 
@@ -229,8 +273,8 @@ TEST_P(Objective, GradientMatchesCentralDifferences) {
 // inside the objective, so the objective is rebuilt here from cstobj in its
 // own summation order and compared bit for bit.
 TEST_P(Objective, EqualsTheSumOfCstobjBitForBit) {
-  for (const int elements : {6, 5}) {
-    analysis a = irregular_mesh(elements);
+  for (const auto& [elements, prestressed] : {std::pair{6, false}, std::pair{5, false}, std::pair{6, true}}) {
+    analysis a = irregular_mesh(elements, prestressed);
     const int n = a.nfree;
     terms::Vector g(n, 123.0);  // content on entry must not matter
     const double f = solver::testing::objective(a, n, a.u, g, law());

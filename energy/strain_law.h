@@ -41,8 +41,12 @@ class StrainLaw final : public MaterialLaw {
     assemble_tangent<Strain>(a, slots, x, position, clamp, values);
   }
 
-  void element_tangent(const element& e, const double (&delta)[9], bool clamp, double (&h)[81]) const override {
-    solver::element_tangent<Strain>(e, delta, clamp, h);
+  void element_tangent(const element& e,
+                       const double (&delta)[9],
+                       bool clamp,
+                       double (&h)[81],
+                       const std::array<double, 3>* prestress) const override {
+    solver::element_tangent<Strain>(e, delta, clamp, h, prestress);
   }
 };
 

@@ -15,6 +15,10 @@
 // (start, start) and -M_k at (end, start) and (start, end); M_k =
 // I / (q_k length_k) + c_k a_k a_k^T (energy/strain.h).
 //
+// With a prestress N0 (model/prestress.h) the energy gains A N0 . e, whose
+// second derivative is A sum_k N0_k d2e_k: the side forces of the second
+// part are then the total side stresses n = N0 + K e.
+//
 // A compressed side (n_k < 0) makes its part of the tangent negative
 // semi-definite. With `clamp` the tangent takes max(n_k, 0) instead: the
 // matrix is then positive semi-definite, so a Newton step with it is a
@@ -39,9 +43,14 @@ namespace solver {
 inline constexpr std::size_t kTangentEntries = 45;
 
 // h: the 9 x 9 tangent, row by row, rows and columns ordered vertex 1 X, Y,
-// Z, vertex 2 ..., vertex 3 ... like the displacements delta.
+// Z, vertex 2 ..., vertex 3 ... like the displacements delta; prestress:
+// the element's prestress side stresses, none when null.
 template <class Law>
-void element_tangent(const element& r, const double (&delta)[9], bool clamp, double (&h)[81]) {
+void element_tangent(const element& r,
+                     const double (&delta)[9],
+                     bool clamp,
+                     double (&h)[81],
+                     const std::array<double, 3>* prestress = nullptr) {
   // The side strains and their derivatives exactly as the energy has them,
   // with what the second derivative needs beside them.
   double e[3];
@@ -56,6 +65,9 @@ void element_tangent(const element& r, const double (&delta)[9], bool clamp, dou
   });
   double n[3];
   kernel::side_stresses(r.stiff, e, n[0], n[1], n[2]);
+  if (prestress != nullptr) {
+    for (std::size_t k = 0; k < 3; ++k) n[k] = n[k] + (*prestress)[k];
+  }
   const auto& kk = r.stiff;
 
   // B: 3 x 9, row k the derivative of strain k.
@@ -141,11 +153,12 @@ void assemble_tangent(const analysis& a,
   gather_full(a, x, full);
   std::fill(values.begin(), values.end(), 0.0);
   const element* records = a.elem.data();
+  const std::array<double, 3>* prestress = a.side_prestress.empty() ? nullptr : a.side_prestress.data();
   for (std::size_t e = 0; e < slots.size(); ++e) {
     double delta[9];
     kernel::gather(slots[e], full.data(), delta);
     double h[81];
-    element_tangent<Law>(records[e], delta, clamp, h);
+    element_tangent<Law>(records[e], delta, clamp, h, prestress != nullptr ? prestress + e : nullptr);
     add_upper_triangle(h, position.data() + kTangentEntries * e, values);
   }
 }

@@ -499,6 +499,40 @@ Model build_model(const MeshData& mesh, const Settings& s) {
     }
     if (count == 0) fail(p.option, "group \"" + p.group + "\" holds no 3-node triangles");
   }
+  // A triangle takes at most one prestress: two on one triangle would need
+  // a rule for adding directions, which the model file does not have.
+  if (!s.prestress.empty()) {
+    m.prestresses = s.prestress;
+    m.prestressed.assign(m.elem.size(), -1);
+  }
+  for (std::size_t k = 0; k < m.prestresses.size(); ++k) {
+    const Prestress& p = m.prestresses[k];
+    const Group& g = surface_group(mesh, p.group, p.option);
+    std::size_t count = 0;
+    std::vector<char> hit(m.elem.size(), 0);
+    for (const Triangle& tr : mesh.triangles) {
+      if (std::find(g.entities.begin(), g.entities.end(), tr.entity) == g.entities.end()) continue;
+      const auto it = element_of_tag.find(tr.tag);
+      if (it == element_of_tag.end()) {
+        fail(p.option,
+             "triangles of group \"" + p.group + "\" are not part of the membrane; name the group with --surface too");
+      }
+      hit[it->second] = 1;
+    }
+    for (std::size_t e = 0; e < m.elem.size(); ++e) {
+      if (!hit[e]) continue;
+      const int before = m.prestressed[e];
+      if (before >= 0) {
+        fail(p.option,
+             "triangle " + std::to_string(e + 1) + " (Gmsh element " + std::to_string(m.elem_tag[e]) +
+                 ") already carries the prestress of " + m.prestresses[static_cast<std::size_t>(before)].option +
+                 "; a triangle takes one prestress");
+      }
+      m.prestressed[e] = static_cast<int>(k);
+      ++count;
+    }
+    if (count == 0) fail(p.option, "group \"" + p.group + "\" holds no 3-node triangles");
+  }
   return m;
 }
 
@@ -520,6 +554,18 @@ solver::model_file::Description describe(const Model& m) {
   }
   for (std::size_t e = 0; e < m.elem.size(); ++e) {
     if (m.pressed[e]) d.pressures.push_back({static_cast<int32_t>(e + 1), m.pressure[e]});
+  }
+  // One record per run of consecutive triangles of one --prestress.
+  for (std::size_t e = 0; e < m.prestressed.size();) {
+    const int k = m.prestressed[e];
+    std::size_t last = e;
+    while (last + 1 < m.prestressed.size() && m.prestressed[last + 1] == k) ++last;
+    if (k >= 0) {
+      const Prestress& p = m.prestresses[static_cast<std::size_t>(k)];
+      d.extension.prestress.push_back(
+          {static_cast<int32_t>(e + 1), static_cast<int32_t>(last + 1), p.n1, p.n2, p.direction});
+    }
+    e = last + 1;
   }
   return d;
 }

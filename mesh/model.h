@@ -86,6 +86,17 @@ struct Load {
   std::string option;
 };
 
+// A membrane prestress on the triangles of a surface group: n1 along the
+// projection of `direction` onto each triangle, n2 across it (n1 == n2:
+// isotropic, direction unused), as the model file's :prestress records.
+struct Prestress {
+  std::string group;  // a surface group
+  double n1 = 0.0;
+  double n2 = 0.0;
+  std::array<double, 3> direction{};
+  std::string option;
+};
+
 struct Settings {
   double young = 1000.0;  // membrane modulus (Young's modulus times thickness)
   double poisson = 0.3;
@@ -99,6 +110,7 @@ struct Settings {
   std::vector<Fix> fixes;
   std::vector<Pressure> pressures;
   std::vector<Load> loads;
+  std::vector<Prestress> prestress;
   Orient orient = Orient::keep;
 };
 
@@ -116,6 +128,10 @@ struct Model {
   std::vector<std::array<double, 3>> load;        // #N x axis: nodal force
   std::vector<bool> pressed;                      // #M: named by a --pressure
   std::vector<double> pressure;                   // #M
+  std::vector<Prestress> prestresses;             // the --prestress values, in command-line order
+  // #M: the index in prestresses of the one --prestress that names each
+  // triangle, -1 for none. Empty when no --prestress is given.
+  std::vector<int> prestressed;
 };
 
 // Builds the model; DataError naming the option, group or file on every
@@ -124,7 +140,8 @@ Model build_model(const MeshData& mesh, const Settings& settings);
 
 // The model file's description of the model: the constraints and loads
 // node by node, X before Y before Z, the pressures of the triangles a
-// --pressure names.
+// --pressure names, and one :prestress record for every run of
+// consecutive triangles that one --prestress names.
 solver::model_file::Description describe(const Model& model);
 
 // Writes the model in the canonical layout of "input.txt", completely or
@@ -142,6 +159,9 @@ std::int32_t parse_int(const std::string& text, const std::string& option);
 Fix parse_fix(const std::string& value);            // "GROUP=AXES", AXES a non-empty subset of xyz
 Pressure parse_pressure(const std::string& value);  // "GROUP=P"
 Load parse_load(const std::string& value);          // "GROUP=AXIS:VALUE"
+// "GROUP=N" (isotropic) or "GROUP=N1,N2:X,Y,Z" (N1 along the projection
+// of the direction X, Y, Z, not zero, N2 across it).
+Prestress parse_prestress(const std::string& value);
 // "NAME=VALUE": one of the seven parameters, a finite real or a 32-bit
 // integer as the model file's reader takes it, into s.
 void parse_param(const std::string& value, Settings& s);

@@ -274,6 +274,14 @@ const FaultCase kFaults[] = {
   {"NotFinite", [](MeshData& m, Settings&) { m.nodes[1].x[2] = std::nan(""); }, "node 4 has a coordinate that is not finite"},
   {"YoungNotPositive", [](MeshData&, Settings& s) { s.young = 0.0; }, "--young 0.000000E+00: the modulus must be"},
   {"PoissonTooLarge", [](MeshData&, Settings& s) { s.poisson = 0.6; }, "--poisson 6.000000E-01: Poisson's ratio must lie in"},
+  {"PrestressOnCurves", [](MeshData&, Settings& s) { s.prestress = {parse_prestress("rim=1")}; },
+   "--prestress rim=1: group \"rim\" of strip.msh holds curves; it must hold surfaces"},
+  {"PrestressTwiceOnATriangle", [](MeshData& m, Settings& s) {
+     m.groups.push_back({2, "all", {1, 2}, {}});
+     s.prestress = {parse_prestress("right=1"), parse_prestress("all=2,1:1,0,0")};
+   }, "--prestress all=2,1:1,0,0: triangle 2 (Gmsh element 20) already carries the prestress of --prestress right=1"},
+  {"PrestressOutsideTheMembrane", [](MeshData&, Settings& s) { s.surfaces = {"left"}; s.prestress = {parse_prestress("right=1")}; },
+   "--prestress right=1: triangles of group \"right\" are not part of the membrane"},
 };
 // clang-format on
 
@@ -341,6 +349,12 @@ const ValueCase kValues[] = {
   {"ParameterEmpty", [] { parse_param("maxmajor=", scratch); }, "--param maxmajor=: \"\" is not an integer"},
   {"ParameterWithoutValue", [] { parse_param("maxls", scratch); }, "--param maxls: expected NAME=VALUE"},
   {"Orientation", [] { parse_orient("up"); }, "--orient up: expected +x, -x, +y, -y, +z, -z, first or keep"},
+  {"PrestressNotANumber", [] { parse_prestress("roof=big"); }, "--prestress roof=big: \"big\" is not a number"},
+  {"PrestressIsotropicWithComma", [] { parse_prestress("roof=1,2"); }, "--prestress roof=1,2: expected GROUP=N1,N2:X,Y,Z"},
+  {"PrestressOneValue", [] { parse_prestress("roof=1:1,0,0"); }, "expected two prestresses N1,N2"},
+  {"PrestressTwoComponents", [] { parse_prestress("roof=1,2:1,0"); }, "expected three components X,Y,Z"},
+  {"PrestressZeroDirection", [] { parse_prestress("roof=1,2:0,0,0"); }, "the direction of N1 may not be 0,0,0"},
+  {"PrestressEmptyComponent", [] { parse_prestress("roof=1,2:1,,0"); }, "--prestress roof=1,2:1,,0: \"\" is not a number"},
 };
 // clang-format on
 
@@ -366,6 +380,46 @@ TEST(OptionValues, AcceptTheForms) {
   EXPECT_EQ(s.maxminor, 500);
   EXPECT_EQ(parse_orient("first"), Orient::first);
   EXPECT_EQ(parse_orient("-y"), Orient::my);
+}
+
+TEST(OptionValues, PrestressIsIsotropicOrAlongADirection) {
+  const Prestress iso = parse_prestress("roof=2.5");
+  EXPECT_EQ(iso.group, "roof");
+  EXPECT_EQ(iso.n1, 2.5);
+  EXPECT_EQ(iso.n2, 2.5);
+  EXPECT_EQ(iso.direction, (std::array<double, 3>{0, 0, 0}));
+  const Prestress ortho = parse_prestress("a=b=3,-1:1,0.5,+2");
+  EXPECT_EQ(ortho.group, "a=b");
+  EXPECT_EQ(ortho.n1, 3.0);
+  EXPECT_EQ(ortho.n2, -1.0);
+  EXPECT_EQ(ortho.direction, (std::array<double, 3>{1, 0.5, 2}));
+}
+
+// Each --prestress reaches the triangles of its group; the description
+// gives one record per run of consecutive triangles, which the reader takes.
+TEST(BuildModel, PrestressGivesOneRecordPerRunOfTriangles) {
+  MeshData mesh = strip();
+  Settings s;
+  // "left" holds elements 10 and 30 (model elements 1 and 3), "right" 20
+  // and 40 (2 and 4): runs of one triangle each.
+  s.prestress = {parse_prestress("left=2"), parse_prestress("right=3,1:0,1,0")};
+  Model m = build_model(mesh, s);
+  EXPECT_EQ(m.prestressed, (std::vector<int>{0, 1, 0, 1}));
+  solver::model_file::Description d = describe(m);
+  ASSERT_EQ(d.extension.prestress.size(), 4u);
+  EXPECT_EQ(d.extension.prestress[1].first, 2);
+  EXPECT_EQ(d.extension.prestress[1].last, 2);
+  EXPECT_EQ(d.extension.prestress[1].n1, 3.0);
+  EXPECT_EQ(d.extension.prestress[1].direction, (std::array<double, 3>{0, 1, 0}));
+  // The whole strip: one record.
+  mesh.groups.push_back({2, "all", {1, 2}, {}});
+  s.prestress = {parse_prestress("all=1.5")};
+  d = describe(build_model(mesh, s));
+  ASSERT_EQ(d.extension.prestress.size(), 1u);
+  EXPECT_EQ(d.extension.prestress[0].first, 1);
+  EXPECT_EQ(d.extension.prestress[0].last, 4);
+  // Without --prestress: no extension.
+  EXPECT_TRUE(describe(build_model(strip(), Settings{})).extension.empty());
 }
 
 // A group name may hold '=': the value is split at its last one.

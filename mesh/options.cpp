@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "mesh/model.h"
 #include "platform/failure.h"
@@ -99,6 +100,34 @@ Load parse_load(const std::string& value) {
   const std::string axis = rest.substr(0, colon);
   if (axis.size() != 1 || axis_of(axis[0]) < 0) fail(option, "axis \"" + axis + "\" is not x, y or z");
   return Load{group, axis_of(axis[0]), parse_real(rest.substr(colon + 1), option), option};
+}
+
+Prestress parse_prestress(const std::string& value) {
+  const std::string option = "--prestress " + value;
+  auto [group, rest] = split_group(value, option, "N or GROUP=N1,N2:X,Y,Z");
+  const std::size_t colon = rest.find(':');
+  if (colon == std::string::npos) {
+    if (rest.find(',') != std::string::npos) fail(option, "expected GROUP=N1,N2:X,Y,Z, for example roof=2,1:1,0,0");
+    const double n = parse_real(rest, option);
+    return Prestress{group, n, n, {}, option};
+  }
+  // The values before and after the colon, split at their commas.
+  const auto fields = [&](const std::string& text, std::size_t count, const char* what) {
+    std::vector<double> v;
+    std::size_t from = 0;
+    while (true) {
+      const std::size_t comma = text.find(',', from);
+      v.push_back(parse_real(text.substr(from, comma == std::string::npos ? std::string::npos : comma - from), option));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
+    if (v.size() != count) fail(option, std::string("expected ") + what + " in GROUP=N1,N2:X,Y,Z");
+    return v;
+  };
+  const std::vector<double> n = fields(rest.substr(0, colon), 2, "two prestresses N1,N2");
+  const std::vector<double> d = fields(rest.substr(colon + 1), 3, "three components X,Y,Z of the direction");
+  if (d[0] == 0.0 && d[1] == 0.0 && d[2] == 0.0) fail(option, "the direction of N1 may not be 0,0,0");
+  return Prestress{group, n[0], n[1], {d[0], d[1], d[2]}, option};
 }
 
 void parse_param(const std::string& value, Settings& s) {

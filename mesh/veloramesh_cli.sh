@@ -66,6 +66,7 @@ expect 1 "raised DATA_ERROR : --fix edge=xyz: .* has no physical group \"edge\""
 expect 1 "raised DATA_ERROR : --load centre=z:1: node 1 (Gmsh node 1) is also held along z" \
   "$circle" --fix centre=z --load centre=z:1
 expect 1 "raised DATA_ERROR : --param maxiter=3: unknown parameter" "$circle" --param maxiter=3
+expect 1 "raised DATA_ERROR : --prestress membrane=1,2: expected GROUP=N1,N2:X,Y,Z" "$circle" --prestress membrane=1,2
 expect 1 "raised FILE_ERROR : nothing.msh: cannot be opened" nothing.msh
 [ "$(cat input.txt)" = "earlier" ] || bad "a failed run changed input.txt"
 [ -z "$(ls ./*.part 2>/dev/null)" ] || bad "a failed run left a temporary file"
@@ -98,6 +99,12 @@ head -3 sub/m.txt | tail -1 | grep -q '^ 1.000000E-01        20      1.000000E-0
   bad "--param maxmajor=0: status $?"
 sed -n 3p p.txt | grep -q '^ 2.000000E+00        20      1.000000E-03      0.000000E+00         0         3         0$' ||
   bad "--param values: $(sed -n 3p p.txt)"
+
+# --prestress: a :prestress record the solvers read, one for the whole
+# membrane, and the orthotropic form with its direction.
+"$vm" "$circle" --fix rim=xyz --prestress membrane=2,1:1,0,0 --output s.txt || bad "--prestress: status $?"
+tail -1 s.txt | grep -q '^    1       518      2.000000E+00      1.000000E+00      1.000000E+00      0.000000E+00      0.000000E+00$' ||
+  bad "--prestress record: $(tail -1 s.txt)"
 
 [ $fail -eq 0 ] && echo "veloramesh: usage errors, failure reports and formats as expected"
 exit $fail

@@ -50,6 +50,7 @@ struct PrestressRange {
   double n1 = 0.0;
   double n2 = 0.0;
   std::array<double, 3> direction{};  // X, Y, Z
+  std::int32_t line = 0;              // the record's line in the model file, for messages (0: none)
 };
 
 // A gas chamber: its gas law and the point its volume is measured from.
@@ -105,6 +106,11 @@ struct analysis {
   // without an extension).
   bool wrinkling = false;  // every element a tension-field membrane: :wrinkling on
   Extension extension;     // the extension's records as read
+  // By start, from extension.prestress: the side stresses N0 of each
+  // element's prestress, element e at [e - 1] (model/prestress.h); empty
+  // when no record names an element, so that a model without prestress
+  // runs the element loops it always ran.
+  std::vector<std::array<double, 3>> side_prestress;
   // Set-up and minimisation.
   int nfree = 0;           // 20 free components, the unknowns
   terms::RealTable force;  // 21 total nodal loads, rebuilt by setforce

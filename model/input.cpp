@@ -281,6 +281,7 @@ void read_prestress(analysis& a, platform::TextReader& reader) {
     reader.set_record("prestress record", r);
     PrestressRange p;
     std::tie(p.first, p.last) = ranges.read(reader, a.nelem, r);
+    p.line = static_cast<std::int32_t>(reader.line());
     p.n1 = reader.read_real("n1");
     p.n2 = reader.read_real("n2");
     p.direction[0] = reader.read_real("dir x");

@@ -437,6 +437,7 @@ TEST(InputExtension, EverySectionInAnyOrderIsKeptAsRead) {
   EXPECT_EQ(p.n1, 1.5);
   EXPECT_EQ(p.n2, 0.5);
   EXPECT_EQ(p.direction, (std::array<double, 3>{1, 0, 0}));
+  EXPECT_EQ(p.line, ExtensionLine(18));  // kept for the messages of the set-up
   EXPECT_EQ(a.extension.prestress[1].first, 4);
   ASSERT_EQ(a.extension.chambers.size(), 2u);
   const solver::Chamber& c = a.extension.chambers[0];

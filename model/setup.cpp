@@ -6,6 +6,7 @@
 
 #include "model/geometry.h"
 #include "model/model.h"
+#include "model/prestress.h"
 #include "platform/failure.h"
 
 namespace solver {
@@ -111,6 +112,7 @@ void start(analysis& a) {
 
   const double m = (a.young / (1.0 - a.poisson * a.poisson)) * 0.5;
   for (int e = 1; e <= a.nelem; ++e) set_up_element(a, e, a.elem(e), m);
+  set_up_prestress(a);
 
   a.u = terms::Vector(a.nfree, 0.0);
   a.g = terms::Vector(a.nfree, 0.0);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "energy/energy_testing.h"
@@ -16,6 +17,7 @@
 #include "energy/law.h"
 #include "energy/strain.h"
 #include "model/model.h"
+#include "model/prestress.h"
 #include "newton/sparse_cholesky.h"
 #include "newton/tangent_pattern.h"
 
@@ -31,23 +33,46 @@ enum class Law { green, engineering };
 
 std::string LawName(Law law) { return law == Law::green ? "green" : "engineering"; }
 
+// The element's gradient, with the prestress side stresses n0 when given.
 template <class L>
-void ElementGradient(const solver::element& el, const double (&delta)[9], double (&g)[9]) {
+void ElementGradient(const solver::element& el,
+                     const double (&delta)[9],
+                     double (&g)[9],
+                     const std::array<double, 3>* n0 = nullptr) {
   solver::kernel::ElementResult<double> res;
-  solver::kernel::evaluate<L>(el, delta, res);
+  if (n0 != nullptr) {
+    solver::kernel::evaluate<L>(el, delta, res, solver::kernel::SidePrestress<double>{{(*n0)[0], (*n0)[1], (*n0)[2]}});
+  } else {
+    solver::kernel::evaluate<L>(el, delta, res);
+  }
   for (int q = 0; q < 9; ++q) g[q] = res.grad[q];
 }
 
 template <class L>
-void ElementTangent(const solver::element& el, const double (&delta)[9], bool clamp, double (&h)[81]) {
-  solver::element_tangent<L>(el, delta, clamp, h);
+void ElementTangent(const solver::element& el,
+                    const double (&delta)[9],
+                    bool clamp,
+                    double (&h)[81],
+                    const std::array<double, 3>* n0 = nullptr) {
+  solver::element_tangent<L>(el, delta, clamp, h, n0);
 }
 
 struct Case {
   Law law;
   unsigned seed;
   double amplitude;
+  bool prestressed = false;
 };
+
+// Prestress on the irregular model (after its set-up): an isotropic one
+// on the first half of the elements, an orthotropic one, across the
+// tilted plane, on the rest (with a negative n2), both far above what the
+// differences resolve.
+void prestress(analysis& a) {
+  const int half = a.nelem / 2;
+  a.extension.prestress = {{1, half, 0.5, 0.5, {}}, {half + 1, a.nelem, 0.8, -0.3, {0.3, 1.0, 0.0}}};
+  solver::set_up_prestress(a);
+}
 
 class ElementTangentTest : public ::testing::TestWithParam<Case> {};
 
@@ -57,6 +82,7 @@ TEST_P(ElementTangentTest, MatchesCentralDifferencesOfTheGradient) {
   const Case c = GetParam();
   terms::Vector x;
   analysis a = solver::testing::irregular_model(c.seed, 4, c.amplitude, x);
+  if (c.prestressed) prestress(a);
   std::vector<double> full;
   solver::gather_full(a, x, full);
   const std::vector<solver::ElementSlots> slots = solver::testing::element_slots_of(a);
@@ -66,11 +92,12 @@ TEST_P(ElementTangentTest, MatchesCentralDifferencesOfTheGradient) {
     double delta[9];
     for (std::size_t q = 0; q < 9; ++q)
       delta[q] = full[static_cast<std::size_t>(slots[static_cast<std::size_t>(e - 1)][q])];
+    const std::array<double, 3>* n0 = c.prestressed ? &a.side_prestress[static_cast<std::size_t>(e - 1)] : nullptr;
     double h[81];
     if (c.law == Law::green) {
-      ElementTangent<solver::GreenStrain>(el, delta, false, h);
+      ElementTangent<solver::GreenStrain>(el, delta, false, h, n0);
     } else {
-      ElementTangent<solver::EngineeringStrain>(el, delta, false, h);
+      ElementTangent<solver::EngineeringStrain>(el, delta, false, h, n0);
     }
     solver::kernel::ElementResult<double> res;
     solver::kernel::evaluate<solver::GreenStrain>(el, delta, res);
@@ -87,11 +114,11 @@ TEST_P(ElementTangentTest, MatchesCentralDifferencesOfTheGradient) {
       double gp[9];
       double gm[9];
       if (c.law == Law::green) {
-        ElementGradient<solver::GreenStrain>(el, plus, gp);
-        ElementGradient<solver::GreenStrain>(el, minus, gm);
+        ElementGradient<solver::GreenStrain>(el, plus, gp, n0);
+        ElementGradient<solver::GreenStrain>(el, minus, gm, n0);
       } else {
-        ElementGradient<solver::EngineeringStrain>(el, plus, gp);
-        ElementGradient<solver::EngineeringStrain>(el, minus, gm);
+        ElementGradient<solver::EngineeringStrain>(el, plus, gp, n0);
+        ElementGradient<solver::EngineeringStrain>(el, minus, gm, n0);
       }
       for (int p = 0; p < 9; ++p) {
         const double fd = (gp[p] - gm[p]) / (2.0 * kStep);
@@ -109,19 +136,24 @@ INSTANTIATE_TEST_SUITE_P(IrregularMeshes,
                                            Case{Law::green, 2, 0.3},
                                            Case{Law::engineering, 1, 0.05},
                                            Case{Law::engineering, 2, 0.3},
-                                           Case{Law::engineering, 3, 0.6}),
+                                           Case{Law::engineering, 3, 0.6},
+                                           Case{Law::green, 1, 0.05, true},
+                                           Case{Law::engineering, 1, 0.05, true},
+                                           Case{Law::engineering, 3, 0.6, true}),
                          [](const ::testing::TestParamInfo<Case>& param) {
-                           return LawName(param.param.law) + "_seed" + std::to_string(param.param.seed);
+                           return LawName(param.param.law) + "_seed" + std::to_string(param.param.seed) +
+                                  (param.param.prestressed ? "_prestressed" : "");
                          });
 
 // The assembled tangent over the free unknowns against central differences
 // of the whole objective's gradient: checks the pattern, the positions of
 // every element's entries and the dropping of prescribed components.
-class AssembledTangentTest : public ::testing::TestWithParam<Law> {};
+class AssembledTangentTest : public ::testing::TestWithParam<std::tuple<Law, bool>> {};
 
-void CheckAssembled(const solver::MaterialLaw& law) {
+void CheckAssembled(const solver::MaterialLaw& law, bool prestressed) {
   terms::Vector x;
   analysis a = solver::testing::irregular_model(7, 3, 0.1, x);
+  if (prestressed) prestress(a);
   const std::vector<solver::ElementSlots> slots = solver::testing::element_slots_of(a);
   const solver::TangentPattern p = solver::tangent_pattern(a, slots);
   std::vector<double> values(p.row.size());
@@ -156,13 +188,16 @@ void CheckAssembled(const solver::MaterialLaw& law) {
 }
 
 TEST_P(AssembledTangentTest, MatchesCentralDifferencesOfTheObjective) {
-  CheckAssembled(GetParam() == Law::green ? solver::green_law() : solver::engineering_law());
+  const auto [law, prestressed] = GetParam();
+  CheckAssembled(law == Law::green ? solver::green_law() : solver::engineering_law(), prestressed);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLaws,
                          AssembledTangentTest,
-                         ::testing::Values(Law::green, Law::engineering),
-                         [](const ::testing::TestParamInfo<Law>& param) { return LawName(param.param); });
+                         ::testing::Combine(::testing::Values(Law::green, Law::engineering), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<Law, bool>>& param) {
+                           return LawName(std::get<0>(param.param)) + (std::get<1>(param.param) ? "_prestressed" : "");
+                         });
 
 // Clamping drops only compressive side forces: it leaves a stretched state's
 // tangent as it is and adds a positive semi-definite matrix otherwise (the

@@ -20,7 +20,7 @@ namespace {
 struct MeshOptions {
   std::string mesh;
   std::string young, poisson, density;
-  std::vector<std::string> surfaces, fixes, pressures, loads, params;
+  std::vector<std::string> surfaces, fixes, pressures, loads, prestress, params;
   std::string orient = "keep";
   std::string output = "input.txt";
 };
@@ -51,6 +51,12 @@ void add_mesh_options(cli::CommandLine& line, MeshOptions& c) {
              "GROUP=P",
              "Pressure on the triangles of a surface group, along their normals (e.g. roof=1.5)");
   repeatable("--load", c.loads, "GROUP=AXIS:VALUE", "Force on every node of a group along one axis (e.g. tip=z:-0.5)");
+  repeatable("--prestress",
+             c.prestress,
+             "GROUP=N",
+             "Membrane prestress (force per length) on the triangles of a surface group: isotropic N (e.g. "
+             "roof=2), or N1 along the projection of X,Y,Z onto each triangle and N2 across it (e.g. "
+             "roof=2,1:1,0,0)");
   repeatable("--param",
              c.params,
              "NAME=VALUE",
@@ -72,6 +78,7 @@ mesh::Settings settings_of(const MeshOptions& c) {
   for (const std::string& v : c.fixes) s.fixes.push_back(mesh::parse_fix(v));
   for (const std::string& v : c.pressures) s.pressures.push_back(mesh::parse_pressure(v));
   for (const std::string& v : c.loads) s.loads.push_back(mesh::parse_load(v));
+  for (const std::string& v : c.prestress) s.prestress.push_back(mesh::parse_prestress(v));
   for (const std::string& v : c.params) mesh::parse_param(v, s);
   s.orient = mesh::parse_orient(c.orient);
   return s;
@@ -82,8 +89,8 @@ mesh::Settings settings_of(const MeshOptions& c) {
 int mesh_main(int argc, const char* const* argv) {
   cli::CommandLine line({"veloramesh",
                          "Builds the membrane model of velora1 and velora2 from a mesh written by Gmsh: the 3-node "
-                         "triangles of the mesh or of its surface groups, with supports, loads and pressures on "
-                         "its physical groups.",
+                         "triangles of the mesh or of its surface groups, with supports, loads, pressures and "
+                         "prestress on its physical groups.",
                          "MESH (a Gmsh mesh, MSH 4.1 or 2.2, ASCII or binary)",
                          "input.txt (the model; the file of --output)"});
   MeshOptions given;

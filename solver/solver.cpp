@@ -224,7 +224,9 @@ class NewtonDriver {
 // direction is a rounded unit vector), so residuals below a small multiple
 // of eps times the largest such force are rounding noise. An unloaded model
 // starts with a residual of that size (about 1e-13 for young 1000); asking
-// the minimiser to reduce it further only feeds it noise.
+// the minimiser to reduce it further only feeds it noise. A prestressed
+// element also pulls with its prestress side forces, area x N0 / side
+// length, whose balance at a node is known only to the same rounding.
 double rounding_level(const analysis& a) {
   constexpr double kUlps = 1024.0;  // room for the sums of many terms at a node
   double largest = 0.0;
@@ -233,6 +235,11 @@ double rounding_level(const analysis& a) {
     double stiffness = 0.0;
     for (const auto& row : el.stiff) {
       for (const double v : row) stiffness = std::max(stiffness, std::fabs(v));
+    }
+    if (!a.side_prestress.empty()) {
+      for (const double n0 : a.side_prestress[static_cast<std::size_t>(e - 1)]) {
+        stiffness = std::max(stiffness, std::fabs(n0));
+      }
     }
     const double shortest = std::min({el.length[0], el.length[1], el.length[2]});
     largest = std::max(largest, stiffness * el.area / shortest);
