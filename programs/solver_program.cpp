@@ -26,8 +26,9 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
   // checked as the option is.
   auto* method = app.add_option("--method",
                                 options.method,
-                                "Minimiser of each major iteration; newton is several times\n"
-                                "faster from about a thousand elements on (see the manual)")
+                                "Minimiser of each major iteration; newton is\n"
+                                "several times faster from about 1,000 elements\n"
+                                "on (see the manual)")
                      ->check(CLI::IsMember({"lbfgs", "newton"}).description(""))
                      ->type_name("lbfgs|newton")
                      ->envname("VELORA_METHOD")
