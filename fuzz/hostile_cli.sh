@@ -93,7 +93,7 @@ model "$P" "$M" ' 2147483647\n\n 1 3 0\n' "$LOAD" "$NONE" | refused huge_count "
 model "$P" "$M" "$FIXED" '    2\n\n 2 1 1.0\n' "$NONE" | refused records_missing "$velora1" input.txt \
   'DATA_ERROR : input.txt:28: expected an integer (node number of load record 2), found ":"'
 model "$P" "$M" "$FIXED" "$LOAD" "$NONE" | sed 's/^ 1 1 2 3$/ 1 1 3 3/' | refused node_twice "$velora1" input.txt \
-  'DATA_ERROR : element 1 (nodes 1, 3, 3) is degenerate: side 1 has length zero'
+  'DATA_ERROR : input.txt:14: element 1 (nodes 1, 3, 3) is degenerate: side 1 has length zero'
 
 # No minimum: a pressure on a model without supports is refused before the
 # first major iteration (nothing holds it along Z, and the pressure adds up

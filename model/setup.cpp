@@ -13,13 +13,8 @@ namespace solver {
 
 namespace {
 
-std::string element_name(int e, const element& el) {
-  return "element " + std::to_string(e) + " (nodes " + std::to_string(el.node[0]) + ", " + std::to_string(el.node[1]) +
-         ", " + std::to_string(el.node[2]) + ")";
-}
-
-[[noreturn]] void degenerate(int e, const element& el, const std::string& what) {
-  throw platform::DataError(element_name(e, el) + " is degenerate: " + what);
+[[noreturn]] void degenerate(const analysis& a, int e, const std::string& what) {
+  throw platform::DataError(record_of(a, e) + " is degenerate: " + what);
 }
 
 // Reference geometry and side stiffness of one element, m being the
@@ -30,7 +25,7 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
   for (int v = 0; v < 3; ++v) {
     const int k = el.node[static_cast<std::size_t>(v)];
     if (k < 1 || k > a.nnode) {
-      throw platform::RangeError(element_name(e, el) + ": vertex " + std::to_string(v + 1) + " names node " +
+      throw platform::RangeError(record_of(a, e) + ": vertex " + std::to_string(v + 1) + " names node " +
                                  std::to_string(k) + ", outside 1.." + std::to_string(a.nnode));
     }
     p[static_cast<std::size_t>(v)] = {a.coordx(k), a.coordy(k), a.coordz(k)};
@@ -42,8 +37,8 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
     const double dy = pj[1] - pi[1];
     const double dz = pj[2] - pi[2];
     const double length = std::sqrt((dx * dx + dy * dy) + dz * dz);
-    if (!std::isfinite(length)) degenerate(e, el, "side " + std::to_string(k + 1) + " has no finite length");
-    if (length == 0.0) degenerate(e, el, "side " + std::to_string(k + 1) + " has length zero");
+    if (!std::isfinite(length)) degenerate(a, e, "side " + std::to_string(k + 1) + " has no finite length");
+    if (length == 0.0) degenerate(a, e, "side " + std::to_string(k + 1) + " has length zero");
     el.length[k] = length;
     el.dir[k] = {dx / length, dy / length, dz / length};
   }
@@ -52,14 +47,14 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
   // straight angle.
   const double c1 = angle_cosine(el, 0);
   const double c2 = angle_cosine(el, 1);
-  if (c1 < -1.0 || c2 < -1.0) degenerate(e, el, "an angle cosine is below -1 (the vertices lie on a line)");
+  if (c1 < -1.0 || c2 < -1.0) degenerate(a, e, "an angle cosine is below -1 (the vertices lie on a line)");
   const double s1 = std::sqrt(1.0 - c1 * c1);
   const double s2 = std::sqrt(1.0 - c2 * c2);
   // The angle at vertex 3 from the other two: cos and sin of pi - (angle1 +
   // angle2).
   const double c3 = s1 * s2 - c1 * c2;
   const double s3 = s2 * c1 + s1 * c2;
-  if (s1 == 0.0 || s2 == 0.0 || s3 == 0.0) degenerate(e, el, "its vertices lie on a line");
+  if (s1 == 0.0 || s2 == 0.0 || s3 == 0.0) degenerate(a, e, "its vertices lie on a line");
 
   // The plane-stress law written in side strains: each entry is a numerator
   // times m, divided by the sine factors one after the other.
@@ -76,16 +71,30 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
   k[2][1] = k[1][2];
   el.area = ((el.length[0] * el.length[1]) * s3) * 0.5;
 
-  if (!std::isfinite(el.area)) degenerate(e, el, "its area is not finite");
-  if (el.area <= 0.0) degenerate(e, el, "its vertices lie on a line (area not positive)");
+  if (!std::isfinite(el.area)) degenerate(a, e, "its area is not finite");
+  if (el.area <= 0.0) degenerate(a, e, "its vertices lie on a line (area not positive)");
   for (const auto& row : k) {
     for (const double v : row) {
-      if (!std::isfinite(v)) degenerate(e, el, "its side stiffness is not finite (check young and poisson)");
+      if (!std::isfinite(v)) degenerate(a, e, "its side stiffness is not finite (check young and poisson)");
     }
   }
 }
 
 }  // namespace
+
+std::string record_of(const analysis& a, int e) {
+  const element& el = a.elem(e);
+  std::string s;
+  if (!a.file.empty()) {
+    s = a.file + ":";
+    if (static_cast<std::size_t>(e - 1) < a.element_line.size()) {
+      s += std::to_string(a.element_line[static_cast<std::size_t>(e - 1)]) + ":";
+    }
+    s += ' ';
+  }
+  return s + "element " + std::to_string(e) + " (nodes " + std::to_string(el.node[0]) + ", " +
+         std::to_string(el.node[1]) + ", " + std::to_string(el.node[2]) + ")";
+}
 
 void start(analysis& a) {
   // Counting and numbering: free components first, constrained ones after
