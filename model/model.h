@@ -27,8 +27,8 @@ std::string record_of(const analysis& a, int e);
 // filled with zeros. Called once, right after input. DataError or
 // RangeError naming the element's record (record_of) for an element that
 // cannot be set up: a node outside the nodes, a side of length zero or
-// without a finite length, its vertices on a line, a side stiffness that
-// is not finite.
+// whose square is beyond or below the range of the normal doubles, its
+// vertices on a line, a side stiffness that is not finite.
 void start(analysis& a);
 
 // Current position of node k (1..nnode): reference coordinates plus the

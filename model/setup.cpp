@@ -1,7 +1,10 @@
 // Set-up of the model once it is read: degree-of-freedom numbers and the
 // reference geometry and side stiffness of every element.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <string>
 
 #include "model/geometry.h"
@@ -15,6 +18,59 @@ namespace {
 
 [[noreturn]] void degenerate(const analysis& a, int e, const std::string& what) {
   throw platform::DataError(record_of(a, e) + " is degenerate: " + what);
+}
+
+// "about 2E+200": a positive value given by its decimal logarithm, for
+// sizes that double precision cannot hold.
+std::string about(double log10_value) {
+  double exponent = std::floor(log10_value);
+  double mantissa = std::round(std::pow(10.0, log10_value - exponent));
+  if (mantissa >= 10.0) {
+    mantissa = 1.0;
+    exponent += 1.0;
+  }
+  char s[48];
+  std::snprintf(s, sizeof s, "about %.0fE%+.0f", mantissa, exponent);
+  return s;
+}
+
+// The decimal logarithm of the length of (dx, dy, dz), finite components
+// not all zero, taken with the components divided by a power of two near
+// the largest (exact), so that it holds where the length or its square do
+// not.
+double log10_length(double dx, double dy, double dz) {
+  const int k = std::ilogb(std::max({std::fabs(dx), std::fabs(dy), std::fabs(dz)}));
+  const double x = std::ldexp(dx, -k), y = std::ldexp(dy, -k), z = std::ldexp(dz, -k);
+  return std::log10(std::sqrt((x * x + y * y) + z * z)) + k * std::log10(2.0);
+}
+
+// A side whose squared length is not a normal double: the set-up's length
+// and direction, and the energy's strains, which square the sides at
+// every evaluation, would be infinite or would have lost their digits to
+// underflow. Said in the side's own terms, with the unit that helps.
+[[noreturn]] void side_out_of_range(
+    const analysis& a, int e, std::size_t k, const std::array<double, 3>& from, const std::array<double, 3>& to) {
+  const std::string side = "side " + std::to_string(k + 1);
+  const double dx = to[0] - from[0], dy = to[1] - from[1], dz = to[2] - from[2];
+  if (dx == 0.0 && dy == 0.0 && dz == 0.0) degenerate(a, e, side + " has length zero");
+  const auto finite = [](const std::array<double, 3>& x) {
+    return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
+  };
+  if (!finite(from) || !finite(to)) degenerate(a, e, side + " has no finite length");
+  if (!std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(dz)) {
+    degenerate(a,
+               e,
+               side +
+                   " has no finite length: its ends lie farther apart than the largest double; give the coordinates "
+                   "in a larger unit of length");
+  }
+  const double lg = log10_length(dx, dy, dz);
+  const bool large = lg > 0.0;
+  degenerate(a,
+             e,
+             side + " has length " + about(lg) + ", whose square is " + (large ? "beyond" : "below") +
+                 " the range of double precision; give the coordinates in a " + (large ? "larger" : "smaller") +
+                 " unit of length");
 }
 
 // Reference geometry and side stiffness of one element, m being the
@@ -36,9 +92,11 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
     const double dx = pj[0] - pi[0];
     const double dy = pj[1] - pi[1];
     const double dz = pj[2] - pi[2];
-    const double length = std::sqrt((dx * dx + dy * dy) + dz * dz);
-    if (!std::isfinite(length)) degenerate(a, e, "side " + std::to_string(k + 1) + " has no finite length");
-    if (length == 0.0) degenerate(a, e, "side " + std::to_string(k + 1) + " has length zero");
+    const double squares = (dx * dx + dy * dy) + dz * dz;
+    if (!(squares >= std::numeric_limits<double>::min() && squares <= std::numeric_limits<double>::max())) {
+      side_out_of_range(a, e, k, pi, pj);
+    }
+    const double length = std::sqrt(squares);
     el.length[k] = length;
     el.dir[k] = {dx / length, dy / length, dz / length};
   }

@@ -247,6 +247,25 @@ INSTANTIATE_TEST_SUITE_P(
         Degenerate{{{0, 0, 0}, {1, 0, 0}, {kInf, 1, 0}},
                    0.0,
                    "element 2 (nodes 4, 5, 6) is degenerate: side 1 has no finite length"},
+        // Sides whose squares the doubles cannot hold: beyond their range,
+        // below it (once read as length zero), or in their subnormal range,
+        // where the length and direction had lost their digits.
+        Degenerate{{{0, 1, 0}, {-1e308, 0, 0}, {1e308, 0, 0}},
+                   0.0,
+                   "element 2 (nodes 4, 5, 6) is degenerate: side 1 has no finite length: its ends lie farther apart "
+                   "than the largest double; give the coordinates in a larger unit of length"},
+        Degenerate{{{0, 0, 0}, {1e300, 0, 0}, {0, 1e300, 0}},
+                   0.0,
+                   "element 2 (nodes 4, 5, 6) is degenerate: side 1 has length about 1E+300, whose square is beyond "
+                   "the range of double precision; give the coordinates in a larger unit of length"},
+        Degenerate{{{0, 0, 0}, {3e-200, 0, 0}, {0, 4e-200, 0}},
+                   0.0,
+                   "element 2 (nodes 4, 5, 6) is degenerate: side 1 has length about 5E-200, whose square is below "
+                   "the range of double precision; give the coordinates in a smaller unit of length"},
+        Degenerate{{{0, 0, 0}, {1e-160, 0, 0}, {0, 1e-160, 0}},
+                   0.0,
+                   "element 2 (nodes 4, 5, 6) is degenerate: side 1 has length about 1E-160, whose square is below "
+                   "the range of double precision; give the coordinates in a smaller unit of length"},
         Degenerate{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
                    1.0,
                    "element 1 (nodes 1, 2, 3) is degenerate: its side stiffness is not finite (check young and "
