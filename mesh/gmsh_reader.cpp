@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -120,7 +121,12 @@ MeshData read(const std::string& file) {
 MeshData read_gmsh(const std::string& file) {
   // A regular file only, read whole and checked before Gmsh opens it
   // (msh_check.h); the text is let go before Gmsh reads the file again.
-  std::optional<std::string> content = platform::read_file(file);
+  std::optional<std::string> content;
+  try {
+    content = platform::read_file(file);
+  } catch (const std::bad_alloc&) {
+    throw platform::StorageError(file + ": not enough memory to read the mesh");
+  }
   GmshSession session;
   // Gmsh reports its failures by throwing its message as a std::string
   // (General.AbortOnError, which initialize sets to 2).
@@ -152,7 +158,7 @@ MeshData read_gmsh(const std::string& file) {
   } catch (const std::bad_alloc&) {
     // The check leaves Gmsh no count it cannot hold; what is left is a
     // mesh too large for this machine's memory, named by its file.
-    throw platform::DataError(file + ": not enough memory to read the mesh");
+    throw platform::StorageError(file + ": not enough memory to read the mesh");
   } catch (const std::exception& e) {
     gmsh_failed(file, e.what());
   }

@@ -15,7 +15,8 @@ namespace mesh {
 // DataError naming the file, and the line or byte, when it is not an MSH
 // file of version 2.2 or 4.1 or its structure is unsound (a count the file
 // cannot hold, a section cut short: msh_check.h), all before Gmsh sees the
-// file; DataError naming the file when Gmsh cannot read it. Gmsh prints
+// file; DataError naming the file when Gmsh cannot read it, StorageError
+// naming it when the mesh does not fit in memory. Gmsh prints
 // nothing: its messages go into the failure.
 MeshData read_gmsh(const std::string& file_name);
 
