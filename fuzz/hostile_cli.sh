@@ -93,7 +93,15 @@ model "$P" "$M" ' 2147483647\n\n 1 3 0\n' "$LOAD" "$NONE" | refused huge_count "
 model "$P" "$M" "$FIXED" '    2\n\n 2 1 1.0\n' "$NONE" | refused records_missing "$velora1" input.txt \
   'DATA_ERROR : input.txt:28: expected an integer (node number of load record 2), found ":"'
 model "$P" "$M" "$FIXED" "$LOAD" "$NONE" | sed 's/^ 1 1 2 3$/ 1 1 3 3/' | refused node_twice "$velora1" input.txt \
-  'DATA_ERROR : element 1 (nodes 1, 3, 3) is degenerate: side 1 has length zero'
+  'DATA_ERROR : input.txt:14: element 1 (nodes 1, 3, 3) is degenerate: side 1 has length zero'
+# Coordinates whose squares the doubles cannot hold, either way, for both
+# laws: the element's record and the unit that helps, before any iteration.
+scaled() { model "$P" "$M" "$FIXED" "$LOAD" "$NONE" | sed "s/^ 2 1 0 0\$/ 2 $1 0 0/; s/^ 3 0 1 0\$/ 3 0 $1 0/"; }
+SIDE='DATA_ERROR : input.txt:14: element 1 (nodes 1, 2, 3) is degenerate: side 1 has length about'
+scaled 1E300 | refused coordinates_1e300 "$velora1" input.txt \
+  "$SIDE 1E+300, whose square is beyond the range of double precision; give the coordinates in a larger unit of length"
+scaled 1E-200 | refused coordinates_1e-200 "$velora2" input.txt \
+  "$SIDE 1E-200, whose square is below the range of double precision; give the coordinates in a smaller unit of length"
 
 # No minimum: a pressure on a model without supports is refused before the
 # first major iteration (nothing holds it along Z, and the pressure adds up

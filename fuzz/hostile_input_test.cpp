@@ -269,10 +269,10 @@ TEST(HostileModels, AnElementListingOneNodeTwice) {
       FailureMessage(
           [&] { run_model(model_with("    1         1         2         3", "    1         1         2         2")); },
           "DATA_ERROR"),
-      "element 1 (nodes 1, 2, 2) is degenerate: side 1 has length zero");
+      "input.txt:21: element 1 (nodes 1, 2, 2) is degenerate: side 1 has length zero");
   EXPECT_HAS(FailureMessage([&] { run_model(model_with("    1         1         2         3", "    1 3 2 3")); },
                             "DATA_ERROR"),
-             "element 1 (nodes 3, 2, 3) is degenerate");
+             "input.txt:21: element 1 (nodes 3, 2, 3) is degenerate");
 }
 
 TEST(HostileModels, APressureOnAModelWithoutSupportsSetsUp) {

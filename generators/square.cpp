@@ -111,7 +111,7 @@ Generator initia(platform::TextReader& in) {
 
 // The model file: the lattice coordinates of the nodes, the elements by
 // their node numbers, every boundary node fixed, the uniform pressure.
-void input(const Generator& g, const std::string& file_name) {
+void input(const Generator& g, platform::OutputFile& f) {
   const Grid& grid = g.grid;
   std::vector<std::array<double, 3>> nodes(static_cast<std::size_t>(g.nnode));
   for_each_node(grid, [&](int32_t k, Point p) {
@@ -123,11 +123,10 @@ void input(const Generator& g, const std::string& file_name) {
   std::vector<int32_t> supports;
   supports.reserve(static_cast<std::size_t>(g.ndispl / 3));
   for_each_support(g.ndiv, [&](Point p) { supports.push_back(grid(p)); });
-  solver::model_file::write(generator::generated_model(g, std::move(nodes), std::move(elements), supports), file_name);
+  solver::model_file::write(generator::generated_model(g, std::move(nodes), std::move(elements), supports), f);
 }
 
-void autocad(const Generator& g, const std::string& file_name) {
-  platform::OutputFile f(file_name);
+void autocad(const Generator& g, platform::OutputFile& f) {
   const CoordinateImages coord(g.ndiv, g.step, 1);
   // In a script a blank acts as Enter: the blank after each vertex ends
   // that point's entry; the extra blank and the line end answer the
@@ -145,7 +144,6 @@ void autocad(const Generator& g, const std::string& file_name) {
   });
   f.text("layer set 0 ").line_end();
   f.text("zoom ext ext").line_end();
-  f.commit();
 }
 
 namespace {
@@ -154,7 +152,7 @@ namespace {
 // line; commands() writes lines as they are.
 class AnsysFile {
  public:
-  AnsysFile(const Generator& g, const std::string& file_name) : g_(g), f_(file_name) {}
+  AnsysFile(const Generator& g, platform::OutputFile& f) : g_(g), f_(f) {}
 
   void preprocessor() {
     commands({"! ENTER THE MODEL CREATION PREPROCESSOR", "/PREP7"});
@@ -262,8 +260,6 @@ class AnsysFile {
     commands({"! REMOVE THE PRESTRAIN OF THE FIRST SOLUTION", "TUNIF,  0.000000E+00", "SOLVE", "", "FINISH"});
   }
 
-  void commit() { f_.commit(); }
-
  private:
   void commands(std::initializer_list<std::string_view> lines) {
     for (const std::string_view s : lines) f_.text(s).line_end();
@@ -274,13 +270,13 @@ class AnsysFile {
   void real(double v) { f_.real(v, 2, 6, 3); }
 
   const Generator& g_;
-  platform::OutputFile f_;
+  platform::OutputFile& f_;
 };
 
 }  // namespace
 
-void ansys(const Generator& g, const std::string& file_name) {
-  AnsysFile f(g, file_name);
+void ansys(const Generator& g, platform::OutputFile& out) {
+  AnsysFile f(g, out);
   f.preprocessor();
   f.material();
   f.nodes();
@@ -289,14 +285,31 @@ void ansys(const Generator& g, const std::string& file_name) {
   f.prestrain_step();
   f.pressure_step();
   f.release_step();
+}
+
+namespace {
+
+// One writer into a file of its own, committed alone.
+template <void (*Write)(const Generator&, platform::OutputFile&)>
+void write_alone(const Generator& g, const std::string& file_name) {
+  platform::OutputFile f(file_name);
+  Write(g, f);
   f.commit();
 }
 
+}  // namespace
+
+void input(const Generator& g, const std::string& file_name) { write_alone<input>(g, file_name); }
+void autocad(const Generator& g, const std::string& file_name) { write_alone<autocad>(g, file_name); }
+void ansys(const Generator& g, const std::string& file_name) { write_alone<ansys>(g, file_name); }
+
 void run() {
   generator::run("square.txt", initia, [](const Generator& g) {
-    input(g);
-    autocad(g);
-    ansys(g);
+    platform::OutputFiles files;
+    input(g, files.add("input.txt"));
+    autocad(g, files.add("autocad.scr"));
+    ansys(g, files.add("ansys.txt"));
+    files.commit();
   });
 }
 

@@ -13,6 +13,7 @@
 
 #include "generators/generated_model.h"
 #include "generators/square_mesh.h"
+#include "platform/output_file.h"
 #include "platform/text_reader.h"
 
 namespace square {
@@ -47,14 +48,21 @@ std::int32_t largest_ndiv();
 // that is not a positive finite number.
 Generator initia(platform::TextReader& in);
 
-// The three writers. Each creates its file (replacing any earlier one)
-// completely or not at all; FileError when that is impossible.
-void input(const Generator& g, const std::string& file_name = "input.txt");
-void autocad(const Generator& g, const std::string& file_name = "autocad.scr");
-void ansys(const Generator& g, const std::string& file_name = "ansys.txt");
+// The three writers, each into a file the caller commits.
+void input(const Generator& g, platform::OutputFile& f);
+void autocad(const Generator& g, platform::OutputFile& f);
+void ansys(const Generator& g, platform::OutputFile& f);
+
+// The same, each into a file of its own that it creates (replacing any
+// earlier one) completely or not at all; FileError when that is impossible.
+void input(const Generator& g, const std::string& file_name);
+void autocad(const Generator& g, const std::string& file_name);
+void ansys(const Generator& g, const std::string& file_name);
 
 // The program: reads "square.txt" and writes "input.txt", "autocad.scr" and
-// "ansys.txt" in the current directory, in this order.
+// "ansys.txt" in the current directory, in this order, replacing the files
+// of an earlier run together once all three are complete
+// (platform::OutputFiles): a failure on any leaves all three as they were.
 void run();
 
 }  // namespace square

@@ -3,12 +3,16 @@
 #include <gmsh.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <fstream>
+#include <map>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "mesh/msh_check.h"
 #include "platform/failure.h"
+#include "platform/text_reader.h"
 
 // Gmsh 4.8's MSH 2.2 reader does not free the nodes and elements it has
 // read when it gives up on a broken file; finalize() does not reach them
@@ -20,32 +24,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libgmsh.so\n
 namespace mesh {
 
 namespace {
-
-// The first two lines of an MSH file: "$MeshFormat", then the version, the
-// file type (0 ASCII, 1 binary) and the size of a double. Gmsh would open
-// any file it knows (a .geo script, a STEP model) as something else, and it
-// says nothing about a missing one, so the reader checks these itself.
-void check_header(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw platform::FileError(file + ": cannot be opened (" + std::strerror(errno) + ")");
-  std::string line;
-  const auto next = [&] {
-    if (!std::getline(in, line)) line.clear();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-  };
-  next();
-  if (line != "$MeshFormat") {
-    throw platform::DataError(file +
-                              ":1: expected \"$MeshFormat\": veloramesh reads Gmsh meshes "
-                              "(MSH 2.2 or 4.1; in Gmsh: File > Export, or gmsh -2 -format msh41)");
-  }
-  next();
-  const std::string version = line.substr(0, line.find(' '));
-  if (version != "4.1" && version != "2.2") {
-    throw platform::DataError(file + ":2: MSH version \"" + version +
-                              "\"; veloramesh reads versions 4.1 and 2.2 (Gmsh option Mesh.MshFileVersion)");
-  }
-}
 
 // One use of Gmsh's library: it is initialised here, silent, without the
 // user's configuration files, and finalised when this goes out of scope.
@@ -141,11 +119,34 @@ MeshData read(const std::string& file) {
 }  // namespace
 
 MeshData read_gmsh(const std::string& file) {
-  check_header(file);
+  // A regular file only, read whole and checked before Gmsh opens it
+  // (msh_check.h); the text is let go before Gmsh reads the file again.
+  std::optional<std::string> content;
+  try {
+    content = platform::read_file(file);
+  } catch (const std::bad_alloc&) {
+    throw platform::StorageError(file + ": not enough memory to read the mesh");
+  }
   GmshSession session;
   // Gmsh reports its failures by throwing its message as a std::string
   // (General.AbortOnError, which initialize sets to 2).
   try {
+    std::map<int, int> known;
+    check_msh(file, *content, [&known](int type) {
+      const auto [it, fresh] = known.emplace(type, -1);
+      if (fresh) {
+        try {
+          std::string name;
+          int dim = 0, order = 0, nodes = 0, primary = 0;
+          std::vector<double> local;
+          gmsh::model::mesh::getElementProperties(type, name, dim, order, nodes, local, primary);
+          it->second = nodes;
+        } catch (...) {  // a type Gmsh does not know: the check reports it
+        }
+      }
+      return it->second;
+    });
+    content.reset();
     gmsh::open(file);
     const std::string errors = GmshSession::errors();
     if (!errors.empty()) gmsh_failed(file, errors);
@@ -155,7 +156,9 @@ MeshData read_gmsh(const std::string& file) {
   } catch (const platform::Failure&) {
     throw;
   } catch (const std::bad_alloc&) {
-    throw;
+    // The check leaves Gmsh no count it cannot hold; what is left is a
+    // mesh too large for this machine's memory, named by its file.
+    throw platform::StorageError(file + ": not enough memory to read the mesh");
   } catch (const std::exception& e) {
     gmsh_failed(file, e.what());
   }

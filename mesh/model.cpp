@@ -12,6 +12,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "model/geometry.h"
 #include "platform/failure.h"
 #include "platform/number_image.h"
 
@@ -31,7 +32,7 @@ Vec sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b
 Vec cross(const Vec& a, const Vec& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+using solver::dot;
 
 std::string point(const Vec& x) {
   return "(" + platform::real_image(x[0], 1, 6, 3) + ", " + platform::real_image(x[1], 1, 6, 3) + ", " +
@@ -145,12 +146,59 @@ std::vector<std::size_t> membrane_triangles(const MeshData& mesh, const Settings
   return chosen;
 }
 
+// Scaling by a power of two is an exact change of unit, short of results
+// that fall below the normal doubles, which lie far below every tolerance
+// here: every test below decides as it would on the coordinates as given,
+// while no difference, square or cross product overflows or underflows,
+// whatever the finite coordinates (1e300, 1e-300, +-1e308).
+Vec scaled(const Vec& x, int k) { return {std::ldexp(x[0], -k), std::ldexp(x[1], -k), std::ldexp(x[2], -k)}; }
+
+// The binary exponent of the largest magnitude among the vectors' components
+// (0 when every one is zero).
+template <class Vectors>
+int exponent(const Vectors& xs) {
+  double big = 0.0;
+  for (const Vec& x : xs)
+    for (const double v : x) big = std::max(big, std::abs(v));
+  return big > 0.0 ? std::ilogb(big) : 0;
+}
+
+// The model's coordinates in a unit near its largest: every component
+// below 2 in magnitude.
+std::vector<Vec> in_model_unit(const Model& m) {
+  const int k = exponent(m.coord);
+  std::vector<Vec> unit;
+  unit.reserve(m.coord.size());
+  for (const Vec& x : m.coord) unit.push_back(scaled(x, k));
+  return unit;
+}
+
+// The sides p2 - p1 and p3 - p1 of element e and their cross product (the
+// normal of the vertex order), in a unit of the element's own, so that a
+// small element of a large model keeps its digits too. `unit` holds the
+// coordinates in the model's unit, whose differences cannot overflow.
+struct Sides {
+  Vec a, b, n;
+};
+Sides sides(const Model& m, const std::vector<Vec>& unit, std::size_t e) {
+  const auto& v = m.elem[e];
+  const Vec& p1 = unit[static_cast<std::size_t>(v[0])];
+  const Vec a = sub(unit[static_cast<std::size_t>(v[1])], p1);
+  const Vec b = sub(unit[static_cast<std::size_t>(v[2])], p1);
+  const int k = exponent(std::array<Vec, 2>{a, b});
+  Sides s{scaled(a, k), scaled(b, k), {}};
+  s.n = cross(s.a, s.b);
+  return s;
+}
+
 // Two distinct nodes closer than a billionth of the model's size: the mesh
 // is cut apart there (usually surfaces meshed separately and not merged).
-void check_coincident(const Model& m, const std::string& file) {
-  const std::size_t n = m.coord.size();
-  Vec lo = m.coord[0], hi = m.coord[0];
-  for (const Vec& x : m.coord)
+// The size, the tolerance and the distances are taken in the model's unit
+// (in_model_unit), where none of them overflows or underflows.
+void check_coincident(const Model& m, const std::vector<Vec>& unit, const std::string& file) {
+  const std::size_t n = unit.size();
+  Vec lo = unit[0], hi = unit[0];
+  for (const Vec& x : unit)
     for (std::size_t a = 0; a < 3; ++a) {
       lo[a] = std::min(lo[a], x[a]);
       hi[a] = std::max(hi[a], x[a]);
@@ -178,14 +226,14 @@ void check_coincident(const Model& m, const std::string& file) {
     // Lookup only; the pairs are sorted before they are reported.
     std::unordered_map<Cell, std::vector<std::size_t>, CellHash> cells;
     for (std::size_t k = 0; k < n; ++k) {
-      const Cell c = cell_of(m.coord[k]);
+      const Cell c = cell_of(unit[k]);
       for (int64_t dx = -1; dx <= 1; ++dx)
         for (int64_t dy = -1; dy <= 1; ++dy)
           for (int64_t dz = -1; dz <= 1; ++dz) {
             const auto it = cells.find(Cell{c[0] + dx, c[1] + dy, c[2] + dz});
             if (it == cells.end()) continue;
             for (const std::size_t j : it->second) {
-              const Vec d = sub(m.coord[j], m.coord[k]);
+              const Vec d = sub(unit[j], unit[k]);
               if (std::sqrt(dot(d, d)) <= tol) pairs.emplace_back(j, k);
             }
           }
@@ -208,16 +256,13 @@ void check_coincident(const Model& m, const std::string& file) {
 }
 
 // A triangle whose corners lie on a line (or coincide) has no area and no
-// stiffness; the solver's set-up would divide by zero.
-void check_areas(const Model& m, const std::string& file) {
+// stiffness; the solver's set-up would divide by zero. Judged in the
+// element's own unit (sides), where the test is free of overflow.
+void check_areas(const Model& m, const std::vector<Vec>& unit, const std::string& file) {
   for (std::size_t e = 0; e < m.elem.size(); ++e) {
-    const auto& v = m.elem[e];
-    const Vec& p1 = m.coord[static_cast<std::size_t>(v[0])];
-    const Vec a = sub(m.coord[static_cast<std::size_t>(v[1])], p1);
-    const Vec b = sub(m.coord[static_cast<std::size_t>(v[2])], p1);
-    const Vec n = cross(a, b);
-    const double longest = std::max({dot(a, a), dot(b, b), dot(sub(a, b), sub(a, b))});
-    if (std::sqrt(dot(n, n)) <= 1e-12 * longest) {
+    const Sides s = sides(m, unit, e);
+    const double longest = std::max({dot(s.a, s.a), dot(s.b, s.b), dot(sub(s.a, s.b), sub(s.a, s.b))});
+    if (std::sqrt(dot(s.n, s.n)) <= 1e-12 * longest) {
       fail(file,
            "element " + std::to_string(e + 1) + " (Gmsh element " + std::to_string(m.elem_tag[e]) +
                ") has no area: its corners lie on one line");
@@ -225,19 +270,13 @@ void check_areas(const Model& m, const std::string& file) {
   }
 }
 
-Vec normal(const Model& m, std::size_t e) {
-  const auto& v = m.elem[e];
-  const Vec& p1 = m.coord[static_cast<std::size_t>(v[0])];
-  return cross(sub(m.coord[static_cast<std::size_t>(v[1])], p1), sub(m.coord[static_cast<std::size_t>(v[2])], p1));
-}
-
 void flip(std::array<int32_t, 3>& v) { std::swap(v[1], v[2]); }
 
 // Every triangle turned so that its normal has a positive component along
 // the axis (sign +1) or a negative one (sign -1).
-void orient_along(Model& m, int axis, double sign, const std::string& option) {
+void orient_along(Model& m, const std::vector<Vec>& unit, int axis, double sign, const std::string& option) {
   for (std::size_t e = 0; e < m.elem.size(); ++e) {
-    const Vec n = normal(m, e);
+    const Vec n = sides(m, unit, e).n;
     const double c = sign * n[static_cast<std::size_t>(axis)];
     if (std::abs(c) <= 1e-9 * std::sqrt(dot(n, n))) {
       fail(option,
@@ -312,17 +351,17 @@ void orient_like_first(Model& m) {
     if (state[e] == kFlip) flip(m.elem[e]);
 }
 
-void orient(Model& m, Orient how) {
+void orient(Model& m, const std::vector<Vec>& unit, Orient how) {
   // clang-format off
   switch (how) {
     case Orient::keep: return;
     case Orient::first: orient_like_first(m); return;
-    case Orient::px: orient_along(m, 0, 1.0, "--orient +x"); return;
-    case Orient::mx: orient_along(m, 0, -1.0, "--orient -x"); return;
-    case Orient::py: orient_along(m, 1, 1.0, "--orient +y"); return;
-    case Orient::my: orient_along(m, 1, -1.0, "--orient -y"); return;
-    case Orient::pz: orient_along(m, 2, 1.0, "--orient +z"); return;
-    case Orient::mz: orient_along(m, 2, -1.0, "--orient -z"); return;
+    case Orient::px: orient_along(m, unit, 0, 1.0, "--orient +x"); return;
+    case Orient::mx: orient_along(m, unit, 0, -1.0, "--orient -x"); return;
+    case Orient::py: orient_along(m, unit, 1, 1.0, "--orient +y"); return;
+    case Orient::my: orient_along(m, unit, 1, -1.0, "--orient -y"); return;
+    case Orient::pz: orient_along(m, unit, 2, 1.0, "--orient +z"); return;
+    case Orient::mz: orient_along(m, unit, 2, -1.0, "--orient -z"); return;
   }
   // clang-format on
 }
@@ -426,9 +465,10 @@ Model build_model(const MeshData& mesh, const Settings& s) {
     m.elem.push_back(v);
     m.elem_tag.push_back(tr.tag);
   }
-  check_coincident(m, mesh.file);
-  check_areas(m, mesh.file);
-  orient(m, s.orient);
+  const std::vector<Vec> unit = in_model_unit(m);
+  check_coincident(m, unit, mesh.file);
+  check_areas(m, unit, mesh.file);
+  orient(m, unit, s.orient);
 
   m.parameters = s.parameters;
   if (s.maxminor) {

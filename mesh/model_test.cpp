@@ -308,6 +308,73 @@ TEST(BuildModel, NearbyButDistinctNodesAreNotCoincident) {
   EXPECT_NO_THROW(build_model(mesh, Settings{}));
 }
 
+// The strip in other units: scaled by 1e300 or 1e-300, or stretched to
+// +-1e308 about its centre, where a size, a tolerance, a squared distance
+// or a cross product taken in the coordinates as given overflows or
+// underflows (every pair of nodes was reported coincident). Node 5, used by
+// no triangle, is left out, as it would not stay finite.
+// See docs/decisions.md, 'Geometric tolerances in any unit'.
+struct Scale {
+  const char* name;
+  std::function<std::array<double, 3>(const std::array<double, 3>&)> map;
+};
+
+void PrintTo(const Scale& c, std::ostream* os) { *os << c.name; }
+
+class ScaledStrip : public testing::TestWithParam<Scale> {
+ protected:
+  static MeshData Mesh() {
+    MeshData m = strip();
+    std::erase_if(m.nodes, [](const Node& n) { return n.tag == 5; });
+    std::erase_if(m.groups, [](const Group& g) { return g.name == "far"; });
+    for (Node& n : m.nodes) n.x = GetParam().map(n.x);
+    return m;
+  }
+};
+
+// Turned towards +z and -z, the scaled strip's triangles run as those of
+// the strip itself.
+TEST_P(ScaledStrip, KeepsItsNodesApartAndItsTrianglesOriented) {
+  MeshData mesh = Mesh();
+  MeshData plain = strip();
+  for (MeshData* m : {&mesh, &plain}) std::swap(m->triangles[2].nodes[0], m->triangles[2].nodes[1]);
+  for (const Orient o : {Orient::pz, Orient::mz}) {
+    Settings s;
+    s.orient = o;
+    const Model m = build_model(mesh, s);
+    EXPECT_EQ(m.coord[0], GetParam().map({2, 1, 0}));
+    EXPECT_EQ(m.elem, build_model(plain, s).elem);
+  }
+}
+
+TEST_P(ScaledStrip, StillFindsCoincidentNodesAndFlatTriangles) {
+  MeshData mesh = Mesh();
+  mesh.nodes[0].x = GetParam().map({1, 1, 0});  // node 9 onto node 8
+  EXPECT_TRUE(contains(failure_of(mesh, Settings{}), "strip.msh: 1 pairs of coincident nodes"));
+  mesh = Mesh();
+  mesh.nodes[0].x = GetParam().map({1, 1e-7, 0});  // node 9 near node 2, well above the tolerance
+  EXPECT_EQ(failure_of(mesh, Settings{}), "(no failure)");
+  mesh = Mesh();
+  mesh.nodes[0].x = GetParam().map({1.5, 0.5, 0});  // 2, 9, 1 on one line
+  EXPECT_TRUE(contains(failure_of(mesh, Settings{}), "element 2 (Gmsh element 20) has no area"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Units,
+                         ScaledStrip,
+                         testing::Values(Scale{"Large",
+                                               [](const std::array<double, 3>& x) {
+                                                 return std::array{x[0] * 1e300, x[1] * 1e300, x[2]};
+                                               }},
+                                         Scale{"Small",
+                                               [](const std::array<double, 3>& x) {
+                                                 return std::array{x[0] * 1e-300, x[1] * 1e-300, x[2]};
+                                               }},
+                                         Scale{"Widest",
+                                               [](const std::array<double, 3>& x) {
+                                                 return std::array{(x[0] - 1) * 1e308, (2 * x[1] - 1) * 1e308, x[2]};
+                                               }}),
+                         [](const testing::TestParamInfo<Scale>& i) { return std::string(i.param.name); });
+
 // Option values: text in, DataError naming the option on every fault.
 struct ValueCase {
   const char* name;

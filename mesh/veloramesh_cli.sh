@@ -67,7 +67,7 @@ expect 1 "raised DATA_ERROR : --load centre=z:1: node 1 (Gmsh node 1) is also he
   "$circle" --fix centre=z --load centre=z:1
 expect 1 "raised DATA_ERROR : --param maxiter=3: unknown parameter" "$circle" --param maxiter=3
 expect 1 "raised DATA_ERROR : --prestress membrane=1,2: expected GROUP=N1,N2:X,Y,Z" "$circle" --prestress membrane=1,2
-expect 1 "raised FILE_ERROR : nothing.msh: cannot be opened" nothing.msh
+expect 1 "raised FILE_ERROR : cannot open \"nothing.msh\" for reading" nothing.msh
 [ "$(cat input.txt)" = "earlier" ] || bad "a failed run changed input.txt"
 [ -z "$(ls ./*.part 2>/dev/null)" ] || bad "a failed run left a temporary file"
 # A value that does not parse fails before the mesh is read.

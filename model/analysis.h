@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "terms/terms.h"
@@ -111,6 +112,11 @@ struct analysis {
   // when no record names an element, so that a model without prestress
   // runs the element loops it always ran.
   std::vector<std::array<double, 3>> side_prestress;
+  // Where input read the model, for the failures of the later steps
+  // (record_of, model/model.h): the file and, at e - 1, the line of
+  // element e's record. Empty for a state not read from a file.
+  std::string file;
+  std::vector<std::int64_t> element_line;
   // Set-up and minimisation.
   int nfree = 0;           // 20 free components, the unknowns
   terms::RealTable force;  // 21 total nodal loads, rebuilt by setforce

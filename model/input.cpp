@@ -136,13 +136,16 @@ void read_elements(analysis& a, platform::TextReader& reader) {
   const int count = read_count(reader, "elements section", "element count", "elements", 4);
   a.nelem = count > 0 ? count : 0;
   a.elem = terms::Array1<element>(count);  // pressure 0.0 unless a pressure record says otherwise
+  a.element_line.assign(static_cast<std::size_t>(a.nelem), 0);
   std::vector<bool> named(static_cast<std::size_t>(a.elem.size()), false);
   reader.skip_line("the line after the element count");
   for (int r = 1; r <= count; ++r) {
     reader.set_record("element record", r);
     const int e = reader.read_int("element number");
     check_index(reader, "element", e, a.nelem, "element record", r, "elements");
-    // Node numbers are checked by start, which uses them.
+    // Node numbers are checked by start, which uses them; it names the
+    // record by its line (a later record of the element replaces this one).
+    a.element_line[static_cast<std::size_t>(e - 1)] = reader.line();
     element& el = a.elem(e);
     el.node[0] = reader.read_int("node of vertex 1");
     el.node[1] = reader.read_int("node of vertex 2");
@@ -450,6 +453,7 @@ void input(analysis& a) {
 }
 
 void input(analysis& a, platform::TextReader& reader) {
+  a.file = reader.file_name();
   read_parameters(a, reader);
   read_material(a, reader);
   read_nodes(a, reader);

@@ -1,7 +1,10 @@
 // Set-up of the model once it is read: degree-of-freedom numbers and the
 // reference geometry and side stiffness of every element.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <string>
 
 #include "model/geometry.h"
@@ -13,13 +16,61 @@ namespace solver {
 
 namespace {
 
-std::string element_name(int e, const element& el) {
-  return "element " + std::to_string(e) + " (nodes " + std::to_string(el.node[0]) + ", " + std::to_string(el.node[1]) +
-         ", " + std::to_string(el.node[2]) + ")";
+[[noreturn]] void degenerate(const analysis& a, int e, const std::string& what) {
+  throw platform::DataError(record_of(a, e) + " is degenerate: " + what);
 }
 
-[[noreturn]] void degenerate(int e, const element& el, const std::string& what) {
-  throw platform::DataError(element_name(e, el) + " is degenerate: " + what);
+// "about 2E+200": a positive value given by its decimal logarithm, for
+// sizes that double precision cannot hold.
+std::string about(double log10_value) {
+  double exponent = std::floor(log10_value);
+  double mantissa = std::round(std::pow(10.0, log10_value - exponent));
+  if (mantissa >= 10.0) {
+    mantissa = 1.0;
+    exponent += 1.0;
+  }
+  char s[48];
+  std::snprintf(s, sizeof s, "about %.0fE%+.0f", mantissa, exponent);
+  return s;
+}
+
+// The decimal logarithm of the length of (dx, dy, dz), finite components
+// not all zero, taken with the components divided by a power of two near
+// the largest (exact), so that it holds where the length or its square do
+// not.
+double log10_length(double dx, double dy, double dz) {
+  const int k = std::ilogb(std::max({std::fabs(dx), std::fabs(dy), std::fabs(dz)}));
+  const double x = std::ldexp(dx, -k), y = std::ldexp(dy, -k), z = std::ldexp(dz, -k);
+  return std::log10(std::sqrt((x * x + y * y) + z * z)) + k * std::log10(2.0);
+}
+
+// A side whose squared length is not a normal double: the set-up's length
+// and direction, and the energy's strains, which square the sides at
+// every evaluation, would be infinite or would have lost their digits to
+// underflow. Said in the side's own terms, with the unit that helps.
+[[noreturn]] void side_out_of_range(
+    const analysis& a, int e, std::size_t k, const std::array<double, 3>& from, const std::array<double, 3>& to) {
+  const std::string side = "side " + std::to_string(k + 1);
+  const double dx = to[0] - from[0], dy = to[1] - from[1], dz = to[2] - from[2];
+  if (dx == 0.0 && dy == 0.0 && dz == 0.0) degenerate(a, e, side + " has length zero");
+  const auto finite = [](const std::array<double, 3>& x) {
+    return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
+  };
+  if (!finite(from) || !finite(to)) degenerate(a, e, side + " has no finite length");
+  if (!std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(dz)) {
+    degenerate(a,
+               e,
+               side +
+                   " has no finite length: its ends lie farther apart than the largest double; give the coordinates "
+                   "in a larger unit of length");
+  }
+  const double lg = log10_length(dx, dy, dz);
+  const bool large = lg > 0.0;
+  degenerate(a,
+             e,
+             side + " has length " + about(lg) + ", whose square is " + (large ? "beyond" : "below") +
+                 " the range of double precision; give the coordinates in a " + (large ? "larger" : "smaller") +
+                 " unit of length");
 }
 
 // Reference geometry and side stiffness of one element, m being the
@@ -30,7 +81,7 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
   for (int v = 0; v < 3; ++v) {
     const int k = el.node[static_cast<std::size_t>(v)];
     if (k < 1 || k > a.nnode) {
-      throw platform::RangeError(element_name(e, el) + ": vertex " + std::to_string(v + 1) + " names node " +
+      throw platform::RangeError(record_of(a, e) + ": vertex " + std::to_string(v + 1) + " names node " +
                                  std::to_string(k) + ", outside 1.." + std::to_string(a.nnode));
     }
     p[static_cast<std::size_t>(v)] = {a.coordx(k), a.coordy(k), a.coordz(k)};
@@ -41,9 +92,11 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
     const double dx = pj[0] - pi[0];
     const double dy = pj[1] - pi[1];
     const double dz = pj[2] - pi[2];
-    const double length = std::sqrt((dx * dx + dy * dy) + dz * dz);
-    if (!std::isfinite(length)) degenerate(e, el, "side " + std::to_string(k + 1) + " has no finite length");
-    if (length == 0.0) degenerate(e, el, "side " + std::to_string(k + 1) + " has length zero");
+    const double squares = (dx * dx + dy * dy) + dz * dz;
+    if (!(squares >= std::numeric_limits<double>::min() && squares <= std::numeric_limits<double>::max())) {
+      side_out_of_range(a, e, k, pi, pj);
+    }
+    const double length = std::sqrt(squares);
     el.length[k] = length;
     el.dir[k] = {dx / length, dy / length, dz / length};
   }
@@ -52,14 +105,14 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
   // straight angle.
   const double c1 = angle_cosine(el, 0);
   const double c2 = angle_cosine(el, 1);
-  if (c1 < -1.0 || c2 < -1.0) degenerate(e, el, "an angle cosine is below -1 (the vertices lie on a line)");
+  if (c1 < -1.0 || c2 < -1.0) degenerate(a, e, "an angle cosine is below -1 (the vertices lie on a line)");
   const double s1 = std::sqrt(1.0 - c1 * c1);
   const double s2 = std::sqrt(1.0 - c2 * c2);
   // The angle at vertex 3 from the other two: cos and sin of pi - (angle1 +
   // angle2).
   const double c3 = s1 * s2 - c1 * c2;
   const double s3 = s2 * c1 + s1 * c2;
-  if (s1 == 0.0 || s2 == 0.0 || s3 == 0.0) degenerate(e, el, "its vertices lie on a line");
+  if (s1 == 0.0 || s2 == 0.0 || s3 == 0.0) degenerate(a, e, "its vertices lie on a line");
 
   // The plane-stress law written in side strains: each entry is a numerator
   // times m, divided by the sine factors one after the other.
@@ -76,16 +129,30 @@ void set_up_element(const analysis& a, int e, element& el, double m) {
   k[2][1] = k[1][2];
   el.area = ((el.length[0] * el.length[1]) * s3) * 0.5;
 
-  if (!std::isfinite(el.area)) degenerate(e, el, "its area is not finite");
-  if (el.area <= 0.0) degenerate(e, el, "its vertices lie on a line (area not positive)");
+  if (!std::isfinite(el.area)) degenerate(a, e, "its area is not finite");
+  if (el.area <= 0.0) degenerate(a, e, "its vertices lie on a line (area not positive)");
   for (const auto& row : k) {
     for (const double v : row) {
-      if (!std::isfinite(v)) degenerate(e, el, "its side stiffness is not finite (check young and poisson)");
+      if (!std::isfinite(v)) degenerate(a, e, "its side stiffness is not finite (check young and poisson)");
     }
   }
 }
 
 }  // namespace
+
+std::string record_of(const analysis& a, int e) {
+  const element& el = a.elem(e);
+  std::string s;
+  if (!a.file.empty()) {
+    s = a.file + ":";
+    if (static_cast<std::size_t>(e - 1) < a.element_line.size()) {
+      s += std::to_string(a.element_line[static_cast<std::size_t>(e - 1)]) + ":";
+    }
+    s += ' ';
+  }
+  return s + "element " + std::to_string(e) + " (nodes " + std::to_string(el.node[0]) + ", " +
+         std::to_string(el.node[1]) + ", " + std::to_string(el.node[2]) + ")";
+}
 
 void start(analysis& a) {
   // Counting and numbering: free components first, constrained ones after

@@ -47,6 +47,13 @@ struct ArgumentError : Failure {
   explicit ArgumentError(std::string message) : Failure("ARGUMENT_ERROR", std::move(message)) {}
 };
 
+// Memory exhausted where the program can say by what: a file too large to
+// read on this machine. Elsewhere std::bad_alloc itself reaches
+// run_program, which gives it the same full name.
+struct StorageError : Failure {
+  explicit StorageError(std::string message) : Failure("STORAGE_ERROR", std::move(message)) {}
+};
+
 // A library the program loads when it needs it cannot be loaded, is not
 // the version the program was built for, or fails itself.
 struct LibraryError : Failure {

@@ -36,6 +36,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"storage",
                            [] { throw std::bad_alloc(); },
                            "\nraised STORAGE_ERROR : not enough memory for the model's tables\n"},
+                      Case{"named_storage",
+                           [] { throw StorageError("mesh.msh: not enough memory to read the mesh"); },
+                           "\nraised STORAGE_ERROR : mesh.msh: not enough memory to read the mesh\n"},
                       Case{"thread",
                            [] {
                              throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),

@@ -1,5 +1,6 @@
 #pragma once
-// An output text file that is either written completely or not at all.
+// Output text files that are written completely or not at all, one file
+// (OutputFile) or every file of a run together (OutputFiles).
 //
 // The text goes to a temporary file beside the target ("name.part"), which
 // replaces the target only in commit(), after the last byte has been
@@ -13,8 +14,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -47,12 +50,20 @@ class OutputFile {
     return *this;
   }
 
-  // Writes what is left, closes the file and renames it over the target.
+  // Writes what is left and closes the temporary file, which then holds
+  // the whole text; the target is not touched yet. FileError when that
+  // fails (the temporary file is removed).
+  void finish();
+  // finish(), then renames the temporary file over the target.
   void commit();
 
   const std::string& file_name() const { return file_name_; }
 
  private:
+  friend class OutputFiles;
+  // Renames the finished temporary file over the target; the reason
+  // (strerror) when that fails, an empty string when it succeeds.
+  std::string replace_target();
   void maybe_flush() {
     if (buffer_.size() >= kFlushAt) flush_buffer();
   }
@@ -65,7 +76,43 @@ class OutputFile {
   std::string file_name_;
   std::string temp_name_;
   std::FILE* file_ = nullptr;
+  bool temporary_ = false;  // the temporary file exists (open, or finished and not yet renamed)
   std::string buffer_;
+};
+
+// The output files of one run, committed together: a failure before the
+// last of them is complete leaves every earlier file of those names as it
+// was, and a run that ends normally replaces all of them.
+//
+// Each file is written through its OutputFile; commit() finishes every one
+// (the last byte written, flushed and closed), checks that each target can
+// be replaced, and only then renames the temporary files over their
+// targets, one after the other in the order they were added. Nothing that
+// can fail for lack of space or a bad target comes between the renames,
+// and the program's terminating signals that can be caught (an interrupt,
+// a hang-up, a termination request) wait until the last rename is done.
+// What is left is a program killed outright (SIGKILL) or a machine that
+// stops between two renames: the files renamed before it are new, the
+// others old, and the new text of each of the others stands complete in
+// its temporary file.
+class OutputFiles {
+ public:
+  OutputFiles() = default;
+  OutputFiles(const OutputFiles&) = delete;
+  OutputFiles& operator=(const OutputFiles&) = delete;
+
+  // A new file of the set, its temporary file created at once (FileError
+  // when that is impossible). The reference stays valid as long as the set.
+  OutputFile& add(std::string file_name);
+
+  // Finishes every file, then replaces every target. FileError when a file
+  // cannot be finished or a target is a directory (nothing is replaced then),
+  // or, past every check, when the system refuses a rename (the message
+  // names the files already replaced).
+  void commit();
+
+ private:
+  std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/failure.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -89,6 +90,77 @@ TEST_F(OutputFileTest, FullDiskIsAFileErrorNotAShortFile) {
     EXPECT_NE(e.message().find("cannot write \"" + target + "\""), std::string::npos) << e.message();
   }
   EXPECT_FALSE(fs::exists(target));
+}
+
+// See docs/decisions.md, 'The result files of a run are replaced together'.
+TEST_F(OutputFileTest, ASetReplacesEveryTargetOnlyOnceAllAreComplete) {
+  const auto first = (dir_ / "first.txt").string();
+  const auto second = (dir_ / "second.txt").string();
+  { std::ofstream(first) << "earlier first\n"; }
+  platform::OutputFiles set;
+  set.add(first).text("new first").line_end();
+  platform::OutputFile& f = set.add(second);
+  f.text("new second").line_end();
+  // Written and flushed, nothing replaced yet.
+  f.finish();
+  EXPECT_EQ(Slurp(first), "earlier first\n");
+  EXPECT_FALSE(fs::exists(second));
+  set.commit();
+  EXPECT_EQ(Slurp(first), "new first\n");
+  EXPECT_EQ(Slurp(second), "new second\n");
+  EXPECT_FALSE(fs::exists(first + ".part"));
+  EXPECT_FALSE(fs::exists(second + ".part"));
+}
+
+// A full disk on the last file of a set: the first, complete, is not
+// renamed either.
+TEST_F(OutputFileTest, ASetThatFailsOnItsLastFileReplacesNone) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this machine";
+  const auto first = (dir_ / "first.txt").string();
+  const auto second = (dir_ / "second.txt").string();
+  { std::ofstream(first) << "earlier first\n"; }
+  { std::ofstream(second) << "earlier second\n"; }
+  fs::create_symlink("/dev/full", second + ".part");
+  try {
+    platform::OutputFiles set;
+    set.add(first).text("new first").line_end();
+    set.add(second).text(std::string(100, 'x'));
+    set.commit();
+    FAIL() << "no failure";
+  } catch (const platform::FileError& e) {
+    EXPECT_NE(e.message().find("cannot write \"" + second + "\""), std::string::npos) << e.message();
+  }
+  EXPECT_EQ(Slurp(first), "earlier first\n");
+  EXPECT_EQ(Slurp(second), "earlier second\n");
+  EXPECT_FALSE(fs::exists(first + ".part"));
+  EXPECT_FALSE(fs::exists(second + ".part"));
+}
+
+// A directory where the second target should go would stop its rename after
+// the first: it is found before any rename. A set dropped without commit
+// replaces nothing either.
+TEST_F(OutputFileTest, ASetWhoseTargetIsADirectoryReplacesNone) {
+  const auto first = (dir_ / "first.txt").string();
+  const auto second = (dir_ / "second.txt").string();
+  { std::ofstream(first) << "earlier first\n"; }
+  fs::create_directory(second);
+  {
+    platform::OutputFiles dropped;
+    dropped.add(first).text("dropped");
+  }
+  EXPECT_EQ(Slurp(first), "earlier first\n");
+  platform::testing::ExpectFailure(
+      [&] {
+        platform::OutputFiles set;
+        set.add(first).text("new first");
+        set.add(second).text("new second");
+        set.commit();
+      },
+      "FILE_ERROR",
+      {"cannot replace \"" + second + "\": it is a directory; no result file was replaced"});
+  EXPECT_EQ(Slurp(first), "earlier first\n");
+  EXPECT_TRUE(fs::is_directory(second));
+  EXPECT_FALSE(fs::exists(first + ".part"));
 }
 
 }  // namespace

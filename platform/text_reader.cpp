@@ -1,12 +1,16 @@
 #include "platform/text_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 #include "platform/failure.h"
 
@@ -16,27 +20,55 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+// The kind of a file that is not a regular one, for the message.
+std::string kind_of(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a directory, not a regular file";
+  if (S_ISFIFO(mode)) return "it is a FIFO (named pipe), not a regular file";
+  if (S_ISCHR(mode)) return "it is a character device, not a regular file";
+  if (S_ISBLK(mode)) return "it is a block device, not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  return "it is not a regular file";
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() { ::close(fd_); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+ private:
+  int fd_;
 };
 
 }  // namespace
 
 std::string read_file(const std::string& file_name) {
+  // Opened without waiting: opening a FIFO for reading would otherwise
+  // block until some writer opens it. Only a regular file is read: a
+  // device such as /dev/zero never ends, a FIFO may never deliver, and a
+  // directory holds no text.
   errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(file_name.c_str(), "rb"));
-  if (!f) {
-    throw FileError("cannot open \"" + file_name + "\" for reading: " + std::strerror(errno));
-  }
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw FileError("cannot open \"" + file_name + "\" for reading: " + std::strerror(errno));
+  const Descriptor closer(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw FileError("cannot read \"" + file_name + "\": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw FileError("cannot read \"" + file_name + "\": " + kind_of(st.st_mode));
+  // The size when opened bounds what is read, so a file that another
+  // program keeps appending to is read as it was; files of the kernel's
+  // own (/proc) give a size of 0 and are read to their end.
+  const auto size = static_cast<std::size_t>(st.st_size);
   std::string content;
+  content.reserve(size);
   char buf[1 << 16];
-  for (;;) {
-    const std::size_t got = std::fread(buf, 1, sizeof buf, f.get());
-    content.append(buf, got);
-    if (got < sizeof buf) break;
-  }
-  if (std::ferror(f.get())) {
-    throw FileError("cannot read \"" + file_name + "\": " + std::strerror(errno));
+  while (size == 0 || content.size() < size) {
+    const std::size_t want = size == 0 ? sizeof buf : std::min(sizeof buf, size - content.size());
+    const ssize_t got = ::read(fd, buf, want);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw FileError("cannot read \"" + file_name + "\": " + std::strerror(errno));
+    if (got == 0) break;
+    content.append(buf, static_cast<std::size_t>(got));
   }
   return content;
 }

@@ -28,12 +28,18 @@
 
 namespace platform {
 
-// The whole content of a file. FileError when it cannot be opened or read.
+// The whole content of a file, which must be a regular file: a directory,
+// a device (/dev/zero), a FIFO or a socket is a FileError at once, before
+// anything is read or waited for ("cannot read "input.txt": it is a FIFO
+// (named pipe), not a regular file"). What is read is bounded by the
+// file's size when it was opened. FileError when it cannot be opened or
+// read.
 std::string read_file(const std::string& file_name);
 
 class TextReader {
  public:
-  // Reads the file whole. FileError when it cannot be opened or read.
+  // Reads the file whole (read_file). FileError when it cannot be opened
+  // or read, or is not a regular file.
   static TextReader open(const std::string& file_name);
 
   // A reader over text already in memory, as if read from file_name.

@@ -1,8 +1,11 @@
 #include "platform/text_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -240,6 +243,32 @@ TEST(TextReader, MissingFileIsAFileError) {
   ExpectFailure([] { TextReader::open("no-such-file-here.txt"); },
                 "FILE_ERROR",
                 {"cannot open \"no-such-file-here.txt\" for reading"});
+}
+
+// Files that never end, may never deliver or hold no text are refused
+// before anything is read or waited for.
+// See docs/decisions.md, 'Input files are regular files'.
+class SpecialFile : public platform::testing::ScratchFolder {};
+
+TEST_F(SpecialFile, IsRefusedAtOnceNamingWhatItIs) {
+  ASSERT_EQ(::mkfifo("fifo.txt", 0600), 0);
+  std::filesystem::create_directory("directory.txt");
+  ExpectFailure([] { TextReader::open("fifo.txt"); },
+                "FILE_ERROR",
+                {"cannot read \"fifo.txt\": it is a FIFO (named pipe), not a regular file"});
+  ExpectFailure([] { platform::read_file("directory.txt"); },
+                "FILE_ERROR",
+                {"cannot read \"directory.txt\": it is a directory, not a regular file"});
+  if (std::filesystem::exists("/dev/zero")) {
+    std::filesystem::create_symlink("/dev/zero", "zero.txt");
+    ExpectFailure([] { platform::read_file("zero.txt"); },
+                  "FILE_ERROR",
+                  {"cannot read \"zero.txt\": it is a character device, not a regular file"});
+  }
+  // A link to a regular file is read as that file.
+  { std::ofstream("plain.txt") << "text\n"; }
+  std::filesystem::create_symlink("plain.txt", "link.txt");
+  EXPECT_EQ(platform::read_file("link.txt"), "text\n");
 }
 
 }  // namespace

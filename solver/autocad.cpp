@@ -26,8 +26,7 @@ void faces(platform::OutputFile& f, const analysis& a) {
 
 }  // namespace
 
-void autocad(const analysis& a) {
-  platform::OutputFile f("autocad.scr");
+void autocad(const analysis& a, platform::OutputFile& f) {
   // In a script a blank acts as Enter, so the layer commands keep their
   // trailing blank.
   f.text("osmode 0").line_end();
@@ -49,7 +48,6 @@ void autocad(const analysis& a) {
   f.text("layer off Undeformed ").line_end();
   f.text("layer set 0 ").line_end();
   f.text("zoom ext ext").line_end();
-  f.commit();
 }
 
 }  // namespace solver

@@ -41,9 +41,14 @@ PrincipalStresses principal(const element& e, double n1, double n2, double n3) {
   return {0.5 * (t + r), 0.5 * (t - r)};
 }
 
-void output(analysis& a, const MaterialLaw& law) {
-  platform::OutputFile f("output.txt");
+void write_results(analysis& a, const MaterialLaw& law) {
+  platform::OutputFiles files;
+  autocad(a, files.add("autocad.scr"));
+  output(a, law, files.add("output.txt"));
+  files.commit();
+}
 
+void output(analysis& a, const MaterialLaw& law, platform::OutputFile& f) {
   rule(f, 65);
   f.text("| Major Iterations                            | ").integer(a.major, 15).text(" |").line_end();
   f.text("| Last Minor Iterations                       | ").integer(a.minor, 15).text(" |").line_end();
@@ -116,7 +121,6 @@ void output(analysis& a, const MaterialLaw& law) {
     }
     f.line_end();
   }
-  f.commit();
 }
 
 }  // namespace solver

@@ -3,17 +3,26 @@
 
 #include "energy/law.h"
 #include "model/analysis.h"
+#include "platform/output_file.h"
 
 namespace solver {
 
-// Writes "autocad.scr": the undeformed and the deformed mesh as two
-// polyface meshes on the layers Undeformed and Deformed.
-void autocad(const analysis& a);
+// Writes both result files of a run, "autocad.scr" and then "output.txt",
+// and replaces the files of an earlier run only once both are complete,
+// together (platform::OutputFiles): a failure on either leaves both
+// earlier files as they were. FileError when that is impossible.
+void write_results(analysis& a, const MaterialLaw& law);
 
-// Writes "output.txt": iteration counts, energy, displacements, deformed
-// coordinates, principal stresses and support reactions. Reuses force as
-// the work table for the residual forces (it holds them afterwards).
-void output(analysis& a, const MaterialLaw& law);
+// Writes the drawing script ("autocad.scr") into f, which the caller
+// commits: the undeformed and the deformed mesh as two polyface meshes on
+// the layers Undeformed and Deformed.
+void autocad(const analysis& a, platform::OutputFile& f);
+
+// Writes the report ("output.txt") into f, which the caller commits:
+// iteration counts, energy, displacements, deformed coordinates, principal
+// stresses and support reactions. Reuses force as the work table for the
+// residual forces (it holds them afterwards).
+void output(analysis& a, const MaterialLaw& law, platform::OutputFile& f);
 
 // The principal stresses of an element with side stresses n1, n2, n3:
 // {larger, smaller}.

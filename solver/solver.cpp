@@ -342,8 +342,7 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   }
   check_finite(a);
 
-  autocad(a);
-  output(a, law);
+  write_results(a, law);
 }
 
 void run(const MaterialLaw& law, const RunOptions& options) {

@@ -20,16 +20,15 @@ void run() {
   const Report report =
       read_report("output.txt", static_cast<int>(mesh.node.size()), static_cast<int>(mesh.tri.size()));
 
-  // Both documents are complete before either file is created, so a
-  // failure leaves the files of an earlier run as they were.
+  // Both documents are made before either file is created, and the files
+  // replace those of an earlier run together, once both are written: a
+  // failure leaves both earlier files as they were.
   const std::string vtu = vtu_document(mesh, report);
   const std::string svg = svg_document(mesh, report);
-  platform::OutputFile vtu_file("result.vtu");
-  vtu_file.text(vtu);
-  platform::OutputFile svg_file("result.svg");
-  svg_file.text(svg);
-  vtu_file.commit();
-  svg_file.commit();
+  platform::OutputFiles files;
+  files.add("result.vtu").text(vtu);
+  files.add("result.svg").text(svg);
+  files.commit();
 }
 
 }  // namespace viewer

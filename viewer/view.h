@@ -2,8 +2,8 @@
 // The viewer program: reads the model "input.txt" and the results report
 // "output.txt" from the current directory and writes "result.vtu" and
 // "result.svg" beside them. Both inputs are read and checked against each
-// other before anything is written, and each output file appears whole or
-// not at all.
+// other before anything is written, and the two output files replace
+// those of an earlier run together, once both are complete.
 
 namespace viewer {
 
