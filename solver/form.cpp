@@ -35,8 +35,8 @@ std::string image(double v) {
 }
 
 // The model at the shape x with the modulus young, no loads and the
-// supports where x holds them (no prescribed displacement), set up.
-analysis at_shape(const analysis& base, const std::vector<Vec>& x, double young) {
+// supports where x holds them (no prescribed displacement), before start.
+analysis unloaded(const analysis& base, const std::vector<Vec>& x, double young) {
   analysis a = base;
   for (int p = 1; p <= a.nnode; ++p) {
     const Vec& v = x[static_cast<std::size_t>(p - 1)];
@@ -51,6 +51,12 @@ analysis at_shape(const analysis& base, const std::vector<Vec>& x, double young)
   for (int e = 1; e <= a.nelem; ++e) a.elem(e).pressure = 0.0;
   a.density = 0.0;
   a.young = young;
+  return a;
+}
+
+// The same, set up.
+analysis at_shape(const analysis& base, const std::vector<Vec>& x, double young) {
+  analysis a = unloaded(base, x, young);
   start(a);
   return a;
 }
@@ -315,7 +321,7 @@ FormResult form_find(analysis& a, const FormOptions& options) {
     if (result.residual <= result.tolerance) break;
     if (step == options.max_steps) {
       throw platform::DataError("form finding found no equilibrium shape in " + std::to_string(step) +
-                                " steps: the largest residual force is " + image(result.residual) +
+                                " steps: the largest residual force across the surface is " + image(result.residual) +
                                 ", above the tolerance " + image(result.tolerance) +
                                 " (the prestress may have no equilibrium between these supports); no file written");
     }
@@ -323,26 +329,13 @@ FormResult form_find(analysis& a, const FormOptions& options) {
       if (!density->step(s, g, u)) {
         throw platform::DataError("form finding step " + std::to_string(step + 1) +
                                   ": the force densities of the prestress are not positive definite (a negative "
-                                  "prestress, or a part of the membrane that no support holds along some axis); "
-                                  "no file written");
+                                  "prestress, nodes that only elements without prestress hold, or a part of the "
+                                  "membrane that no support holds along some axis); no file written");
       }
     } else {
       // One equilibrium of the prestressed membrane with the modulus of
       // the steps, from the last shape.
-      analysis e = a;
-      for (int p = 1; p <= e.nnode; ++p) {
-        const Vec& v = x[static_cast<std::size_t>(p - 1)];
-        e.coordx(p) = v[0];
-        e.coordy(p) = v[1];
-        e.coordz(p) = v[2];
-        for (int j = 1; j <= 3; ++j) {
-          e.displ(p, j) = 0.0;
-          e.action(p, j) = 0.0;
-        }
-      }
-      for (int k = 1; k <= e.nelem; ++k) e.elem(k).pressure = 0.0;
-      e.density = 0.0;
-      e.young = young;
+      analysis e = unloaded(a, x, young);
       // The step's equilibrium to a thousandth of the residual it starts
       // from, and no finer than the form's tolerance needs.
       e.mnref = std::max(1e-3 * result.residual, 0.1 * result.tolerance);
@@ -351,7 +344,11 @@ FormResult form_find(analysis& a, const FormOptions& options) {
       RunOptions run;
       run.threads = options.threads;
       run.method = Method::newton;
-      solve(e, law, run);
+      try {
+        solve(e, law, run);
+      } catch (const platform::DataError& f) {
+        throw platform::DataError("form finding step " + std::to_string(step + 1) + ": " + f.message());
+      }
       u = e.u;
     }
     for (int p = 1; p <= a.nnode; ++p) {
