@@ -22,13 +22,16 @@ int main(int argc, char** argv) {
   app.add_option("--output", output, "The model file to write (default formed.txt)")->type_name("FILE");
   app.add_option("--method",
                  method,
-                 "force-density (default): a linear solve per step, the nodes moving along their normals; "
-                 "updated-reference: an equilibrium per step with a modulus of its own")
+                 "force-density (default): a linear solve per step,\n"
+                 "the nodes moving along their normals;\n"
+                 "updated-reference: an equilibrium per step with a\n"
+                 "modulus of its own")
       ->check(CLI::IsMember({"force-density", "updated-reference"}).description(""))
       ->type_name("force-density|updated-reference");
   app.add_option("--tolerance",
                  options.tolerance,
-                 "Largest residual force across the found surface, relative to the largest prestress side force "
+                 "Largest residual force across the found surface,\n"
+                 "relative to the largest prestress side force\n"
                  "(default 1e-6)")
       ->check(CLI::PositiveNumber.description(""))
       ->type_name("T");
@@ -37,10 +40,14 @@ int main(int argc, char** argv) {
       ->type_name("N");
   app.add_option("--stiffness",
                  options.stiffness,
-                 "updated-reference: the modulus of the steps, times the largest prestress (default 0.1)")
+                 "updated-reference: the modulus of the steps, times\n"
+                 "the largest prestress (default 0.1)")
       ->check(CLI::PositiveNumber.description(""))
       ->type_name("R");
-  app.add_option("--threads", options.threads, "Energy threads; 0 (default): every CPU this process may use")
+  app.add_option("--threads",
+                 options.threads,
+                 "Energy threads; 0 (default): every CPU this\n"
+                 "process may use")
       ->check(CLI::Range(0u, programs::kMaxThreads).description(""))
       ->type_name("N");
   return line.run(argc, argv, [&] {
