@@ -199,6 +199,14 @@ TEST_F(FormFinding, CatenoidNeckConvergesToTheClosedForm) {
   }
   EXPECT_LT(std::fabs(error[1]), 0.01) << error[1];
   EXPECT_NEAR(error[0] / error[1], 4.0, 1.0) << error[0] << " " << error[1];
+  // The solvers on the found shape: the reactions of the lower ring hold
+  // the film's axial force 2 pi c N0 (N0 = 1).
+  fs::copy_file(dir_ / "formed.txt", dir_ / "input.txt", fs::copy_options::overwrite_existing);
+  solver::analysis a;
+  solver::run(a, solver::green_law());
+  double ring = 0.0;
+  for (int p = 1; p <= 32; ++p) ring += a.force(p, 3);
+  EXPECT_NEAR(-ring / (2.0 * kPi * want), 1.0, 0.002);
 }
 
 // The updated reference finds the same catenoid, within the mesh's error.
