@@ -14,7 +14,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(FILES man/velora1.1 man/velora2.1 man/square.1 man/circle.1 man/veloraview.1
+install(FILES man/velora1.1 man/velora2.1 man/veloraform.1 man/square.1 man/circle.1 man/veloraview.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES README.md VERIFICATION.md BENCHMARKS.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,5 +1,6 @@
 #include "model/prestress.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -27,17 +28,22 @@ std::array<double, 3> normal_stresses(const element& el, const PrestressRange& p
       d2[1] * d3[2] - d2[2] * d3[1], d2[2] * d3[0] - d2[0] * d3[2], d2[0] * d3[1] - d2[1] * d3[0]};
   const double nn = std::sqrt(dot(n, n));
   for (double& c : n) c /= nn;
-  const std::array<double, 3>& d = p.direction;
+  // The direction scaled by its largest component, so that neither its
+  // square overflows nor underflows whatever the record's magnitude (the
+  // reader has refused 0 0 0 here).
+  const double scale = std::max({std::fabs(p.direction[0]), std::fabs(p.direction[1]), std::fabs(p.direction[2])});
+  const std::array<double, 3> d = {p.direction[0] / scale, p.direction[1] / scale, p.direction[2] / scale};
   const double along = dot(d, n);
   const std::array<double, 3> t = {d[0] - along * n[0], d[1] - along * n[1], d[2] - along * n[2]};
   const double projected = std::sqrt(dot(t, t));
   const double length = std::sqrt(dot(d, d));
   if (!(projected > kNormalDirection * length)) {
-    throw platform::DataError(
-        "prestress record " + std::to_string(record) + (p.line > 0 ? " (line " + std::to_string(p.line) + ")" : "") +
-        ": its direction (" + image(d[0]) + ", " + image(d[1]) + ", " + image(d[2]) + ") is normal to element " +
-        std::to_string(e) + ", so n1 (" + image(p.n1) + ") has no direction in that element's plane; expected a " +
-        "direction that is not normal to any element of the record");
+    throw platform::DataError("prestress record " + std::to_string(record) +
+                              (p.line > 0 ? " (line " + std::to_string(p.line) + ")" : "") + ": its direction (" +
+                              image(p.direction[0]) + ", " + image(p.direction[1]) + ", " + image(p.direction[2]) +
+                              ") is normal to element " + std::to_string(e) + ", so n1 (" + image(p.n1) +
+                              ") has no direction in that element's plane; expected a " +
+                              "direction that is not normal to any element of the record");
   }
   std::array<double, 3> r{};
   for (std::size_t k = 0; k < 3; ++k) {

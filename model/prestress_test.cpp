@@ -99,6 +99,13 @@ TEST(PrestressSides, RebuildTheOrthotropicTensorAlongTheProjectedDirection) {
         EXPECT_NEAR(t[i][j], want, kTol * scale * 10) << "trial " << trial;
       }
     }
+    // Neither the magnitude nor the sign of the direction matters, down to
+    // the ends of the doubles.
+    for (const double m : {1e-300, 1e300}) {
+      const Vec scaled =
+          solver::prestress_sides(el, PrestressRange{1, 1, 3.0, 0.5, {m * d[0], m * d[1], m * d[2]}}, 1, 1);
+      for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(scaled[k], n0[k], kTol * scale);
+    }
     // The sign of the direction does not matter.
     const Vec reversed = solver::prestress_sides(el, PrestressRange{1, 1, 3.0, 0.5, {-d[0], -d[1], -d[2]}}, 1, 1);
     for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(reversed[k], n0[k], kTol * scale);

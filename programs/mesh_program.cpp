@@ -54,9 +54,10 @@ void add_mesh_options(cli::CommandLine& line, MeshOptions& c) {
   repeatable("--prestress",
              c.prestress,
              "GROUP=N",
-             "Membrane prestress (force per length) on the triangles of a surface group: isotropic N (e.g. "
-             "roof=2), or N1 along the projection of X,Y,Z onto each triangle and N2 across it (e.g. "
-             "roof=2,1:1,0,0)");
+             "Membrane prestress (force per length) on the\n"
+             "triangles of a surface group: isotropic N (e.g.\n"
+             "roof=2), or GROUP=N1,N2:X,Y,Z, N1 along X,Y,Z\n"
+             "projected onto each triangle, N2 across it");
   repeatable("--param",
              c.params,
              "NAME=VALUE",

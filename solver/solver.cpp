@@ -217,6 +217,8 @@ class NewtonDriver {
   std::unique_ptr<NewtonProblem> problem_;
 };
 
+}  // namespace
+
 // The rounding level of the residual forces: what double precision
 // resolves in the force balance of this model. An element pulls on its
 // nodes with about (stiffness x area / side length) per unit side strain,
@@ -247,10 +249,7 @@ double rounding_level(const analysis& a) {
   return kUlps * std::numeric_limits<double>::epsilon() * largest;
 }
 
-}  // namespace
-
-void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
-  input(a);
+void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   start(a);
   // Built for this model after its set-up, and gone when the run ends.
   const std::unique_ptr<EnergyEvaluator> evaluator =
@@ -341,7 +340,11 @@ void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     check_finite(a);
   }
   check_finite(a);
+}
 
+void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
+  input(a);
+  solve(a, law, options);
   write_results(a, law);
 }
 

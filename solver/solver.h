@@ -32,6 +32,16 @@ struct RunOptions {
   ProgressObserver* progress = nullptr;
 };
 
+// The equilibrium of a state as input left it: set-up, then the major
+// iterations; no file is read or written. The state is left as the run
+// ended.
+void solve(analysis& a, const MaterialLaw& law, const RunOptions& options = {});
+
+// The residual force below which a set-up model's starting residual is
+// rounding noise of its internal forces (the model is then in equilibrium
+// where it starts).
+double rounding_level(const analysis& a);
+
 // Runs one analysis on a state: "input.txt" in, "autocad.scr" and
 // "output.txt" out, in the current directory; the state is left as the run
 // ended (tests look at it).

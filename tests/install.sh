@@ -16,7 +16,7 @@ bad() { echo "FAIL: $*"; fail=1; }
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
-programs=(velora1 velora2 square veloraview circle)
+programs=(velora1 velora2 veloraform square veloraview circle)
 # veloramesh is built (and installed) only where Gmsh's library is found.
 if [ -x "$build/programs/veloramesh" ]; then
   programs+=(veloramesh)

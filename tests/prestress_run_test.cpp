@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <numbers>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -138,6 +139,23 @@ TEST_P(PrestressRun, UnloadedSquareStaysAndItsSupportsHoldThePrestress) {
   EXPECT_NEAR(right, 2.0 * kPrestress, 1e-12 * kPrestress);
   EXPECT_NEAR(top, 2.0 * kPrestress, 1e-12 * kPrestress);
   EXPECT_EQ(z, 0.0);
+  // The report's principal stresses (which veloraview draws) are the
+  // prestress, N0 both ways, in every element.
+  std::istringstream report(platform::testing::FileText(dir_ / "output.txt"));
+  std::string line;
+  while (std::getline(report, line) && line != "Element            Stress-1            Stress-2") {
+  }
+  std::getline(report, line);  // the rule
+  std::getline(report, line);  // the empty line
+  int elements = 0;
+  int e = 0;
+  double s1 = 0.0, s2 = 0.0;
+  while (report >> e >> s1 >> s2) {
+    ++elements;
+    EXPECT_NEAR(s1, kPrestress, 1e-7) << e;
+    EXPECT_NEAR(s2, kPrestress, 1e-7) << e;
+  }
+  EXPECT_EQ(elements, a.nelem);
 }
 
 // The report is the same to the byte whether one thread or two evaluate
