@@ -18,12 +18,13 @@
 namespace solver {
 
 // Side stresses N1, N2, N3 (with the prestress, when there is one) and
-// strain energy of one element.
+// strain energy of one element (the relaxed ones when the model wrinkles).
 struct ElementState {
   double n1 = 0.0;
   double n2 = 0.0;
   double n3 = 0.0;
   double energy = 0.0;
+  int state = 0;  // with wrinkling (energy/wrinkling.h): 0 taut, 1 wrinkled, 2 slack; 0 without
 };
 
 class MaterialLaw {
