@@ -173,4 +173,61 @@ template <class T, class Ref>
 }
 
 }  // namespace kernel
+
+// The relaxed side stresses and their derivative with respect to the side
+// strains, for the element tangent (energy/tangent.h). n: in, the side
+// stresses K e (with a prestress, the total ones); out, the relaxed ones,
+// bit for bit those of the energy. d: dN/de, the relaxed side-strain
+// stiffness: K when taut, 0 when slack, and when wrinkled the derivative
+// of N_w = c (N - S2 N_I) through N = K e,
+//   dN_w/dN = (N - S2 N_I) dc^T + c (I - N_I dS2^T),   d = dN_w/dN K,
+// with dS2 = (u - G N / r) / 2, d(S1 - nu S2) = ((1 - nu) u + (1 + nu) G N
+// / r) / 2 and dc = d(S1 - nu S2) / r - (S1 - nu S2) G N / r^3 (u = (1, 1,
+// 1), r = S1 - S2 = sqrt(Q), dQ/dN = 2 G N). It is the Hessian of the
+// wrinkled energy in e, so symmetric; its rounding is averaged out. It is
+// positive semi-definite, singular along the strain across the wrinkles.
+inline MembraneState relaxed_stiffness(const element& r, const Wrinkling& w, double (&n)[3], double (&d)[3][3]) {
+  const double elastic[3] = {n[0], n[1], n[2]};
+  const kernel::Principal<double> s = kernel::principal_of<double>(r, w, n[0], n[1], n[2]);
+  double an[3] = {};
+  double energy = 0.0;
+  double state = 0.0;
+  kernel::relax(r, w, n[0], n[1], n[2], an[0], an[1], an[2], energy, state);
+  const auto mode = static_cast<MembraneState>(static_cast<int>(state));
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) d[i][j] = mode == MembraneState::taut ? r.stiff[i][j] : 0.0;
+  }
+  if (mode != MembraneState::wrinkled) return mode;
+  double ni[3];
+  kernel::identity_stresses<double>(r.stiff, w, ni);
+  const double g[3][3] = {
+      {1.0, 2.0 * s.h[2], 2.0 * s.h[1]}, {2.0 * s.h[2], 1.0, 2.0 * s.h[0]}, {2.0 * s.h[1], 2.0 * s.h[0], 1.0}};
+  const double nu = w.poisson;
+  const double rq = s.root;
+  const double c = s.p / rq;
+  double ds2[3];
+  double dc[3];
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double gn = ((g[i][0] * elastic[0] + g[i][1] * elastic[1]) + g[i][2] * elastic[2]) / rq;
+    ds2[i] = 0.5 * (1.0 - gn);
+    const double dp = 0.5 * ((1.0 - nu) + (1.0 + nu) * gn);
+    dc[i] = (dp - c * gn) / rq;
+  }
+  double jac[3][3];
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double m = elastic[i] - s.s2 * ni[i];
+    for (std::size_t j = 0; j < 3; ++j) jac[i][j] = m * dc[j] + c * ((i == j ? 1.0 : 0.0) - ni[i] * ds2[j]);
+  }
+  double full[3][3];
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) {
+      full[i][j] = (jac[i][0] * r.stiff[0][j] + jac[i][1] * r.stiff[1][j]) + jac[i][2] * r.stiff[2][j];
+    }
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (std::size_t j = 0; j < 3; ++j) d[i][j] = 0.5 * (full[i][j] + full[j][i]);
+  }
+  return mode;
+}
+
 }  // namespace solver
