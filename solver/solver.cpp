@@ -251,6 +251,7 @@ double rounding_level(const analysis& a) {
 
 void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   input(a);
+  if (options.wrinkling) a.wrinkling = true;
   start(a);
   // Built for this model after its set-up, and gone when the run ends.
   const std::unique_ptr<EnergyEvaluator> evaluator =
