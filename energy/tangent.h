@@ -34,13 +34,21 @@
 // deliver huge steps along those directions, and the shift, raised by ten
 // per failure and lowered by ten per success (newton/shift.h), would cycle
 // through failed factorizations at every step. So such an element keeps a
-// residual stiffness, Wrinkling::residual (1e-6) times its taut material
-// part A B^T K B, which makes its in-plane part positive definite; the
-// directions that no element stiffens (a slack node out of its plane, as
-// the flat start has everywhere) are left to the shift, as always. The
-// relaxed stress tensor is positive semi-definite, so for the Green strain
-// the part from the side forces is positive semi-definite too; for the
-// engineering strain clamping keeps it so, as above.
+// residual stiffness: Wrinkling::residual (1e-6) times its taut material
+// part A B^T K B, which makes its in-plane part positive definite, and the
+// side forces of a small isotropic tension, Wrinkling::residual_tension
+// (3e-5) times K (1, 1, 1)^T, whose part A sum_k n_k d2e_k stiffens it out
+// of its plane: the shift matrix R of newton/tangent_pattern.h is the same
+// part for a unit tension, so this is a shift that follows the wrinkled
+// and slack elements, where the matrix needs one, and leaves the taut
+// ones exact. Without it a slack region has no out-of-plane stiffness but
+// the global shift, which falls by ten at every full step: the square
+// airbag (VERIFICATION.md, section 7) then took thousands of backtracked
+// steps per major iteration. The relaxed stress tensor is positive
+// semi-definite, so for the Green strain the part from the side forces is
+// positive semi-definite too; for the engineering strain clamping keeps
+// it so, as above. Directions that no element stiffens (the flat start)
+// are left to the shift, as always.
 // Neither the residue nor the shift moves the solution: the tangent only
 // shapes the step. Every step is accepted by the line search on the exact
 // relaxed energy, and the minimiser stops on the exact relaxed gradient
@@ -104,6 +112,9 @@ void element_tangent(const element& r,
   if (wrinkling != nullptr && relaxed_stiffness(r, *wrinkling, n, kk) != MembraneState::taut) {
     for (std::size_t k = 0; k < 3; ++k) {
       for (std::size_t x = 0; x < 3; ++x) kk[k][x] = kk[k][x] + wrinkling->residual * r.stiff[k][x];
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+      n[k] = n[k] + wrinkling->residual_tension * ((r.stiff[k][0] + r.stiff[k][1]) + r.stiff[k][2]);
     }
   }
 

@@ -57,6 +57,11 @@ struct Wrinkling {
   // and its gradient never see it.
   double residual = kResidual;
   static constexpr double kResidual = 1e-6;
+  // The isotropic tension, in units of Et / (1 - nu) (the stress of an
+  // isotropic strain of 1), whose side forces such an element also keeps in
+  // the tangent, so that it is stiff out of its plane too (energy/tangent.h).
+  double residual_tension = kResidualTension;
+  static constexpr double kResidualTension = 3e-5;
 };
 
 // The relaxation's constants of the model a, or none when a.wrinkling is
