@@ -119,9 +119,10 @@ struct SidePrestress {
 // that never had any. With Wrinkling the side stresses, once formed, are
 // relaxed (energy/wrinkling.h): a taut element keeps every bit, the others
 // take the relaxed side stresses and energy; with NoWrinkling the
-// arithmetic is that of a model that never had it. (Prestress and
-// wrinkling together are refused by wrinkling_of: the relaxed energy of a
-// prestressed element needs a constant this kernel does not form.)
+// arithmetic is that of a model that never had it. With both, the
+// relaxation acts on the total side stresses N0 + K e, and a non-taut
+// element's energy loses the constant prestress_offset, which keeps it
+// continuous with the taut one.
 template <class Law, class T, class Ref, class Prestress = NoPrestress, class Relaxation = NoWrinkling>
 [[gnu::always_inline]] inline void evaluate(const Ref& r,
                                             const T (&delta)[9],
@@ -149,8 +150,11 @@ template <class Law, class T, class Ref, class Prestress = NoPrestress, class Re
     an3 = an3 + ap3;
   }
   if constexpr (std::is_same_v<Relaxation, Wrinkling>) {
-    static_assert(std::is_same_v<Prestress, NoPrestress>, "wrinkling with a prestress is refused by wrinkling_of");
     relax(r, relaxation, out.n1, out.n2, out.n3, an1, an2, an3, out.energy, out.state);
+    if constexpr (!std::is_same_v<Prestress, NoPrestress>) {
+      const T offset = prestress_offset(r, prestress.n);
+      out.energy = out.state > T{} ? out.energy - offset : out.energy;
+    }
   }
   for (std::size_t c = 0; c < 3; ++c) {
     out.grad[c] = an2 * b[1][c] - an3 * b[2][c];      // vertex 1: end of side 2, start of side 3
@@ -194,7 +198,11 @@ ElementState cstobj_with(const analysis& a, const element& el, const terms::Vect
   int state = 0;
   const std::array<double, 3>* n0 = prestress_of(a, el);
   if (const std::optional<Wrinkling> w = wrinkling_of(a)) {
-    evaluate<Law>(el, delta, res, NoPrestress{}, *w);
+    if (n0 != nullptr) {
+      evaluate<Law>(el, delta, res, SidePrestress<double>{{(*n0)[0], (*n0)[1], (*n0)[2]}}, *w);
+    } else {
+      evaluate<Law>(el, delta, res, NoPrestress{}, *w);
+    }
     state = static_cast<int>(res.state);
   } else if (n0 != nullptr) {
     evaluate<Law>(el, delta, res, SidePrestress<double>{{(*n0)[0], (*n0)[1], (*n0)[2]}});
@@ -245,7 +253,8 @@ template <class Law, class T, bool kPrestress, class Relaxation, class Sink>
     if constexpr (W == 1) {
       gather(slots[e], xf, delta);
       if constexpr (kPrestress) {
-        evaluate<Law>(records[e], delta, res, SidePrestress<T>{{prestress[e][0], prestress[e][1], prestress[e][2]}});
+        evaluate<Law>(
+            records[e], delta, res, SidePrestress<T>{{prestress[e][0], prestress[e][1], prestress[e][2]}}, relaxation);
       } else {
         evaluate<Law>(records[e], delta, res, NoPrestress{}, relaxation);
       }
@@ -268,7 +277,7 @@ template <class Law, class T, bool kPrestress, class Relaxation, class Sink>
         for (std::size_t k = 0; k < 3; ++k) {
           p.n[k] = make_lanes<T>([&](std::size_t l) { return prestress[r[l] - records][k]; });
         }
-        evaluate<Law>(ref, delta, res, p);
+        evaluate<Law>(ref, delta, res, p, relaxation);
       } else {
         evaluate<Law>(ref, delta, res, NoPrestress{}, relaxation);
       }
@@ -361,10 +370,9 @@ void run_path(Path p,
       return;
   }
 }
-// The variant is chosen once per pass, outside the element loop: the loops
-// of a wrinkling model when wrinkling is set, of a prestressed one when
-// prestress is not null (never both: wrinkling_of refuses it), today's
-// loops otherwise.
+// The variant is chosen once per pass, outside the element loop: with or
+// without prestress (prestress null), with or without wrinkling; a model
+// with neither runs today's loops.
 template <class Law, class Sink>
 void run_range(Path p,
                const element* records,
@@ -375,8 +383,10 @@ void run_range(Path p,
                std::size_t end,
                Sink& sink,
                const std::optional<Wrinkling>& wrinkling) {
-  if (wrinkling) {
-    run_path<Law, false>(p, records, slots, nullptr, xf, begin, end, sink, *wrinkling);
+  if (wrinkling && prestress != nullptr) {
+    run_path<Law, true>(p, records, slots, prestress, xf, begin, end, sink, *wrinkling);
+  } else if (wrinkling) {
+    run_path<Law, false>(p, records, slots, prestress, xf, begin, end, sink, *wrinkling);
   } else if (prestress != nullptr) {
     run_path<Law, true>(p, records, slots, prestress, xf, begin, end, sink, NoWrinkling{});
   } else {
@@ -423,7 +433,10 @@ class LawEvaluator final : public EnergyEvaluator {
       double delta[9];
       for (std::size_t q = 0; q < 9; ++q) delta[q] = xs[static_cast<std::size_t>(s[q])];
       ElementResult<double> res;
-      if (wrinkling_) {
+      if (wrinkling_ && prestress_ != nullptr) {
+        const std::array<double, 3>& n0 = prestress_[list[i]];
+        evaluate<Law>(records[list[i]], delta, res, SidePrestress<double>{{n0[0], n0[1], n0[2]}}, *wrinkling_);
+      } else if (wrinkling_) {
         evaluate<Law>(records[list[i]], delta, res, NoPrestress{}, *wrinkling_);
       } else if (prestress_ != nullptr) {
         const std::array<double, 3>& n0 = prestress_[list[i]];

@@ -80,7 +80,7 @@ inline constexpr std::size_t kTangentEntries = 45;
 // h: the 9 x 9 tangent, row by row, rows and columns ordered vertex 1 X, Y,
 // Z, vertex 2 ..., vertex 3 ... like the displacements delta; prestress:
 // the element's prestress side stresses, none when null; wrinkling: the
-// model's relaxation, none when null (never both: wrinkling_of refuses it).
+// model's relaxation, none when null.
 template <class Law>
 void element_tangent(const element& r,
                      const double (&delta)[9],

@@ -66,14 +66,9 @@ struct Wrinkling {
 
 // The relaxation's constants of the model a, or none when a.wrinkling is
 // off. It needs young > 0 and -1 < poisson < 1 (both boundaries of the
-// wrinkled state and its c in (0, 1] rest on them), and no prestress (the
-// relaxed energy of a prestressed element needs the constant above, which
-// the kernel does not yet form): DataError otherwise.
+// wrinkled state and its c in (0, 1] rest on them): DataError otherwise.
 inline std::optional<Wrinkling> wrinkling_of(const analysis& a) {
   if (!a.wrinkling) return std::nullopt;
-  if (!a.side_prestress.empty()) {
-    throw platform::DataError("input.txt: wrinkling and a prestress together are not supported yet");
-  }
   if (!(a.young > 0.0) || !(a.poisson > -1.0 && a.poisson < 1.0)) {
     throw platform::DataError(
         "input.txt: wrinkling needs young > 0 and poisson between -1 and 1 (exclusive), found young " +
@@ -175,6 +170,25 @@ template <class T, class Ref>
   an3 = taut ? an3 : r.area * n3;
   energy = taut ? energy : (tense ? ew : zero);
   state = taut ? zero : (tense ? one : one + 1.0);
+}
+
+// With a prestress N0, the constant that the energy of a non-taut element
+// loses, so that it meets the taut energy A (e . K e / 2 + N0 . e) at the
+// boundary: A e0 . K e0 / 2 = A N0 . K^-1 N0 / 2, from the adjugate of the
+// symmetric K (upper triangle).
+template <class T, class Ref>
+[[gnu::always_inline]] inline T prestress_offset(const Ref& r, const T (&n0)[3]) {
+  const auto& k = r.stiff;
+  const T c00 = k[1][1] * k[2][2] - k[1][2] * k[1][2];
+  const T c01 = k[0][2] * k[1][2] - k[0][1] * k[2][2];
+  const T c02 = k[0][1] * k[1][2] - k[0][2] * k[1][1];
+  const T c11 = k[0][0] * k[2][2] - k[0][2] * k[0][2];
+  const T c12 = k[0][1] * k[0][2] - k[0][0] * k[1][2];
+  const T c22 = k[0][0] * k[1][1] - k[0][1] * k[0][1];
+  const T det = (k[0][0] * c00 + k[0][1] * c01) + k[0][2] * c02;
+  const T quad = ((c00 * n0[0] * n0[0] + c11 * n0[1] * n0[1]) + c22 * n0[2] * n0[2]) +
+                 2.0 * ((c01 * n0[0] * n0[1] + c02 * n0[0] * n0[2]) + c12 * n0[1] * n0[2]);
+  return r.area * (0.5 * quad / det);
 }
 
 }  // namespace kernel

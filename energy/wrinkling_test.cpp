@@ -207,6 +207,85 @@ INSTANTIATE_TEST_SUITE_P(StatesAndBoundaries,
                            return testing::law_name(std::get<0>(param.param)) + "_" + std::get<1>(param.param).name;
                          });
 
+// With a prestress N0 = K e0 the relaxation acts on the total side
+// stresses: the energy is the relaxed energy of the total strain e + e0
+// less the constant A e0 . K e0 / 2 (so that the taut energy is the
+// prestressed law's, A (e . K e / 2 + N0 . e)), it is continuous across
+// the boundaries, and the gradient matches central differences. e0 is an
+// isotropic strain of 0.004, a tension: the taut region grows by it.
+kernel::ElementResult<double> with_prestress(
+    StrainLaw law, const element& el, const double (&delta)[9], double e0, const Wrinkling* w) {
+  const auto& k = el.stiff;
+  const kernel::SidePrestress<double> p{{e0 * ((k[0][0] + k[0][1]) + k[0][2]),
+                                         e0 * ((k[0][1] + k[1][1]) + k[1][2]),
+                                         e0 * ((k[0][2] + k[1][2]) + k[2][2])}};
+  kernel::ElementResult<double> res{};
+  if (law == StrainLaw::green) {
+    if (w != nullptr) {
+      kernel::evaluate<GreenStrain>(el, delta, res, p, *w);
+    } else {
+      kernel::evaluate<GreenStrain>(el, delta, res, p);
+    }
+  } else {
+    if (w != nullptr) {
+      kernel::evaluate<EngineeringStrain>(el, delta, res, p, *w);
+    } else {
+      kernel::evaluate<EngineeringStrain>(el, delta, res, p);
+    }
+  }
+  return res;
+}
+
+TEST_P(RelaxedEnergy, WithAPrestressIsTheRelaxedEnergyOfTheTotalStrain) {
+  const analysis a = testing::wrinkling_triangle();
+  const Wrinkling w = *wrinkling_of(a);
+  const element& el = a.elem(1);
+  constexpr double e0 = 0.004;
+  // e0 . K e0 / 2 for the isotropic e0: the taut energy per area of e0.
+  const double c0 = a.young / (2.0 * (1.0 - a.poisson * a.poisson)) * (2.0 * e0 * e0 * (1.0 + a.poisson));
+  const double scale = el.area * a.young * 1e-4;
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> strain(-0.02, 0.02);
+  int seen[3] = {};
+  for (int i = 0; i < 300; ++i) {
+    double delta[9];
+    testing::homogeneous_delta(a, strain(rng), strain(rng), 0.3 + 0.01 * i, delta);
+    const auto res = with_prestress(GetParam(), el, delta, e0, &w);
+    std::array<double, 3> t = strain_tensor(GetParam(), a, delta);
+    t[0] += e0;
+    t[1] += e0;
+    MembraneState want = MembraneState::taut;
+    double margin = 0.0;
+    const double form = el.area * (principal_form(t, a.young, a.poisson, want, margin) - c0);
+    EXPECT_NEAR(res.energy, form, kTolEnergy * scale) << "strain " << i;
+    ++seen[static_cast<int>(res.state)];
+    if (res.state == 0.0) {  // taut: the prestressed law's bits
+      const auto plain = with_prestress(GetParam(), el, delta, e0, nullptr);
+      EXPECT_TRUE(same_bits(res.energy, plain.energy) && same_bits(res.n1, plain.n1)) << "strain " << i;
+    }
+  }
+  for (int s = 0; s < 3; ++s) EXPECT_GT(seen[s], 10) << "state " << s;
+  // The gradient at a wrinkled and a slack point.
+  for (const auto& [e1, e2] : {std::pair{0.012, -0.02}, std::pair{-0.01, -0.015}}) {
+    double delta[9];
+    testing::homogeneous_delta(a, e1, e2, 0.3, delta);
+    const auto res = with_prestress(GetParam(), el, delta, e0, &w);
+    EXPECT_NE(res.state, 0.0);
+    for (int q = 0; q < 9; ++q) {
+      double plus[9];
+      double minus[9];
+      std::copy(delta, delta + 9, plus);
+      std::copy(delta, delta + 9, minus);
+      plus[q] += kStep;
+      minus[q] -= kStep;
+      const double fd =
+          (with_prestress(GetParam(), el, plus, e0, &w).energy - with_prestress(GetParam(), el, minus, e0, &w).energy) /
+          (2.0 * kStep);
+      EXPECT_NEAR(res.grad[q], fd, kTolGradient * el.area * a.young * 0.01) << "component " << q;
+    }
+  }
+}
+
 // The relaxation divides by young and needs |poisson| < 1; a model
 // without wrinkling is not asked.
 TEST(WrinklingOf, RefusesMaterialsItCannotRelax) {
