@@ -7,6 +7,8 @@
 //                 read off), idle threads polling poll_us before they
 //                 sleep (-1: as the programs run); ns_per_element is
 //                 nanoseconds per element per evaluation (wall time).
+//   objective_wrinkling/n/wrinkling  one evaluation on 1 thread with
+//                 wrinkling off (0) or on (1).
 //   setforce/n    one refresh of the loads (pressure on the current shape).
 //   lbfgs_iteration/n  lbfgs from rest, 8 iterations, on the real objective;
 //                 per iteration: evaluations, time inside the objective and
@@ -59,6 +61,25 @@ void objective(benchmark::State& state) {
   options.threads = static_cast<unsigned>(state.range(1));
   options.parallel_from = 2;  // threads 0 runs in parallel at every size: the small-model threshold is measured here
   if (state.range(2) >= 0) options.spin = std::chrono::microseconds(state.range(2));
+  const auto evaluator = law().evaluator(a, options);
+  const terms::Vector x = a.u;
+  terms::Vector g(a.nfree);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize((*evaluator)(a.nfree, x, g));
+    benchmark::ClobberMemory();
+  }
+  per_element(state, a);
+}
+
+// The same evaluation on one thread with wrinkling off (0) or on (1): the
+// cost of the relaxation per element. The relaxation does the same work
+// whatever state an element is in, so the strained square (mostly taut)
+// measures it as well as a wrinkled model would.
+void objective_wrinkling(benchmark::State& state) {
+  solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
+  a.wrinkling = state.range(1) != 0;
+  solver::EvaluationOptions options;
+  options.threads = 1;
   const auto evaluator = law().evaluator(a, options);
   const terms::Vector x = a.u;
   terms::Vector g(a.nfree);
@@ -176,6 +197,11 @@ BENCHMARK(objective)
 BENCHMARK(objective)
     ->ArgNames({"n", "threads", "poll_us"})
     ->ArgsProduct({{20, 40, 80}, {0}, {20, 50, 100, 360}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(objective_wrinkling)
+    ->ArgNames({"n", "wrinkling"})
+    ->ArgsProduct({{40, 80, 200}, {0, 1}})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(setforce)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Arg(400)->UseRealTime()->Unit(

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <span>
 #include <type_traits>
 
@@ -18,6 +19,7 @@
 #include "energy/kernel_path.h"
 #include "energy/lanes.h"
 #include "energy/law.h"
+#include "energy/wrinkling.h"
 #include "model/analysis.h"
 #include "model/geometry.h"
 #include "model/model.h"
@@ -32,6 +34,7 @@ struct ElementResult {
   T n1, n2, n3;
   T energy;
   T grad[9];  // vertex 1 X, Y, Z, vertex 2 X, Y, Z, vertex 3 X, Y, Z
+  T state;    // with wrinkling: 0 taut, 1 wrinkled, 2 slack (MembraneState); not set without
 };
 
 // The reference quantities of one element per lane, indexed as in the
@@ -113,12 +116,19 @@ struct SidePrestress {
 // With a prestress N0 the energy gains its work on the strains, A N0 . e,
 // and the side stresses, which the gradient and the report take, are
 // N0 + K e; without one (NoPrestress) the arithmetic is that of a model
-// that never had any.
-template <class Law, class T, class Ref, class Prestress = NoPrestress>
+// that never had any. With Wrinkling the side stresses, once formed, are
+// relaxed (energy/wrinkling.h): a taut element keeps every bit, the others
+// take the relaxed side stresses and energy; with NoWrinkling the
+// arithmetic is that of a model that never had it. With both, the
+// relaxation acts on the total side stresses N0 + K e, and a non-taut
+// element's energy loses the constant prestress_offset, which keeps it
+// continuous with the taut one.
+template <class Law, class T, class Ref, class Prestress = NoPrestress, class Relaxation = NoWrinkling>
 [[gnu::always_inline]] inline void evaluate(const Ref& r,
                                             const T (&delta)[9],
                                             ElementResult<T>& out,
-                                            const Prestress& prestress = {}) {
+                                            const Prestress& prestress = {},
+                                            const Relaxation& relaxation = {}) {
   T e[3];
   T b[3][3];
   strain_sides<Law>(r, delta, e, b, [](std::size_t, const T(&)[3], T, T) {});
@@ -138,6 +148,13 @@ template <class Law, class T, class Ref, class Prestress = NoPrestress>
     an1 = an1 + ap1;
     an2 = an2 + ap2;
     an3 = an3 + ap3;
+  }
+  if constexpr (std::is_same_v<Relaxation, Wrinkling>) {
+    relax(r, relaxation, out.n1, out.n2, out.n3, an1, an2, an3, out.energy, out.state);
+    if constexpr (!std::is_same_v<Prestress, NoPrestress>) {
+      const T offset = prestress_offset(r, prestress.n);
+      out.energy = out.state > T{} ? out.energy - offset : out.energy;
+    }
   }
   for (std::size_t c = 0; c < 3; ++c) {
     out.grad[c] = an2 * b[1][c] - an3 * b[2][c];      // vertex 1: end of side 2, start of side 3
@@ -164,9 +181,9 @@ inline const std::array<double, 3>* prestress_of(const analysis& a, const elemen
 }
 
 // cstobj: one element at unknowns x, its displacements gathered by the
-// degree-of-freedom rule (x for free components, displ for the others).
-// Not on the hot path (the report calls it once per element), so the
-// indices are checked.
+// degree-of-freedom rule (x for free components, displ for the others),
+// relaxed when the model wrinkles. Not on the hot path (the report calls it
+// once per element), so the indices are checked.
 template <class Law>
 ElementState cstobj_with(const analysis& a, const element& el, const terms::Vector& x, std::array<double, 9>& grad) {
   double delta[9];
@@ -178,14 +195,22 @@ ElementState cstobj_with(const analysis& a, const element& el, const terms::Vect
     }
   }
   ElementResult<double> res;
+  int state = 0;
   const std::array<double, 3>* n0 = prestress_of(a, el);
-  if (n0 != nullptr) {
+  if (const std::optional<Wrinkling> w = wrinkling_of(a)) {
+    if (n0 != nullptr) {
+      evaluate<Law>(el, delta, res, SidePrestress<double>{{(*n0)[0], (*n0)[1], (*n0)[2]}}, *w);
+    } else {
+      evaluate<Law>(el, delta, res, NoPrestress{}, *w);
+    }
+    state = static_cast<int>(res.state);
+  } else if (n0 != nullptr) {
     evaluate<Law>(el, delta, res, SidePrestress<double>{{(*n0)[0], (*n0)[1], (*n0)[2]}});
   } else {
     evaluate<Law>(el, delta, res);
   }
   for (std::size_t q = 0; q < 9; ++q) grad[q] = res.grad[q];
-  return {res.n1, res.n2, res.n3, res.energy};
+  return {res.n1, res.n2, res.n3, res.energy, state};
 }
 
 // Asks the cache for the records of the elements a few groups ahead while
@@ -209,15 +234,17 @@ template <std::size_t W>
 // kPrestress (prestress is not read otherwise). Each element's results are
 // handed to sink(e, res, l), lane l of res, in element order. The last
 // group of a range may be short: its empty lanes repeat the range's last
-// element, and their results are not handed on.
-template <class Law, class T, bool kPrestress, class Sink>
+// element, and their results are not handed on. relaxation: Wrinkling or
+// NoWrinkling, as evaluate takes it.
+template <class Law, class T, bool kPrestress, class Relaxation, class Sink>
 [[gnu::always_inline]] inline void element_range(const element* records,
                                                  const ElementSlots* slots,
                                                  const std::array<double, 3>* prestress,
                                                  const double* xf,
                                                  std::size_t begin,
                                                  std::size_t end,
-                                                 Sink& sink) {
+                                                 Sink& sink,
+                                                 const Relaxation& relaxation) {
   constexpr std::size_t W = width<T>;
   for (std::size_t e = begin; e < end; e += W) {
     const std::size_t valid = end - e < W ? end - e : W;
@@ -226,9 +253,10 @@ template <class Law, class T, bool kPrestress, class Sink>
     if constexpr (W == 1) {
       gather(slots[e], xf, delta);
       if constexpr (kPrestress) {
-        evaluate<Law>(records[e], delta, res, SidePrestress<T>{{prestress[e][0], prestress[e][1], prestress[e][2]}});
+        evaluate<Law>(
+            records[e], delta, res, SidePrestress<T>{{prestress[e][0], prestress[e][1], prestress[e][2]}}, relaxation);
       } else {
-        evaluate<Law>(records[e], delta, res);
+        evaluate<Law>(records[e], delta, res, NoPrestress{}, relaxation);
       }
     } else {
       prefetch_group<W>(records, e, end);
@@ -249,9 +277,9 @@ template <class Law, class T, bool kPrestress, class Sink>
         for (std::size_t k = 0; k < 3; ++k) {
           p.n[k] = make_lanes<T>([&](std::size_t l) { return prestress[r[l] - records][k]; });
         }
-        evaluate<Law>(ref, delta, res, p);
+        evaluate<Law>(ref, delta, res, p, relaxation);
       } else {
-        evaluate<Law>(ref, delta, res);
+        evaluate<Law>(ref, delta, res, NoPrestress{}, relaxation);
       }
     }
     for (std::size_t l = 0; l < valid; ++l) sink(e + l, res, l);
@@ -261,46 +289,50 @@ template <class Law, class T, bool kPrestress, class Sink>
 // One element loop per path and prestress variant: the same source,
 // compiled for the registers of the path; which one runs is chosen at run
 // time (current_path).
-template <class Law, bool kPrestress, class Sink>
+template <class Law, bool kPrestress, class Relaxation, class Sink>
 void range_scalar(const element* records,
                   const ElementSlots* slots,
                   const std::array<double, 3>* prestress,
                   const double* xf,
                   std::size_t begin,
                   std::size_t end,
-                  Sink& sink) {
-  element_range<Law, double, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+                  Sink& sink,
+                  const Relaxation& relaxation) {
+  element_range<Law, double, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
 }
-template <class Law, bool kPrestress, class Sink>
+template <class Law, bool kPrestress, class Relaxation, class Sink>
 void range_pairs(const element* records,
                  const ElementSlots* slots,
                  const std::array<double, 3>* prestress,
                  const double* xf,
                  std::size_t begin,
                  std::size_t end,
-                 Sink& sink) {
-  element_range<Law, Pair, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+                 Sink& sink,
+                 const Relaxation& relaxation) {
+  element_range<Law, Pair, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
 }
 #if defined(__x86_64__)
-template <class Law, bool kPrestress, class Sink>
+template <class Law, bool kPrestress, class Relaxation, class Sink>
 [[gnu::target("avx2")]] void range_avx2(const element* records,
                                         const ElementSlots* slots,
                                         const std::array<double, 3>* prestress,
                                         const double* xf,
                                         std::size_t begin,
                                         std::size_t end,
-                                        Sink& sink) {
-  element_range<Law, Quad, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+                                        Sink& sink,
+                                        const Relaxation& relaxation) {
+  element_range<Law, Quad, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
 }
-template <class Law, bool kPrestress, class Sink>
+template <class Law, bool kPrestress, class Relaxation, class Sink>
 [[gnu::target("avx512f")]] void range_avx512(const element* records,
                                              const ElementSlots* slots,
                                              const std::array<double, 3>* prestress,
                                              const double* xf,
                                              std::size_t begin,
                                              std::size_t end,
-                                             Sink& sink) {
-  element_range<Law, Octet, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+                                             Sink& sink,
+                                             const Relaxation& relaxation) {
+  element_range<Law, Octet, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
 }
 #endif
 
@@ -308,7 +340,7 @@ template <class Law, bool kPrestress, class Sink>
 // prestress (the side stresses of element e at prestress[e]) or, when
 // prestress is null, in the one without. Sink is a generic callable:
 // sink(e, res, l) for ElementResult<T> of the path's lane type T.
-template <class Law, bool kPrestress, class Sink>
+template <class Law, bool kPrestress, class Relaxation, class Sink>
 void run_path(Path p,
               const element* records,
               const ElementSlots* slots,
@@ -316,27 +348,31 @@ void run_path(Path p,
               const double* xf,
               std::size_t begin,
               std::size_t end,
-              Sink& sink) {
+              Sink& sink,
+              const Relaxation& relaxation) {
   switch (p) {
 #if defined(__x86_64__)
     case Path::avx512:
-      range_avx512<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+      range_avx512<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
       return;
     case Path::avx2:
-      range_avx2<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+      range_avx2<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
       return;
 #else
     case Path::avx512:
     case Path::avx2:  // not supported(): current_path never returns them here
 #endif
     case Path::pairs:
-      range_pairs<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+      range_pairs<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
       return;
     case Path::scalar:
-      range_scalar<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink);
+      range_scalar<Law, kPrestress>(records, slots, prestress, xf, begin, end, sink, relaxation);
       return;
   }
 }
+// The variant is chosen once per pass, outside the element loop: with or
+// without prestress (prestress null), with or without wrinkling; a model
+// with neither runs today's loops.
 template <class Law, class Sink>
 void run_range(Path p,
                const element* records,
@@ -345,11 +381,16 @@ void run_range(Path p,
                const double* xf,
                std::size_t begin,
                std::size_t end,
-               Sink& sink) {
-  if (prestress != nullptr) {
-    run_path<Law, true>(p, records, slots, prestress, xf, begin, end, sink);
+               Sink& sink,
+               const std::optional<Wrinkling>& wrinkling) {
+  if (wrinkling && prestress != nullptr) {
+    run_path<Law, true>(p, records, slots, prestress, xf, begin, end, sink, *wrinkling);
+  } else if (wrinkling) {
+    run_path<Law, false>(p, records, slots, prestress, xf, begin, end, sink, *wrinkling);
+  } else if (prestress != nullptr) {
+    run_path<Law, true>(p, records, slots, prestress, xf, begin, end, sink, NoWrinkling{});
   } else {
-    run_path<Law, false>(p, records, slots, prestress, xf, begin, end, sink);
+    run_path<Law, false>(p, records, slots, prestress, xf, begin, end, sink, NoWrinkling{});
   }
 }
 
@@ -361,7 +402,8 @@ class LawEvaluator final : public EnergyEvaluator {
   LawEvaluator(const analysis& a, const EvaluationOptions& options)
       : EnergyEvaluator(a, options),
         path_(current_path()),
-        prestress_(a.side_prestress.empty() ? nullptr : a.side_prestress.data()) {}
+        prestress_(a.side_prestress.empty() ? nullptr : a.side_prestress.data()),
+        wrinkling_(wrinkling_of(a)) {}
 
  private:
   // Elements a group of lanes at a time; each group's contributions are
@@ -375,7 +417,7 @@ class LawEvaluator final : public EnergyEvaluator {
         gq = gq + lane(res.grad[q], l);
       }
     };
-    run_range<Law>(path_, a_.elem.data(), slots, prestress_, xf, 0, slots_.size(), add);
+    run_range<Law>(path_, a_.elem.data(), slots, prestress_, xf, 0, slots_.size(), add, wrinkling_);
     return f;
   }
 
@@ -391,7 +433,12 @@ class LawEvaluator final : public EnergyEvaluator {
       double delta[9];
       for (std::size_t q = 0; q < 9; ++q) delta[q] = xs[static_cast<std::size_t>(s[q])];
       ElementResult<double> res;
-      if (prestress_ != nullptr) {
+      if (wrinkling_ && prestress_ != nullptr) {
+        const std::array<double, 3>& n0 = prestress_[list[i]];
+        evaluate<Law>(records[list[i]], delta, res, SidePrestress<double>{{n0[0], n0[1], n0[2]}}, *wrinkling_);
+      } else if (wrinkling_) {
+        evaluate<Law>(records[list[i]], delta, res, NoPrestress{}, *wrinkling_);
+      } else if (prestress_ != nullptr) {
         const std::array<double, 3>& n0 = prestress_[list[i]];
         evaluate<Law>(records[list[i]], delta, res, SidePrestress<double>{{n0[0], n0[1], n0[2]}});
       } else {
@@ -452,7 +499,8 @@ class LawEvaluator final : public EnergyEvaluator {
         if (defers[k] != 0) *deferred++ = term;
       }
     };
-    run_range<Law>(path_, a_.elem.data(), slots, prestress_, xf, part_element_[t], part_element_[t + 1], hand_on);
+    run_range<Law>(
+        path_, a_.elem.data(), slots, prestress_, xf, part_element_[t], part_element_[t + 1], hand_on, wrinkling_);
     for (const int k : owned_[t]) g[k] = own[k];
     if (first) {
       *f = sum;
@@ -467,6 +515,7 @@ class LawEvaluator final : public EnergyEvaluator {
 
   const Path path_;
   const std::array<double, 3>* const prestress_;  // element e's side stresses at [e]; null: no prestress
+  const std::optional<Wrinkling> wrinkling_;      // the relaxation's constants; none: the model does not wrinkle
 };
 
 }  // namespace solver::kernel

@@ -149,6 +149,32 @@ TEST_P(KernelPath, NonFiniteLanesStayInTheirElement) {
   expect_same(want, got, "an element at an overflowing displacement");
 }
 
+// With wrinkling every loop relaxes each lane as the scalar loop relaxes
+// its element: taut, wrinkled and slack elements side by side in one group
+// of lanes, every short last group, and parts for threads.
+TEST_P(KernelPath, WrinklingGivesTheScalarBits) {
+  for (int count = 1; count <= 19; ++count) {
+    analysis a = strip(count);
+    a.wrinkling = true;
+    const evaluation want = evaluate_on(Path::scalar, law(), a);
+    const evaluation got = evaluate_on(lanes(), law(), a);
+    expect_same(want, got, std::to_string(count) + " wrinkling elements");
+  }
+  analysis a = strip(37);
+  a.wrinkling = true;
+  int states[3] = {};
+  std::array<double, 9> grad{};
+  for (int e = 1; e <= a.nelem; ++e) ++states[law().cstobj(a, a.elem(e), a.u, grad).state];
+  for (int s = 0; s < 3; ++s) EXPECT_GT(states[s], 0) << "no element in state " << s;
+  const evaluation want = evaluate_on(Path::scalar, law(), a);
+  for (const unsigned threads : {2u, 3u}) {
+    expect_same(want, evaluate_on(lanes(), law(), a, threads), std::to_string(threads) + " threads, wrinkling");
+  }
+  // And the relaxation changes the results: the loops did run it.
+  a.wrinkling = false;
+  EXPECT_NE(evaluate_on(Path::scalar, law(), a).f, want.f);
+}
+
 INSTANTIATE_TEST_SUITE_P(LawsAndPaths,
                          KernelPath,
                          ::testing::Combine(::testing::Values("green", "engineering"),

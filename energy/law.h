@@ -17,13 +17,16 @@
 
 namespace solver {
 
+struct Wrinkling;  // energy/wrinkling.h
+
 // Side stresses N1, N2, N3 (with the prestress, when there is one) and
-// strain energy of one element.
+// strain energy of one element (the relaxed ones when the model wrinkles).
 struct ElementState {
   double n1 = 0.0;
   double n2 = 0.0;
   double n3 = 0.0;
   double energy = 0.0;
+  int state = 0;  // with wrinkling (energy/wrinkling.h): 0 taut, 1 wrinkled, 2 slack; 0 without
 };
 
 class MaterialLaw {
@@ -61,12 +64,13 @@ class MaterialLaw {
 
   // One element's tangent at its nine displacement components delta, row by
   // row (energy/tangent.h), with the side stresses of its prestress (none
-  // when null).
+  // when null), relaxed by wrinkling (none when null).
   virtual void element_tangent(const element& e,
                                const double (&delta)[9],
                                bool clamp,
                                double (&h)[81],
-                               const std::array<double, 3>* prestress) const = 0;
+                               const std::array<double, 3>* prestress,
+                               const Wrinkling* wrinkling) const = 0;
 };
 
 // The Green strain of each side, (lambda^2 - 1) / 2: the Saint

@@ -45,8 +45,9 @@ class StrainLaw final : public MaterialLaw {
                        const double (&delta)[9],
                        bool clamp,
                        double (&h)[81],
-                       const std::array<double, 3>* prestress) const override {
-    solver::element_tangent<Strain>(e, delta, clamp, h, prestress);
+                       const std::array<double, 3>* prestress,
+                       const Wrinkling* wrinkling) const override {
+    solver::element_tangent<Strain>(e, delta, clamp, h, prestress, wrinkling);
   }
 };
 

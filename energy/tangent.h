@@ -23,15 +23,50 @@
 // semi-definite. With `clamp` the tangent takes max(n_k, 0) instead: the
 // matrix is then positive semi-definite, so a Newton step with it is a
 // descent direction of the energy, which itself is left unchanged.
+//
+// With wrinkling (energy/wrinkling.h) the energy is the relaxed one, and so
+// is its tangent: K becomes the relaxed side-strain stiffness D = dN/de
+// (relaxed_stiffness) and n the relaxed side stresses. A taut element's
+// tangent is the one above, bit for bit. A wrinkled element's D is
+// positive semi-definite, with no stiffness across the wrinkles; a slack
+// element has no tangent at all. Left so, a wrinkled or slack region would
+// make the matrix singular in-plane, the factorization would fail or
+// deliver huge steps along those directions, and the shift, raised by ten
+// per failure and lowered by ten per success (newton/shift.h), would cycle
+// through failed factorizations at every step. So such an element keeps a
+// residual stiffness: Wrinkling::residual (1e-6) times its taut material
+// part A B^T K B, which makes its in-plane part positive definite, and the
+// side forces of a small isotropic tension, Wrinkling::residual_tension
+// (3e-5) times K (1, 1, 1)^T, whose part A sum_k n_k d2e_k stiffens it out
+// of its plane: the shift matrix R of newton/tangent_pattern.h is the same
+// part for a unit tension, so this is a shift that follows the wrinkled
+// and slack elements, where the matrix needs one, and leaves the taut
+// ones exact. Without it a slack region has no out-of-plane stiffness but
+// the global shift, which falls by ten at every full step: the square
+// airbag (VERIFICATION.md, section 7) then took thousands of backtracked
+// steps per major iteration. The relaxed stress tensor is positive
+// semi-definite, so for the Green strain the part from the side forces is
+// positive semi-definite too; for the engineering strain clamping keeps
+// it so, as above. Directions that no element stiffens (the flat start)
+// are left to the shift, as always.
+// Neither the residue nor the shift moves the solution: the tangent only
+// shapes the step. Every step is accepted by the line search on the exact
+// relaxed energy, and the minimiser stops on the exact relaxed gradient
+// (the residue test), so the point it returns is an equilibrium of the
+// relaxed energy to within the residue, whatever matrix made the steps; a
+// stiffer matrix only shortens the steps along the soft directions, which
+// the following steps make up.
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "energy/evaluator.h"
 #include "energy/kernel.h"
+#include "energy/wrinkling.h"
 #include "model/analysis.h"
 #include "model/geometry.h"
 #include "platform/failure.h"
@@ -44,13 +79,15 @@ inline constexpr std::size_t kTangentEntries = 45;
 
 // h: the 9 x 9 tangent, row by row, rows and columns ordered vertex 1 X, Y,
 // Z, vertex 2 ..., vertex 3 ... like the displacements delta; prestress:
-// the element's prestress side stresses, none when null.
+// the element's prestress side stresses, none when null; wrinkling: the
+// model's relaxation, none when null.
 template <class Law>
 void element_tangent(const element& r,
                      const double (&delta)[9],
                      bool clamp,
                      double (&h)[81],
-                     const std::array<double, 3>* prestress = nullptr) {
+                     const std::array<double, 3>* prestress = nullptr,
+                     const Wrinkling* wrinkling = nullptr) {
   // The side strains and their derivatives exactly as the energy has them,
   // with what the second derivative needs beside them.
   double e[3];
@@ -68,7 +105,18 @@ void element_tangent(const element& r,
   if (prestress != nullptr) {
     for (std::size_t k = 0; k < 3; ++k) n[k] = n[k] + (*prestress)[k];
   }
-  const auto& kk = r.stiff;
+  double kk[3][3];  // the side-strain stiffness of the material part: K, or the relaxed one
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t x = 0; x < 3; ++x) kk[k][x] = r.stiff[k][x];
+  }
+  if (wrinkling != nullptr && relaxed_stiffness(r, *wrinkling, n, kk) != MembraneState::taut) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      for (std::size_t x = 0; x < 3; ++x) kk[k][x] = kk[k][x] + wrinkling->residual * r.stiff[k][x];
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+      n[k] = n[k] + wrinkling->residual_tension * ((r.stiff[k][0] + r.stiff[k][1]) + r.stiff[k][2]);
+    }
+  }
 
   // B: 3 x 9, row k the derivative of strain k.
   double bm[3][9] = {};
@@ -154,11 +202,13 @@ void assemble_tangent(const analysis& a,
   std::fill(values.begin(), values.end(), 0.0);
   const element* records = a.elem.data();
   const std::array<double, 3>* prestress = a.side_prestress.empty() ? nullptr : a.side_prestress.data();
+  const std::optional<Wrinkling> wrinkling = wrinkling_of(a);
   for (std::size_t e = 0; e < slots.size(); ++e) {
     double delta[9];
     kernel::gather(slots[e], full.data(), delta);
     double h[81];
-    element_tangent<Law>(records[e], delta, clamp, h, prestress != nullptr ? prestress + e : nullptr);
+    element_tangent<Law>(
+        records[e], delta, clamp, h, prestress != nullptr ? prestress + e : nullptr, wrinkling ? &*wrinkling : nullptr);
     add_upper_triangle(h, position.data() + kTangentEntries * e, values);
   }
 }

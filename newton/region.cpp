@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
 #include "energy/tangent.h"
 #include "platform/failure.h"
@@ -120,12 +121,17 @@ void RegionProblem::tangent(const terms::Vector& xr, bool clamp, std::span<doubl
   std::fill(values.begin(), values.end(), 0.0);
   const element* records = a_.elem.data();
   const std::array<double, 3>* prestress = a_.side_prestress.empty() ? nullptr : a_.side_prestress.data();
+  const std::optional<Wrinkling> wrinkling = wrinkling_of(a_);
   for (std::size_t r = 0; r < elements_.size(); ++r) {
     double delta[9];
     for (std::size_t q = 0; q < 9; ++q) delta[q] = workspace_[static_cast<std::size_t>(local_slots_[r][q])];
     double h[81];
-    law_.element_tangent(
-        records[elements_[r]], delta, clamp, h, prestress != nullptr ? prestress + elements_[r] : nullptr);
+    law_.element_tangent(records[elements_[r]],
+                         delta,
+                         clamp,
+                         h,
+                         prestress != nullptr ? prestress + elements_[r] : nullptr,
+                         wrinkling ? &*wrinkling : nullptr);
     add_upper_triangle(h, pattern_.position.data() + TangentPattern::kEntries * r, values);
   }
 }

@@ -16,6 +16,7 @@
 #include "energy/kernel.h"
 #include "energy/law.h"
 #include "energy/strain.h"
+#include "energy/wrinkling_testing.h"
 #include "model/model.h"
 #include "model/prestress.h"
 #include "newton/sparse_cholesky.h"
@@ -259,6 +260,107 @@ TEST(ClampedTangent, AddsAPositiveSemiDefinitePartUnderCompression) {
     EXPECT_GT(largest, 0.0) << "nothing was clamped";
   }
 }
+
+// The relaxed tangent (no residual stiffness) against central differences
+// of the relaxed gradient, inside each state and just either side of each
+// boundary, both laws; and what the residual stiffness adds.
+class WrinkledTangent
+    : public ::testing::TestWithParam<std::tuple<solver::testing::StrainLaw, solver::testing::StrainPoint>> {
+ protected:
+  void SetUp() override {
+    a_ = solver::testing::wrinkling_triangle();
+    w_ = *solver::wrinkling_of(a_);
+    solver::testing::point_delta(law(), a_, w_, point(), delta_);
+  }
+  solver::testing::StrainLaw law() const { return std::get<0>(GetParam()); }
+  const solver::testing::StrainPoint& point() const { return std::get<1>(GetParam()); }
+  void tangent(const solver::Wrinkling* w, bool clamp, double (&h)[81]) const {
+    if (law() == solver::testing::StrainLaw::green) {
+      solver::element_tangent<solver::GreenStrain>(a_.elem(1), delta_, clamp, h, nullptr, w);
+    } else {
+      solver::element_tangent<solver::EngineeringStrain>(a_.elem(1), delta_, clamp, h, nullptr, w);
+    }
+  }
+  analysis a_;
+  solver::Wrinkling w_;
+  double delta_[9] = {};
+};
+
+TEST_P(WrinkledTangent, MatchesCentralDifferencesOfTheRelaxedGradient) {
+  solver::Wrinkling exact = w_;
+  exact.residual = 0.0;
+  exact.residual_tension = 0.0;
+  double h[81];
+  tangent(&exact, false, h);
+  const solver::element& el = a_.elem(1);
+  double scale = el.area * a_.young;  // the taut tangent's scale, also where h vanishes
+  for (const double v : h) scale = std::max(scale, std::fabs(v));
+  constexpr double kStepHere = 1e-8;  // stays on one side of a boundary 1e-5 away in strain
+  for (int q = 0; q < 9; ++q) {
+    double plus[9];
+    double minus[9];
+    std::copy(delta_, delta_ + 9, plus);
+    std::copy(delta_, delta_ + 9, minus);
+    plus[q] += kStepHere;
+    minus[q] -= kStepHere;
+    const auto gp = solver::testing::element_result(law(), el, plus, &w_);
+    const auto gm = solver::testing::element_result(law(), el, minus, &w_);
+    for (int p = 0; p < 9; ++p) {
+      const double fd = (gp.grad[p] - gm.grad[p]) / (2.0 * kStepHere);
+      EXPECT_NEAR(h[9 * p + q], fd, 1e-6 * scale) << "entry " << p << ", " << q;
+    }
+  }
+}
+
+// Taut: the tangent of the law, bit for bit. Wrinkled or slack: the
+// residual stiffness adds a positive semi-definite part, and the clamped
+// tangent with it is positive semi-definite, so the factorization meets no
+// negative direction from these elements.
+TEST_P(WrinkledTangent, ResidualStiffnessOnlyWhereNotTaut) {
+  double with[81];
+  double plain[81];
+  solver::Wrinkling exact = w_;
+  exact.residual = 0.0;
+  exact.residual_tension = 0.0;
+  tangent(&w_, false, with);
+  if (solver::testing::point_state(point()) == solver::MembraneState::taut) {
+    tangent(nullptr, false, plain);
+    for (int k = 0; k < 81; ++k) EXPECT_EQ(with[k], plain[k]) << k;
+    return;
+  }
+  tangent(&exact, false, plain);
+  double clamped[81];
+  tangent(&w_, true, clamped);
+  std::mt19937 rng(5);
+  std::normal_distribution<double> normal;
+  double largest = 0.0;
+  const double scale = a_.elem(1).area * a_.young;
+  for (int trial = 0; trial < 200; ++trial) {
+    double v[9];
+    for (double& c : v) c = normal(rng);
+    double added = 0.0;
+    double whole = 0.0;
+    for (int p = 0; p < 9; ++p) {
+      for (int q = 0; q < 9; ++q) {
+        added += v[p] * (with[9 * p + q] - plain[9 * p + q]) * v[q];
+        whole += v[p] * clamped[9 * p + q] * v[q];
+      }
+    }
+    EXPECT_GE(added, -kTolExact * scale);
+    EXPECT_GE(whole, -1e-12 * scale);
+    largest = std::max(largest, added);
+  }
+  EXPECT_GT(largest, 0.1 * solver::Wrinkling::kResidual * scale * 1e-4) << "no residual stiffness";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StatesAndBoundaries,
+    WrinkledTangent,
+    ::testing::Combine(::testing::Values(solver::testing::StrainLaw::green, solver::testing::StrainLaw::engineering),
+                       ::testing::ValuesIn(solver::testing::kStrainPoints)),
+    [](const ::testing::TestParamInfo<std::tuple<solver::testing::StrainLaw, solver::testing::StrainPoint>>& param) {
+      return solver::testing::law_name(std::get<0>(param.param)) + "_" + std::get<1>(param.param).name;
+    });
 
 // A node that no element uses: its unknowns' columns hold only their
 // diagonal, every column still ends with its diagonal (where the shift and

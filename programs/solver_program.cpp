@@ -41,6 +41,7 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
   auto* quiet = app.add_flag("--quiet", options.quiet, "Never show progress");
   progress->excludes(quiet);
   quiet->excludes(progress);
+  app.add_flag("--wrinkling", options.wrinkling, "No compression: elements wrinkle or go slack");
 
   const std::string group = "Second-order method (diagnostics; each needs --method newton)";
   const CLI::Option* const diagnostics[] = {
@@ -87,6 +88,7 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
 solver::RunOptions run_options(const SolverOptions& given) {
   RunOptions options;
   options.threads = given.threads;
+  options.wrinkling = given.wrinkling;
   options.method = given.method == "newton" ? Method::newton : Method::lbfgs;
   options.newton.step = given.newton_step == "direct" ? NewtonOptions::Step::direct : NewtonOptions::Step::cg;
   options.newton.single_preconditioner = given.newton_preconditioner == "single";

@@ -17,6 +17,7 @@ struct SolverOptions {
   unsigned threads = 0;          // 0: the CPUs this process may run on
   bool progress = false;         // --progress: show progress even when stderr is no terminal
   bool quiet = false;            // --quiet: never show progress
+  bool wrinkling = false;        // --wrinkling: tension-field membrane even when the model file does not say so
   // The second-order method's diagnostics, for benchmarks and comparisons;
   // each needs --method newton (docs/newton.md, rules 6 and 7).
   std::string newton_step = "cg";                // --newton-step cg|direct: the way of taking a step
@@ -29,7 +30,7 @@ struct SolverOptions {
 // pool falls back to fewer when threads cannot start).
 inline constexpr unsigned kMaxThreads = 1024;
 
-// Adds --method, --threads, --progress, --quiet and the second-order
+// Adds --method, --threads, --progress, --quiet, --wrinkling and the second-order
 // method's diagnostics to line, parsed into options (which must outlive
 // the parse); a diagnostic without --method newton is a usage error.
 void add_solver_options(cli::CommandLine& line, SolverOptions& options);

@@ -58,6 +58,9 @@ TEST(CommandLine, SolverOptionsAreParsed) {
   EXPECT_EQ(parsed.method, "newton");
   EXPECT_EQ(parsed.threads, 3u);
   EXPECT_TRUE(parsed.progress);
+  EXPECT_FALSE(programs::run_options(parsed).wrinkling);
+  ASSERT_FALSE(ParseSolver({"--wrinkling"}, &parsed).status.has_value());
+  EXPECT_TRUE(programs::run_options(parsed).wrinkling);
 }
 
 // The second-order method's diagnostics, once its method is chosen, become

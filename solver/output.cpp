@@ -2,6 +2,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "energy/wrinkling.h"
 #include "model/geometry.h"
 #include "model/model.h"
 #include "platform/output_file.h"
@@ -91,7 +92,11 @@ void output(analysis& a, const MaterialLaw& law, platform::OutputFile& f) {
   for (int e = 1; e <= a.nelem; ++e) {
     const element& el = a.elem(e);
     const ElementState st = law.cstobj(a, el, a.u, grad);
-    const PrincipalStresses ps = principal(el, st.n1, st.n2, st.n3);
+    PrincipalStresses ps = principal(el, st.n1, st.n2, st.n3);
+    // The relaxed stress of a wrinkled element is uniaxial and a slack one
+    // carries none: their zeros are exact, not the rounding of the formula.
+    if (a.wrinkling && st.state == static_cast<int>(MembraneState::wrinkled)) ps.s2 = 0.0;
+    if (a.wrinkling && st.state == static_cast<int>(MembraneState::slack)) ps = {0.0, 0.0};
     f.integer(e, 7).chars(' ', 5).real(ps.s1, kFore, kAft, kExp).chars(' ', 5).real(ps.s2, kFore, kAft, kExp);
     f.line_end();
     for (int v = 0; v < 3; ++v) {

@@ -250,6 +250,7 @@ double rounding_level(const analysis& a) {
 }
 
 void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
+  if (options.wrinkling) a.wrinkling = true;
   start(a);
   // Built for this model after its set-up, and gone when the run ends.
   const std::unique_ptr<EnergyEvaluator> evaluator =

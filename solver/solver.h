@@ -21,6 +21,9 @@ struct RunOptions {
   // models in parallel).
   int parallel_from = EvaluationOptions{}.parallel_from;
   Method method = Method::lbfgs;
+  // Every element a tension-field membrane (energy/wrinkling.h), also when
+  // the model file does not say :wrinkling on (--wrinkling).
+  bool wrinkling = false;
   // The second-order method's settings (benchmarks and tests compare its
   // ways of taking a step and its preconditioners).
   NewtonOptions newton;

@@ -26,6 +26,7 @@ Mesh mesh_of(const solver::analysis& a) {
     m.tri.push_back(t);
     m.pressure.push_back(el.pressure);
   }
+  m.wrinkling = a.wrinkling;
   return m;
 }
 

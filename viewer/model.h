@@ -19,6 +19,9 @@ struct Mesh {
   std::vector<std::array<double, 3>> node;  // #nodes x (X, Y, Z)
   std::vector<std::array<int, 3>> tri;      // #elements x 3 node indices, 0-based
   std::vector<double> pressure;             // #elements
+  // The model wrinkles (its file's :wrinkling on, or the viewer's
+  // --wrinkling): the grid and the picture then show each element's state.
+  bool wrinkling = false;
 };
 
 // The mesh of a model read by the solvers' reader. The reader leaves the

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "viewer/wrinkles.h"
+
 namespace viewer {
 
 namespace {
@@ -59,6 +61,12 @@ constexpr double kWidth = 800.0;
 constexpr double kHeight = 600.0;
 constexpr double kPlotLeft = 20.0, kPlotTop = 20.0, kPlotRight = 650.0, kPlotBottom = 520.0;
 constexpr double kBarLeft = 690.0, kBarWidth = 20.0, kBarTop = 70.0, kBarBottom = 470.0;
+
+// A wrinkling model's states: a slack element is filled grey instead of by
+// its stress (it has none), a wrinkled one is hatched along its wrinkles in
+// a colour the viridis map does not hold.
+constexpr std::array<int, 3> kSlackFill{200, 200, 200};
+constexpr const char* kWrinkleColour = "#d62728";
 
 // The camera: the model turned about Z by the azimuth, then seen from above
 // at the elevation angle, in parallel projection.
@@ -271,8 +279,9 @@ class Canvas {
     out_ += "<rect width=\"" + fixed(kWidth, 0) + "\" height=\"" + fixed(kHeight, 0) + "\" fill=\"#ffffff\"/>\n";
   }
 
-  // The deformed triangles, farthest first.
-  void membrane(const Report& report, const StressRange& range) {
+  // The deformed triangles, farthest first; a wrinkling model's slack ones
+  // grey and its wrinkled ones hatched (wrinkles empty otherwise).
+  void membrane(const Report& report, const StressRange& range, const Wrinkles& wrinkles) {
     const double strength = edge_strength(mean_side_px());
     // Each triangle is stroked in its own colour, which closes the hairline
     // seams anti-aliasing leaves between neighbours; on coarse meshes the
@@ -281,7 +290,8 @@ class Canvas {
     const std::array<int, 3> edge{32, 32, 32};
     for (const std::size_t e : painter_order()) {
       const auto& t = mesh_.tri[e];
-      const std::array<int, 3> fill = range.colour(report.stress1[e]);
+      const int state = wrinkles.state.empty() ? kTaut : wrinkles.state[e];
+      const std::array<int, 3> fill = state == kSlack ? kSlackFill : range.colour(report.stress1[e]);
       std::array<int, 3> stroke = fill;
       for (std::size_t j = 0; j < 3; ++j) {
         stroke[j] = static_cast<int>(std::lround(fill[j] + (edge[j] - fill[j]) * 0.7 * strength));
@@ -293,7 +303,20 @@ class Canvas {
       out_ += ' ';
       point(p_.def[static_cast<std::size_t>(t[2])]);
       out_ += "\" fill=\"" + hex(fill) + "\" stroke=\"" + hex(stroke) + "\"/>\n";
+      if (state == kWrinkled) hatch(t, wrinkles.direction[e], strength);
     }
+    out_ += "</g>\n";
+  }
+
+  // The legend of a wrinkling model's states, under the colour bar.
+  void state_legend() {
+    out_ += "<g id=\"states\" font-family=\"sans-serif\" font-size=\"13\" fill=\"#202020\">\n";
+    out_ += "<path d=\"M" + fixed(kBarLeft - 10.0, 0) + ",496h6m3,0h6m3,0h6\" stroke=\"" + kWrinkleColour +
+            "\" stroke-width=\"1.5\"/>";
+    out_ += "<text x=\"" + fixed(kBarLeft + 24.0, 0) + "\" y=\"500\">wrinkled</text>\n";
+    out_ += "<rect x=\"" + fixed(kBarLeft - 10.0, 0) + "\" y=\"508\" width=\"24\" height=\"10\" fill=\"" +
+            hex(kSlackFill) + "\" stroke=\"#404040\"/>";
+    out_ += "<text x=\"" + fixed(kBarLeft + 24.0, 0) + "\" y=\"518\">slack</text>\n";
     out_ += "</g>\n";
   }
 
@@ -355,6 +378,48 @@ class Canvas {
   }
 
  private:
+  // Lines across the drawn triangle t along the projected tension line w:
+  // one through the middle, three on triangles large enough to show them.
+  void hatch(const std::array<int, 3>& t, const std::array<double, 3>& w, double strength) {
+    const Projected d3 = project(w);  // the camera is linear: a direction projects alone
+    double dx = d3.right;
+    double dy = -d3.up;  // the picture's y runs down
+    const double len = std::hypot(dx, dy);
+    if (!(len > 1e-3)) return;  // seen end on: no line to draw
+    dx /= len;
+    dy /= len;
+    double px[3];
+    double py[3];
+    double s[3];
+    for (std::size_t v = 0; v < 3; ++v) {
+      const Projected& q = p_.def[static_cast<std::size_t>(t[v])];
+      px[v] = fit_.x(q);
+      py[v] = fit_.y(q);
+      s[v] = px[v] * -dy + py[v] * dx;  // across the lines
+    }
+    const double lo = std::min({s[0], s[1], s[2]});
+    const double hi = std::max({s[0], s[1], s[2]});
+    const int lines = strength > 0.5 ? 3 : 1;
+    std::string d;
+    for (int i = 1; i <= lines; ++i) {
+      const double at = lo + (hi - lo) * i / (lines + 1.0);
+      std::string line;
+      int found = 0;
+      for (std::size_t v = 0; v < 3 && found < 2; ++v) {
+        const std::size_t u = (v + 1) % 3;
+        if ((s[v] - at) * (s[u] - at) > 0.0 || s[v] == s[u]) continue;
+        const double f = (at - s[v]) / (s[u] - s[v]);
+        line += found == 0 ? 'M' : 'L';
+        line += fixed(px[v] + f * (px[u] - px[v]), decimals_) + ',' + fixed(py[v] + f * (py[u] - py[v]), decimals_);
+        ++found;
+      }
+      if (found == 2) d += line;  // a line that only touches a vertex draws nothing
+    }
+    if (d.empty()) return;
+    out_ += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" + kWrinkleColour + "\" stroke-width=\"" +
+            fixed(0.6 + 0.6 * strength, 2) + "\"/>\n";
+  }
+
   void point(const Projected& p) {
     out_ += fixed(fit_.x(p), decimals_);
     out_ += ',';
@@ -409,11 +474,13 @@ std::string svg_document(const Mesh& mesh, const Report& report) {
     range = {*lo, *hi};
   }
 
+  const Wrinkles wrinkles = mesh.wrinkling ? wrinkles_of(mesh, report) : Wrinkles{};
   Canvas canvas(mesh, projection, fit);
   canvas.open();
-  canvas.membrane(report, range);
+  canvas.membrane(report, range, wrinkles);
   canvas.outline();
   canvas.colour_bar(range);
+  if (mesh.wrinkling) canvas.state_legend();
   canvas.caption(largest, factor);
   return canvas.close();
 }

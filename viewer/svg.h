@@ -2,7 +2,9 @@
 // A picture of the solved membrane ("result.svg"): the deformed triangles in
 // an oblique view from above, drawn back to front and filled by the larger
 // principal stress with the viridis colour map, the boundary of the
-// undeformed mesh in grey, a colour bar and a caption.
+// undeformed mesh in grey, a colour bar and a caption. A wrinkling model's
+// slack elements are grey and its wrinkled ones hatched in red along their
+// wrinkles, with a legend under the colour bar.
 
 #include <array>
 #include <string>

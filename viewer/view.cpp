@@ -10,13 +10,14 @@
 
 namespace viewer {
 
-void run() {
+void run(bool wrinkling) {
   Mesh mesh;
   {
     solver::analysis a;  // only its model fields are filled and used
     solver::input(a);
     mesh = mesh_of(a);
   }
+  if (wrinkling) mesh.wrinkling = true;
   const Report report =
       read_report("output.txt", static_cast<int>(mesh.node.size()), static_cast<int>(mesh.tri.size()));
 

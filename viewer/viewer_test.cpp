@@ -20,12 +20,14 @@
 #include "viewer/report.h"
 #include "viewer/svg.h"
 #include "viewer/vtu.h"
+#include "viewer/wrinkles.h"
 
 namespace {
 
 using viewer::Report;
 
 constexpr double kTol = 1e-15;
+constexpr double kPi = 3.14159265358979323846;
 
 using platform::testing::ExpectFailure;
 
@@ -520,6 +522,96 @@ TEST(Svg, BoundaryOutlineHoldsOnlyOuterEdges) {
 TEST(Svg, SameInputSameBytes) {
   const Report r = Parse(kReport);
   EXPECT_EQ(viewer::svg_document(SquareMesh(), r), viewer::svg_document(SquareMesh(), r));
+}
+
+// --- A wrinkling model's states ------------------------------------------------
+
+// The report of the square with element 1 wrinkled (its smaller stress
+// exactly 0) and element 2 slack (both 0).
+Report WrinklingReport() {
+  Report r = Parse(kReport);
+  r.stress2[0] = 0.0;
+  r.stress1[1] = 0.0;
+  r.stress2[1] = 0.0;
+  return r;
+}
+
+viewer::Mesh WrinklingMesh() {
+  viewer::Mesh m = SquareMesh();
+  m.wrinkling = true;
+  return m;
+}
+
+TEST(Wrinkles, StatesAreReadFromTheReportsExactZeros) {
+  EXPECT_EQ(viewer::state_of(1.5, 0.0), viewer::kWrinkled);
+  EXPECT_EQ(viewer::state_of(0.0, 0.0), viewer::kSlack);
+  EXPECT_EQ(viewer::state_of(1.5, 1e-300), viewer::kTaut);
+  EXPECT_EQ(viewer::state_of(1.5, -1e-9), viewer::kTaut);  // a compressed element: a model solved without wrinkling
+  EXPECT_EQ(viewer::state_of(0.0, -1.0), viewer::kTaut);
+}
+
+// A triangle stretched by 1.3 along 30 degrees and shortened to 0.9 across,
+// then turned in space: the tension line is the turned 30-degree direction.
+TEST(Wrinkles, TensionLineIsTheDirectionOfTheLargestStretch) {
+  const double c = std::cos(kPi / 6.0);
+  const double s = std::sin(kPi / 6.0);
+  const std::array<std::array<double, 3>, 3> p = {{{0.1, 0.0, 0.0}, {1.2, 0.3, 0.0}, {0.4, 0.9, 0.0}}};
+  auto deform = [&](const std::array<double, 3>& x) {
+    const double along = 1.3 * (x[0] * c + x[1] * s);
+    const double across = 0.9 * (-x[0] * s + x[1] * c);
+    const double u = along * c - across * s;
+    const double v = along * s + across * c;
+    return std::array<double, 3>{u, 0.6 * v, 0.8 * v};  // turned about X
+  };
+  const std::array<std::array<double, 3>, 3> q = {deform(p[0]), deform(p[1]), deform(p[2])};
+  const std::array<double, 3> w = viewer::tension_line(p, q);
+  const std::array<double, 3> want = {c, 0.6 * s, 0.8 * s};
+  for (std::size_t j = 0; j < 3; ++j) EXPECT_NEAR(w[j], want[j], 1e-12) << j;
+  const std::array<std::array<double, 3>, 3> line = {{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}};
+  EXPECT_EQ(viewer::tension_line(line, line), (std::array<double, 3>{0.0, 0.0, 0.0}));
+}
+
+TEST(Vtu, WrinklingModelAddsStateAndWrinkleCellData) {
+  const Report r = WrinklingReport();
+  const std::string plain = viewer::vtu_document(SquareMesh(), r);
+  EXPECT_EQ(plain.find("\"state\""), std::string::npos);
+  EXPECT_EQ(plain.find("\"wrinkle\""), std::string::npos);
+  XmlReader reader(viewer::vtu_document(WrinklingMesh(), r));
+  const XmlElement root = reader.parse();
+  const XmlElement* cd = Child(*Child(*Child(root, "UnstructuredGrid"), "Piece"), "CellData");
+  ASSERT_NE(cd, nullptr);
+  ASSERT_NE(ArrayNamed(*cd, "state"), nullptr);
+  EXPECT_EQ(Numbers(ArrayNamed(*cd, "state")->text), (std::vector<double>{1, 2}));
+  const XmlElement* wrinkle = ArrayNamed(*cd, "wrinkle");
+  ASSERT_NE(wrinkle, nullptr);
+  EXPECT_EQ(wrinkle->attr.at("NumberOfComponents"), "3");
+  const std::vector<double> w = Numbers(wrinkle->text);
+  ASSERT_EQ(w.size(), 6u);
+  EXPECT_NEAR(std::hypot(w[0], w[1], w[2]), 1.0, 1e-15);
+  EXPECT_EQ((std::vector<double>(w.begin() + 3, w.end())), (std::vector<double>{0, 0, 0}));
+}
+
+TEST(Svg, WrinklingModelShowsStatesWithALegend) {
+  const Report r = WrinklingReport();
+  const std::string plain = viewer::svg_document(SquareMesh(), r);
+  EXPECT_EQ(plain.find("#d62728"), std::string::npos);
+  EXPECT_EQ(plain.find("id=\"states\""), std::string::npos);
+  const std::string doc = viewer::svg_document(WrinklingMesh(), r);
+  XmlReader reader(doc);
+  const XmlElement svg = reader.parse();
+  std::vector<std::string> fills;
+  for (const XmlElement* p : Polygons(svg)) fills.push_back(p->attr.at("fill"));
+  EXPECT_NE(std::find(fills.begin(), fills.end(), "#c8c8c8"), fills.end()) << "no grey slack element";
+  int hatches = 0;
+  for (const auto& g : svg.children) {
+    if (g.attr.count("id") && g.attr.at("id") == "membrane") {
+      for (const auto& c : g.children) hatches += c.name == "path" && c.attr.at("stroke") == "#d62728";
+    }
+  }
+  EXPECT_EQ(hatches, 1) << "the wrinkled element is not hatched";
+  EXPECT_NE(doc.find("id=\"states\""), std::string::npos);
+  EXPECT_NE(doc.find(">wrinkled</text>"), std::string::npos);
+  EXPECT_NE(doc.find(">slack</text>"), std::string::npos);
 }
 
 TEST(Colours, ViridisEndsAndMiddleAreThePublishedOnes) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "viewer/wrinkles.h"
+
 namespace viewer {
 
 namespace {
@@ -102,6 +104,17 @@ std::string vtu_document(const Mesh& mesh, const Report& report) {
   scalars(out, "stress_1", report.stress1);
   scalars(out, "stress_2", report.stress2);
   scalars(out, "pressure", mesh.pressure);
+  if (mesh.wrinkling) {
+    const Wrinkles w = wrinkles_of(mesh, report);
+    open_array(out, kArrayIndent, "Int32", "state", 1);
+    for (std::size_t i = 0; i < w.state.size(); ++i) {
+      out += i % 20 == 0 ? kRowIndent : " ";
+      append_number(out, std::int64_t{w.state[i]});
+      if (i % 20 == 19 || i + 1 == w.state.size()) out += '\n';
+    }
+    close_array(out, kArrayIndent);
+    vectors(out, "wrinkle", w.direction);
+  }
   out += "      </CellData>\n";
 
   out += "      <Points>\n";

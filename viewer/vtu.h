@@ -2,8 +2,10 @@
 // The solved model as a VTK XML unstructured grid in ASCII ("result.vtu"):
 // the triangles at their reference positions (cell type 5), point data
 // `displacement` and `reaction` (3 components each), cell data `stress_1`,
-// `stress_2` and `pressure`. Warping the grid by `displacement` shows the
-// deformed shape.
+// `stress_2` and `pressure`, and for a wrinkling model also `state` (0 taut,
+// 1 wrinkled, 2 slack) and `wrinkle` (the unit tension line of a wrinkled
+// element, 0 0 0 for the others; viewer/wrinkles.h). Warping the grid by
+// `displacement` shows the deformed shape.
 
 #include <string>
 
