@@ -25,6 +25,16 @@ def test_written_results_are_the_programs_bytes(tmp_path, name, law, program):
             assert (tmp_path / "out" / written).read_bytes() == f.read(), written
 
 
+def test_the_second_order_method_writes_what_the_program_writes(tmp_path):
+    model = velora.Model.read(os.path.join(TESTDATA, "square_n3_p0.01", "input.txt"))
+    model.write(tmp_path / "input.txt")
+    status, message = run("velora2", tmp_path, "--method", "newton")
+    assert status == 0, message
+    velora.solve(model, law="engineering", method="newton").write(tmp_path / "python")
+    for f in ("output.txt", "autocad.scr"):
+        assert (tmp_path / "python" / f).read_bytes() == (tmp_path / f).read_bytes(), f
+
+
 def report_table(text, caption, columns):
     """The rows of one table of output.txt, by node or element number."""
     lines = text.splitlines()

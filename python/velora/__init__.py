@@ -283,6 +283,6 @@ def solve(model, law="green", method="lbfgs", threads=0, callback=None):
     """
     if not isinstance(model, Model):
         raise TypeError(f"solve takes a velora.Model, not {type(model).__name__}")
-    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 0:
-        raise ValueError(f"threads must be a count of 0 or more, not {threads!r}")
+    if isinstance(threads, bool) or not isinstance(threads, int) or not 0 <= threads <= 1024:
+        raise ValueError(f"threads must be a count in 0..1024 (0: every CPU), not {threads!r}")
     return Result(_velora.solve(model._core, law, method, threads, callback), model)
