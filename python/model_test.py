@@ -118,3 +118,16 @@ def test_from_meshio_fails_as_veloramesh():
         velora.Model.from_meshio(mesh, pressure={"rim": 1.0})
     with pytest.raises(velora.DataError, match="a load on a held component would only go into its reaction"):
         velora.Model.from_meshio(mesh, fix={"rim": "z"}, load={"rim": ("z", 1.0)})
+
+
+def test_prestress_is_veloramesh_s_and_the_model_file_s(tmp_path):
+    path = os.path.join(EXAMPLES, "gmsh", "saddle_41.msh")
+    m = velora.Model.from_meshio(meshio_read(path), fix={"edge": "xyz"}, prestress={"roof": (2.0, 1.0, (1, 0, 0))})
+    status, message = run("veloramesh", tmp_path, path, "--fix", "edge=xyz", "--prestress", "roof=2,1:1,0,0")
+    assert status == 0, message
+    assert m.text() == (tmp_path / "input.txt").read_text()
+    every = example(prestress=0.5).text()
+    assert every.endswith(":prestress\n    1\n\n    1         2      5.000000E-01      5.000000E-01"
+                          "      0.000000E+00      0.000000E+00      0.000000E+00\n")
+    with pytest.raises(velora.DataError, match="the direction of N1 may not be"):
+        example(prestress=(1.0, 2.0, (0, 0, 0)))

@@ -183,6 +183,10 @@ std::int32_t minor_per_node(std::size_t nodes, const char* what) {
 
 // ---------------------------------------------------------------- the model
 
+// A prestress as the model file's :prestress records hold it: n1 along the
+// projection of the direction, n2 across it.
+using PrestressValue = std::tuple<double, double, std::array<double, 3>>;
+
 class Model {
  public:
   Model(Description description, analysis state) : description_(std::move(description)), state_(std::move(state)) {}
@@ -211,7 +215,8 @@ Model from_arrays(py::handle nodes_in,
                   double poisson,
                   double density,
                   const py::dict& given,
-                  std::optional<bool> wrinkling) {
+                  std::optional<bool> wrinkling,
+                  std::optional<PrestressValue> prestress) {
   const RealArray nodes = reals(nodes_in, "nodes", -1, 3, "(N, 3)");
   const py::ssize_t n = nodes.shape(0);
   if (n == 0) data_error("nodes: a model needs nodes");
@@ -277,6 +282,10 @@ Model from_arrays(py::handle nodes_in,
     for (py::ssize_t e = 0; e < m; ++e) d.pressures.push_back({static_cast<std::int32_t>(e + 1), q[e]});
   }
   d.extension.wrinkling = wrinkling;
+  if (prestress) {
+    const auto& [n1, n2, direction] = *prestress;
+    d.extension.prestress.push_back({1, static_cast<std::int32_t>(m), n1, n2, direction});
+  }
   return Model(std::move(d));
 }
 
@@ -285,6 +294,7 @@ using OtherRecord = std::tuple<int, std::string, std::size_t>;
 using FixRecord = std::tuple<std::string, std::array<bool, 3>, std::string>;
 using PressureRecord = std::tuple<std::string, double, std::string>;
 using LoadRecord = std::tuple<std::string, int, double, std::string>;
+using PrestressRecord = std::tuple<std::string, double, double, std::array<double, 3>, std::string>;
 
 // A mesh as veloramesh takes one from a Gmsh file (mesh/model.h): node k
 // (0-based) has the tag k + 1 and triangle e the tag e + 1, so that the
@@ -300,6 +310,7 @@ Model from_mesh(const std::string& file,
                 const std::vector<FixRecord>& fixes,
                 const std::vector<PressureRecord>& pressures,
                 const std::vector<LoadRecord>& loads,
+                const std::vector<PrestressRecord>& prestress,
                 const std::string& orient,
                 double young,
                 double poisson,
@@ -350,6 +361,9 @@ Model from_mesh(const std::string& file,
   for (const auto& [group, axes, option] : fixes) settings.fixes.push_back({group, axes, option});
   for (const auto& [group, value, option] : pressures) settings.pressures.push_back({group, value, option});
   for (const auto& [group, axis, value, option] : loads) settings.loads.push_back({group, axis, value, option});
+  for (const auto& [group, n1, n2, direction, option] : prestress) {
+    settings.prestress.push_back({group, n1, n2, direction, option});
+  }
   settings.orient = mesh::parse_orient(orient);
   Description d = mesh::describe(mesh::build_model(data, settings));
   d.extension.wrinkling = wrinkling;

@@ -10,6 +10,7 @@ documentation is docs/python.md.
 
 import os
 from collections.abc import Mapping
+from numbers import Real
 
 from . import _velora
 from ._velora import (ArgumentError, DataError, Diverged, EndError, Error, FileError, Interrupted, LibraryError,
@@ -33,6 +34,19 @@ def _axes(text, where):
             raise DataError(f"{where}: axis {c!r} is named twice")
         held[_AXES.index(c)] = True
     return tuple(held)
+
+
+def _prestress(value, where):
+    """(n1, n2, direction): a number N (isotropic) or (N1, N2, (x, y, z))."""
+    if isinstance(value, Real) and not isinstance(value, bool):
+        n = float(value)
+        return (n, n, (0.0, 0.0, 0.0))
+    if isinstance(value, (tuple, list)) and len(value) == 3 and hasattr(value[2], "__len__") and len(value[2]) == 3:
+        direction = tuple(float(c) for c in value[2])
+        if direction == (0.0, 0.0, 0.0):
+            raise DataError(f"{where}: the direction of N1 may not be (0, 0, 0)")
+        return (float(value[0]), float(value[1]), direction)
+    raise DataError(f"{where}: expected N or (N1, N2, (x, y, z)), for example (2.0, 1.0, (1, 0, 0))")
 
 
 def _node(key, count, name):
@@ -79,12 +93,14 @@ class Model:
     components (0 elsewhere). load: {node: (fx, fy, fz)} or (N, 3), on free
     components. pressure: one number for every triangle or an (M,) array.
     wrinkling: the model file's :wrinkling section (None: no section).
+    prestress: every triangle's, N (isotropic) or (N1, N2, (x, y, z)), N1
+    along the projection of the direction (the :prestress section).
     parameters: lstol, maxls, mntol, mnref, maxminor, maxlist, maxmajor, by
     default the values the generators write (maxminor 30 per node).
     """
 
     def __init__(self, nodes, triangles, *, young=1000.0, poisson=0.3, density=0.0, fix=None, displacement=None,
-                 load=None, pressure=None, wrinkling=None, **parameters):
+                 load=None, pressure=None, wrinkling=None, prestress=None, **parameters):
         import numpy as np
         nodes = np.asarray(nodes, dtype=float)
         count = nodes.shape[0] if nodes.ndim == 2 else 0
@@ -97,7 +113,8 @@ class Model:
         if np.ndim(pressure) == 0:
             pressure = np.full(triangles.shape[0] if triangles.ndim == 2 else 0, float(pressure))
         self._core = _velora.from_arrays(nodes, triangles, fixed, displacement, load, pressure, float(young),
-                                         float(poisson), float(density), parameters, wrinkling)
+                                         float(poisson), float(density), parameters, wrinkling,
+                                         None if prestress is None else _prestress(prestress, "prestress"))
 
     @classmethod
     def _of(cls, core):
@@ -111,12 +128,13 @@ class Model:
         return cls._of(_velora.read_model(os.fspath(path)))
 
     @classmethod
-    def from_meshio(cls, mesh, *, fix=None, pressure=None, load=None, surface=None, orient="keep", young=1000.0,
-                    poisson=0.3, density=0.0, wrinkling=None, **parameters):
+    def from_meshio(cls, mesh, *, fix=None, pressure=None, load=None, prestress=None, surface=None, orient="keep",
+                    young=1000.0, poisson=0.3, density=0.0, wrinkling=None, **parameters):
         """The model of a meshio mesh read from a Gmsh file, as veloramesh makes it.
 
         fix: {group: "xyz"}; pressure: {group: p} on surface groups; load:
-        {group: ("z", value)} on the nodes of a group; surface: a group name
+        {group: ("z", value)} on the nodes of a group; prestress: {group: N or
+        (N1, N2, (x, y, z))} on a surface group's triangles; surface: a group name
         or a list of them (the membrane; default every triangle); orient:
         "keep", "first", "+x" ... "-z". Groups are Gmsh's physical groups
         (mesh.field_data with the cell data "gmsh:physical"); the rules and
@@ -132,10 +150,15 @@ class Model:
                     and entry[0].lower() in ("x", "y", "z")):
                 raise DataError(f"{where}: expected (axis, value), for example ('z', -0.5)")
             loads.append((str(g), _AXES.index(entry[0].lower()), float(entry[1]), where))
+        prestresses = []
+        for g, value in (prestress or {}).items():
+            where = f"prestress={{{g!r}: {value!r}}}"
+            prestresses.append((str(g), *_prestress(value, where), where))
         if orient not in ("keep", "first", "+x", "-x", "+y", "-y", "+z", "-z"):
             raise DataError(f"orient={orient!r}: expected +x, -x, +y, -y, +z, -z, first or keep")
         surfaces = [surface] if isinstance(surface, str) else list(surface or [])
-        return cls._of(_velora.from_mesh("the mesh", *data, surfaces, fixes, pressures, loads, orient, float(young),
+        return cls._of(_velora.from_mesh("the mesh", *data, surfaces, fixes, pressures, loads, prestresses, orient,
+                                         float(young),
                                          float(poisson), float(density), parameters, wrinkling))
 
     def write(self, path):
