@@ -1,6 +1,6 @@
 # What the module's tests share: the folders CTest passes in the
 # environment, the programs to compare with, and a square membrane built in
-# numpy as the generator `square` builds it.
+# numpy, with the cells of the generator `square`.
 import os
 import subprocess
 
