@@ -38,6 +38,7 @@
 #include "platform/text_reader.h"
 #include "solver/fields.h"
 #include "solver/progress.h"
+#include "solver/results.h"
 #include "solver/solver.h"
 
 namespace py = pybind11;
@@ -191,9 +192,11 @@ class Model {
  public:
   Model(Description description, analysis state) : description_(std::move(description)), state_(std::move(state)) {}
 
-  // Through the reader, as a file of these records would be read.
+  // Through the reader, as a file of these records would be read. The text
+  // has the lines of the file write() writes, under the name the programs
+  // read it by, so a failure names what velora1 would name for that file.
   explicit Model(Description description) : description_(std::move(description)) {
-    platform::TextReader reader("model", solver::model_file::text(description_, solver::model_file::Reals::exact));
+    platform::TextReader reader("input.txt", solver::model_file::text(description_, solver::model_file::Reals::exact));
     solver::input(state_, reader);
   }
 
