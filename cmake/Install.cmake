@@ -9,6 +9,9 @@
 #                                what its headers include (terms, failures)
 #   share/cmake/velora/          find_package(velora): velora::nlp, velora::terms
 #   share/pkgconfig/velora.pc    the same for pkg-config
+#   lib/python3/dist-packages/velora/
+#                                the Python module, when it is built
+#                                (installed by python/CMakeLists.txt)
 # The library is header-only, so its package files are the same on every
 # architecture and go under share/.
 include(GNUInstallDirs)
@@ -51,7 +54,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "static equilibrium of thin membranes unde
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "Solvers for the large-deflection static equilibrium of thin membranes (fabric, film) under nodal forces, "
        "self-weight and follower pressure, model generators, a viewer writing VTK grids and SVG pictures, and the "
-       "header-only minimiser library with its CMake and pkg-config files.")
+       "header-only minimiser library with its CMake and pkg-config files, and the Python module velora (models "
+       "from numpy arrays or meshio meshes, results as arrays).")
 set(CPACK_PACKAGE_CONTACT "velora developers <velora@localhost>")
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -59,6 +63,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The second-order method loads CHOLMOD (and through it a BLAS) when a run
 # asks for it, so no binary links it and shlibdeps cannot see it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcholmod3, libopenblas0 | libblas3")
+# The Python module is in this package, in Debian's python3 folder: it is
+# built from the same sources in the same build, so it cannot be of another
+# version than the programs whose files it writes. It is built for the
+# python3 of Debian 12 (3.11), and numpy is what its arrays are: both are
+# recommended, not required, so that the programs install without Python.
+if(TARGET _velora)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-meshio, python3-matplotlib")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

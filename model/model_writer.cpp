@@ -136,7 +136,8 @@ class Line {
     p_ += image.length;
     return *this;
   }
-  void end(platform::OutputFile& f) {
+  template <class Sink>
+  void end(Sink& f) {
     *p_++ = '\n';
     f.text({text_, static_cast<std::size_t>(p_ - text_)});
     p_ = text_;
@@ -150,9 +151,28 @@ class Line {
   char* p_ = text_;
 };
 
+// The text in memory: what a file would hold.
+class TextSink {
+ public:
+  TextSink& text(std::string_view s) {
+    text_.append(s);
+    return *this;
+  }
+  TextSink& line_end() {
+    text_.push_back('\n');
+    return *this;
+  }
+  std::string& text() { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// Writes into a Sink: an OutputFile, or a TextSink.
+template <class Sink>
 class Writer {
  public:
-  Writer(platform::OutputFile& f, Reals reals) : f_(f), real_(reals == Reals::canonical ? 6 : 16) {}
+  Writer(Sink& f, Reals reals) : f_(f), real_(reals == Reals::canonical ? 6 : 16) {}
 
   void parameters(const AnalysisParameters& p) {
     section(kParametersLabel);
@@ -265,16 +285,15 @@ class Writer {
   }
   void end() { line_.end(f_); }
 
-  platform::OutputFile& f_;
+  Sink& f_;
   RealImages real_;
   Line line_;
   bool first_ = true;
 };
 
-}  // namespace
-
-void write(const Description& model, platform::OutputFile& f, Reals reals) {
-  Writer w(f, reals);
+template <class Sink>
+void write_into(const Description& model, Sink& f, Reals reals) {
+  Writer<Sink> w(f, reals);
   w.parameters(model.parameters);
   w.material(model.material);
   w.nodes(model.nodes);
@@ -283,6 +302,44 @@ void write(const Description& model, platform::OutputFile& f, Reals reals) {
   w.node_values(kLoadsLabel, model.loads);
   w.pressures(model.pressures);
   w.extension(model.extension);
+}
+
+}  // namespace
+
+void write(const Description& model, platform::OutputFile& f, Reals reals) { write_into(model, f, reals); }
+
+std::string text(const Description& model, Reals reals) {
+  TextSink sink;
+  write_into(model, sink, reals);
+  return std::move(sink.text());
+}
+
+Description describe(const analysis& a) {
+  Description d;
+  d.parameters = {a.lstol, a.maxls, a.mntol, a.mnref, a.maxminor, a.maxlist, a.maxmajor};
+  d.material = {a.young, a.poisson, a.density};
+  d.nodes.reserve(static_cast<std::size_t>(a.nnode));
+  for (int k = 1; k <= a.nnode; ++k) d.nodes.push_back({a.coordx(k), a.coordy(k), a.coordz(k)});
+  d.elements.reserve(static_cast<std::size_t>(a.nelem));
+  bool pressed = false;
+  for (int e = 1; e <= a.nelem; ++e) {
+    const element& el = a.elem(e);
+    d.elements.push_back({el.node[0], el.node[1], el.node[2]});
+    pressed = pressed || el.pressure != 0.0;
+  }
+  // The generators' layout: a pressure record for every element, or none.
+  if (pressed) {
+    d.pressures.reserve(static_cast<std::size_t>(a.nelem));
+    for (int e = 1; e <= a.nelem; ++e) d.pressures.push_back({e, a.elem(e).pressure});
+  }
+  for (int k = 1; k <= a.nnode; ++k) {
+    for (int j = 1; j <= 3; ++j) {
+      if (a.dof(k, j) != 0) d.constraints.push_back({k, j, a.displ(k, j)});
+      if (a.action(k, j) != 0.0) d.loads.push_back({k, j, a.action(k, j)});
+    }
+  }
+  d.extension = a.extension;
+  return d;
 }
 
 void write(const Description& model, const std::string& file_name, Reals reals) {

@@ -85,4 +85,16 @@ void write(const Description& model, platform::OutputFile& f, Reals reals = Real
 // FileError when that is impossible.
 void write(const Description& model, const std::string& file_name, Reals reals = Reals::canonical);
 
+// The text the file would hold, in memory: the same bytes.
+std::string text(const Description& model, Reals reals = Reals::canonical);
+
+// The description of a model that input (model/model.h) has read and start
+// has not yet set up: the model's records node by node, X before Y before
+// Z (a constraint for each held component, a load for each load that is
+// not zero), a pressure for every element when any element has one that
+// is not zero (none otherwise), and the extension as read. Written, it
+// reads back as the same model; a file in the generators' layout is
+// written back byte for byte.
+Description describe(const analysis& a);
+
 }  // namespace solver::model_file

@@ -42,10 +42,11 @@ PrincipalStresses principal(const element& e, double n1, double n2, double n3) {
   return {0.5 * (t + r), 0.5 * (t - r)};
 }
 
-void write_results(analysis& a, const MaterialLaw& law) {
+void write_results(analysis& a, const MaterialLaw& law, const std::string& folder) {
+  const std::string prefix = folder.empty() ? std::string() : folder + "/";
   platform::OutputFiles files;
-  autocad(a, files.add("autocad.scr"));
-  output(a, law, files.add("output.txt"));
+  autocad(a, files.add(prefix + "autocad.scr"));
+  output(a, law, files.add(prefix + "output.txt"));
   files.commit();
 }
 

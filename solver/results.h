@@ -1,6 +1,8 @@
 #pragma once
 // The result files of a solver run: the drawing script and the report.
 
+#include <string>
+
 #include "energy/law.h"
 #include "model/analysis.h"
 #include "platform/output_file.h"
@@ -8,10 +10,11 @@
 namespace solver {
 
 // Writes both result files of a run, "autocad.scr" and then "output.txt",
-// and replaces the files of an earlier run only once both are complete,
-// together (platform::OutputFiles): a failure on either leaves both
-// earlier files as they were. FileError when that is impossible.
-void write_results(analysis& a, const MaterialLaw& law);
+// into `folder` (empty: the current directory), and replaces the files of
+// an earlier run only once both are complete, together
+// (platform::OutputFiles): a failure on either leaves both earlier files as
+// they were. FileError when that is impossible.
+void write_results(analysis& a, const MaterialLaw& law, const std::string& folder = "");
 
 // Writes the drawing script ("autocad.scr") into f, which the caller
 // commits: the undeformed and the deformed mesh as two polyface meshes on

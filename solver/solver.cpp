@@ -31,12 +31,12 @@ namespace {
 // with a zero curvature and undefined directions.
 [[noreturn]] void diverged(const analysis& a) {
   if (a.major == 0) {
-    throw platform::DataError("the energy of the model at its starting state is not finite; no results written");
+    throw Diverged("the energy of the model at its starting state is not finite; no results written");
   }
-  throw platform::DataError("the solution diverged in major iteration " + std::to_string(a.major) +
-                            ": the energy or a displacement is no longer finite (the energy may have no "
-                            "minimum because the model lacks supports, or the allowable residue is below "
-                            "what double precision resolves); no results written");
+  throw Diverged("the solution diverged in major iteration " + std::to_string(a.major) +
+                 ": the energy or a displacement is no longer finite (the energy may have no "
+                 "minimum because the model lacks supports, or the allowable residue is below "
+                 "what double precision resolves); no results written");
 }
 
 // A major iteration's result, for either method, before the driver goes
@@ -57,20 +57,20 @@ void accept(const analysis& a, const nlp::Result& result, double ceiling) {
   if (!(std::fabs(result.value) <= std::numeric_limits<double>::max() / 2)) {
     char energy[32];
     std::snprintf(energy, sizeof energy, "%.6g", result.value);
-    throw platform::DataError("the solution diverged in major iteration " + std::to_string(a.major) +
-                              ": the energy has reached " + energy +
-                              ", the end of the range of double precision (the energy may have no minimum because "
-                              "the model lacks supports, or its loads are beyond what double precision resolves); "
-                              "no results written");
+    throw Diverged("the solution diverged in major iteration " + std::to_string(a.major) + ": the energy has reached " +
+                   energy +
+                   ", the end of the range of double precision (the energy may have no minimum because "
+                   "the model lacks supports, or its loads are beyond what double precision resolves); "
+                   "no results written");
   }
   if (result.stalled) {
     char shift[32];
     std::snprintf(shift, sizeof shift, "%.6g", ceiling);
-    throw platform::DataError("the solution diverged in major iteration " + std::to_string(a.major) +
-                              ": no shift of the tangent up to " + shift +
-                              " gives the second-order method a step that lowers the energy (the energy may have no "
-                              "minimum, or the model's stiffness or the allowable residue is below what double "
-                              "precision resolves); no results written");
+    throw Diverged("the solution diverged in major iteration " + std::to_string(a.major) +
+                   ": no shift of the tangent up to " + shift +
+                   " gives the second-order method a step that lowers the energy (the energy may have no "
+                   "minimum, or the model's stiffness or the allowable residue is below what double "
+                   "precision resolves); no results written");
   }
 }
 
@@ -295,12 +295,24 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // A progress observer is told of each evaluation: the counts are kept
   // here, the minor iterations of the running call are read from the
   // minimiser, and the gradient is passed by reference for the observer to
-  // look at only when it updates.
+  // look at only when it updates. It is told of the starting state and of
+  // the end of each major iteration too. An observer that must stop the run
+  // (its user asked) throws Stopped from either call; nothing here catches
+  // it, so the run ends at that evaluation and writes nothing.
   ProgressObserver* const progress = options.progress;
   Evaluation seen;
   seen.residue = a.residue;
   int minor_before = 0;                // minor iterations of the finished major iterations
   std::function<int()> minor_running;  // of the minimiser call running (set once the minimiser exists)
+  const auto major_done = [&] {
+    if (progress == nullptr) return;
+    seen.major = a.major;
+    seen.minor = minor_before;
+    seen.n = a.nfree;
+    seen.g = &a.g;
+    seen.energy = a.energy;
+    progress->major_done(seen);
+  };
   auto energy = [&](int n, const terms::Vector& x, terms::Vector& g) {
     if (!all_finite(n, x)) diverged(a);
     const double value = objective(n, x, g);
@@ -310,6 +322,7 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
       seen.minor = minor_before + minor_running();
       seen.n = n;
       seen.g = &g;
+      seen.energy = value;
       progress->evaluated(seen);
     }
     return value;
@@ -322,6 +335,7 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     newton = std::make_unique<NewtonDriver>(a, law, objective, energy, options.newton);
   }
   minor_running = [&minimiser, &newton] { return newton ? newton->iterations() : minimiser.iterations(); };
+  major_done();
   while (a.residue < nlp::norm(a.nfree, a.g) && a.major < a.maxmajor) {
     check_translation_equilibrium(a);
     a.major = a.major + 1;
@@ -339,6 +353,7 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     setforce(a);
     a.energy = objective(a.nfree, a.u, a.g);
     check_finite(a);
+    major_done();
   }
   check_finite(a);
 }

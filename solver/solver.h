@@ -1,8 +1,11 @@
 #pragma once
 
+#include <string>
+
 #include "energy/law.h"
 #include "model/analysis.h"
 #include "newton/newton.h"
+#include "platform/failure.h"
 #include "solver/progress.h"
 
 namespace solver {
@@ -35,9 +38,21 @@ struct RunOptions {
   ProgressObserver* progress = nullptr;
 };
 
-// The equilibrium of a state as input left it: set-up, then the major
-// iterations; no file is read or written. The state is left as the run
-// ended.
+// A run whose state is no solution: the energy or a displacement is no
+// longer finite, or the energy has reached the end of the doubles, or the
+// second-order method found no step that lowers it. A data failure, so the
+// programs report it as one; its own type lets a caller tell it apart.
+struct Diverged : platform::DataError {
+  using platform::DataError::DataError;
+};
+
+// A run in three steps: input (model/model.h) reads the model into a
+// fresh state, solve solves it in memory, write_results (solver/results.h)
+// writes its files.
+
+// Sets up a state that input has filled and runs the major iterations;
+// the state then holds the solution (u, g, force, the counters). Writes
+// nothing: every failure leaves the files as they were.
 void solve(analysis& a, const MaterialLaw& law, const RunOptions& options = {});
 
 // The residual force below which a set-up model's starting residual is

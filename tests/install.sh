@@ -60,6 +60,13 @@ for f in input.txt output.txt autocad.scr result.vtu result.svg; do
   [ -s "$work/run/$f" ] || bad "example run wrote no $f"
 done
 
+# The Python module from the prefix, when the build has it.
+if ls "$build"/python/velora/_velora*.so >/dev/null 2>&1; then
+  PYTHONPATH="$prefix/lib/python3/dist-packages" /usr/bin/python3 -c \
+    'import velora, sys; sys.exit(0 if velora.__file__.startswith(sys.argv[1]) else 1)' "$prefix" ||
+    bad "the Python module does not import from the prefix"
+fi
+
 # The consumer project through find_package(velora).
 if cmake -S "$source/tests/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
      -DCMAKE_BUILD_TYPE=Release >"$work/consumer.log" 2>&1 &&

@@ -30,6 +30,7 @@ check() {
 
 # Top to bottom as in the README; each row names what the folder may use.
 check programs "cli viewer mesh generators solver newton energy model nlp terms platform"
+check python "mesh solver newton energy model terms platform"
 check cli "platform"
 check viewer "model terms platform"
 check mesh "model platform"

@@ -42,6 +42,13 @@ if [ -x "$build/programs/veloramesh" ]; then
     grep -qx "$f" <<<"$contents" || bad "package lacks $f"
   done
 fi
+# The Python module when the build has it, importable from the package's
+# folder without numpy's help for the import itself.
+if ls "$build"/python/velora/_velora*.so >/dev/null 2>&1; then
+  grep -qx ./usr/lib/python3/dist-packages/velora/__init__.py <<<"$contents" || bad "package lacks the Python module"
+  grep -q '^./usr/lib/python3/dist-packages/velora/_velora.*\.so$' <<<"$contents" || bad "package lacks _velora"
+  grep -q "python3-numpy" <<<"$(dpkg-deb -f "$work/out/$deb" Recommends)" || bad "Recommends lacks python3-numpy"
+fi
 # Nothing of the build or the tests is shipped.
 grep -E '_test$|\.a$|/build/' <<<"$contents" && bad "package ships build or test files"
 
@@ -63,6 +70,15 @@ done
 for f in input.txt autocad.scr ansys.txt output.txt result.vtu result.svg; do
   cmp -s "$work/package/$f" "$work/build/$f" || bad "$f differs between the package and the build"
 done
+# The same model solved by the packaged module.
+if [ -d "$work/root/usr/lib/python3/dist-packages/velora" ] && [ -x /usr/bin/python3 ]; then
+  mkdir "$work/python"
+  (cd "$work/python" && PYTHONPATH="$work/root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+     'import velora; velora.solve(velora.Model.read("../package/input.txt")).write(".")') || bad "the packaged module failed"
+  for f in output.txt autocad.scr; do
+    cmp -s "$work/python/$f" "$work/build/$f" || bad "$f of the packaged module differs from velora1's"
+  done
+fi
 head -6 "$work/package/output.txt"
 
 [ $fail -eq 0 ] && echo "$deb: control, contents and the shipped example as expected"

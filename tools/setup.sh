@@ -14,14 +14,17 @@ set -euo pipefail
 
 # The build: compiler, CMake, GoogleTest, Google Benchmark, CLI11 (command
 # line), SuiteSparse's CHOLMOD with OpenBLAS (the sparse Cholesky of the
-# second-order method), and Gmsh's library (mesh import).
+# second-order method), Gmsh's library (mesh import), and pybind11 with
+# Python's headers and numpy (the Python module).
 build=(g++ cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsuitesparse-dev libopenblas-dev
-       libgmsh-dev pkg-config dpkg-dev file)
+       libgmsh-dev pkg-config dpkg-dev file pybind11-dev python3-dev python3-numpy)
 # Optional checks: libFuzzer (clang), VTK's Python reader, a headless
 # browser, the gmsh program that meshes the examples' .geo files, and
 # CalculiX, which solves the L-shaped example for comparison and the squares
-# of bench/ (with numpy and scipy, which bench/'s scripts use).
-optional=(clang libclang-rt-14-dev python3-vtk9 chromium gmsh calculix-ccx python3-numpy python3-scipy)
+# of bench/ (with scipy, which bench/'s scripts use); pytest, meshio and
+# matplotlib for the Python module's tests and its example.
+optional=(clang libclang-rt-14-dev python3-vtk9 chromium gmsh calculix-ccx python3-scipy python3-pytest
+          python3-meshio python3-matplotlib)
 
 want=("${build[@]}")
 [ "${1:-}" = "--test" ] && want+=("${optional[@]}")
