@@ -26,6 +26,14 @@ if(ENABLE_SANITIZERS)
   target_compile_options(project_options INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+  # An interpreter that is not instrumented (python3) loads an instrumented
+  # module only with the runtime loaded first; the C++ library comes with it,
+  # since the runtime's interceptor of throw must find it.
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so OUTPUT_VARIABLE asan_runtime
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so OUTPUT_VARIABLE cxx_runtime
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(SANITIZER_PRELOAD "${asan_runtime}:${cxx_runtime}")
 endif()
 if(ENABLE_TSAN)
   target_compile_options(project_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)

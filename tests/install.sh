@@ -60,9 +60,15 @@ for f in input.txt output.txt autocad.scr result.vtu result.svg; do
   [ -s "$work/run/$f" ] || bad "example run wrote no $f"
 done
 
+# python3 is not instrumented: under the sanitizers it loads their runtime
+# first (VELORA_PYTHON_PRELOAD, set by the sanitizer build's tests).
+python3=(/usr/bin/python3)
+if [ -n "${VELORA_PYTHON_PRELOAD:-}" ]; then
+  python3=(env LD_PRELOAD="$VELORA_PYTHON_PRELOAD" ASAN_OPTIONS=detect_leaks=0 /usr/bin/python3)
+fi
 # The Python module from the prefix, when the build has it.
 if ls "$build"/python/velora/_velora*.so >/dev/null 2>&1; then
-  PYTHONPATH="$prefix/lib/python3/dist-packages" /usr/bin/python3 -c \
+  PYTHONPATH="$prefix/lib/python3/dist-packages" "${python3[@]}" -c \
     'import velora, sys; sys.exit(0 if velora.__file__.startswith(sys.argv[1]) else 1)' "$prefix" ||
     bad "the Python module does not import from the prefix"
 fi
