@@ -277,6 +277,8 @@ bool Newton::direct_direction(
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   for (std::size_t i = 0; i < size; ++i) w.d.data()[i] = -g.data()[i];
   cholesky_->solve(w.d.data(), w.d.data());
+  rank_one_ = problem.rank_one(x);
+  if (!rank_one_.empty()) solve_rank_one(n, w.d.data());
   attempt.lowers_shift = true;
   attempt.lengthen = clamped_;
   return true;
@@ -286,6 +288,7 @@ bool Newton::cg_direction(
     NewtonProblem& problem, int n, const terms::Vector& x, const terms::Vector& g, Workspace& w, Attempt& attempt) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   problem.tangent(x, false, tangent_);
+  rank_one_ = problem.rank_one(x);
   if (refactor_) {
     if (!factorize_preconditioner(problem, x)) {
       factored_ = false;  // no usable factor is left
@@ -323,6 +326,10 @@ bool Newton::cg_direction(
     ++cg;
     ++counts_.cg_iterations;
     multiply(pattern_, tangent_, shift_values_, tau, p.data(), tp.data());
+    for (const RankOne& t : rank_one_) {
+      const double c = t.weight * dot(n, t.v.data(), p.data());
+      for (std::size_t i = 0; i < size; ++i) tp.data()[i] = tp.data()[i] + c * t.v[i];
+    }
     const double curvature = dot(n, p.data(), tp.data());
     if (!(curvature > 0.0)) {
       if (cg == 1) {
@@ -347,6 +354,41 @@ bool Newton::cg_direction(
   attempt.lowers_shift = attempt.fresh;
   attempt.lengthen = curved_down_first;
   return true;
+}
+
+void Newton::solve_rank_one(int n, double* y) {
+  // (M + V W V^T)^-1 b = y - Z (W^-1 + V^T Z)^-1 V^T y, with y = M^-1 b and
+  // Z = M^-1 V; the small matrix C = W^-1 + V^T Z is symmetric positive
+  // definite (M is, each w > 0), so Cholesky solves it.
+  const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+  const std::size_t k = rank_one_.size();
+  std::vector<std::vector<double>> z(k, std::vector<double>(size));
+  for (std::size_t a = 0; a < k; ++a) cholesky_->solve(rank_one_[a].v.data(), z[a].data());
+  std::vector<double> c(k * k), r(k);
+  for (std::size_t a = 0; a < k; ++a) {
+    r[a] = dot(n, rank_one_[a].v.data(), y);
+    for (std::size_t b = 0; b < k; ++b) c[a * k + b] = dot(n, rank_one_[a].v.data(), z[b].data());
+    c[a * k + a] = c[a * k + a] + 1.0 / rank_one_[a].weight;
+  }
+  for (std::size_t j = 0; j < k; ++j) {  // C = L L^T, in place (lower triangle)
+    for (std::size_t m = 0; m < j; ++m) c[j * k + j] = c[j * k + j] - c[j * k + m] * c[j * k + m];
+    c[j * k + j] = std::sqrt(c[j * k + j]);
+    for (std::size_t i = j + 1; i < k; ++i) {
+      for (std::size_t m = 0; m < j; ++m) c[i * k + j] = c[i * k + j] - c[i * k + m] * c[j * k + m];
+      c[i * k + j] = c[i * k + j] / c[j * k + j];
+    }
+  }
+  for (std::size_t i = 0; i < k; ++i) {  // L s = r
+    for (std::size_t m = 0; m < i; ++m) r[i] = r[i] - c[i * k + m] * r[m];
+    r[i] = r[i] / c[i * k + i];
+  }
+  for (std::size_t i = k; i-- > 0;) {  // L^T t = s
+    for (std::size_t m = i + 1; m < k; ++m) r[i] = r[i] - c[m * k + i] * r[m];
+    r[i] = r[i] / c[i * k + i];
+  }
+  for (std::size_t a = 0; a < k; ++a) {
+    for (std::size_t i = 0; i < size; ++i) y[i] = y[i] - r[a] * z[a][i];
+  }
 }
 
 int Newton::minimise_region(

@@ -198,6 +198,11 @@ class Newton {
   // the same matrix again with the larger shift; steps taken with the
   // current factorization since it was made.
   bool again_ = false;
+  // The problem's rank-one terms at the point of the current step.
+  std::vector<RankOne> rank_one_;
+  // direct: turns y = M^-1 b, M the factorized matrix, into the solution
+  // of (M + sum w v v^T) d = b (Woodbury's identity: one solve per term).
+  void solve_rank_one(int n, double* y);
   int reused_ = 0;
   // cg: a factorization exists (kept from one call to the next); the next
   // step needs a new one.

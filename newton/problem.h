@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "energy/gas.h"
 #include "newton/tangent_pattern.h"
 #include "terms/terms.h"
 
@@ -25,6 +26,11 @@ class NewtonProblem {
   // The values of the tangent at x on the problem's pattern; with clamp,
   // the compressive side forces left out (positive semi-definite).
   virtual void tangent(const terms::Vector& x, bool clamp, std::span<double> values) = 0;
+  // Terms w v v^T of the second derivative at x that couple more unknowns
+  // than the pattern holds (a gas chamber's, energy/gas.h): the second
+  // derivative is the tangent plus their sum. Each w is positive, so they
+  // keep a positive definite matrix so. None by default.
+  virtual std::vector<RankOne> rank_one(const terms::Vector& /*x*/) { return {}; }
   // The problem on the region grown by `rings` rings of elements around the
   // unknowns seed (0-based, increasing), every other unknown held at x; p
   // and shift are this problem's pattern and shift matrix. None where the

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "energy/gas.h"
 #include "energy/wrinkling.h"
 #include "model/geometry.h"
 #include "model/model.h"
@@ -47,7 +48,29 @@ void write_results(analysis& a, const MaterialLaw& law, const std::string& folde
   platform::OutputFiles files;
   autocad(a, files.add(prefix + "autocad.scr"));
   output(a, law, files.add(prefix + "output.txt"));
+  if (!a.extension.chambers.empty()) chambers(a, files.add(prefix + "chambers.txt"));
   files.commit();
+}
+
+void chambers(const analysis& a, platform::OutputFile& f) {
+  const GasChambers gas(a);
+  const std::vector<ChamberState> states = gas.states(a.u);
+  rule(f, 89);
+  f.text("Chamber              Volume            Pressure               Gauge    Reference Volume").line_end();
+  rule(f, 89);
+  f.line_end();
+  for (std::size_t k = 0; k < states.size(); ++k) {
+    const Chamber* c = nullptr;
+    for (const Chamber& r : a.extension.chambers) {
+      if (r.number == static_cast<int>(k + 1)) c = &r;
+    }
+    f.integer(static_cast<int>(k + 1), 7);
+    f.chars(' ', 5).real(states[k].volume, kFore, kAft, kExp);
+    f.chars(' ', 5).real(states[k].pressure, kFore, kAft, kExp);
+    f.chars(' ', 5).real(states[k].pressure - c->ambient, kFore, kAft, kExp);
+    f.chars(' ', 5).real(gas.reference_volume(k), kFore, kAft, kExp);
+    f.line_end();
+  }
 }
 
 void output(analysis& a, const MaterialLaw& law, platform::OutputFile& f) {
@@ -84,6 +107,9 @@ void output(analysis& a, const MaterialLaw& law, platform::OutputFile& f) {
   // result is the reaction of the support on the membrane.
   double* force = a.force.data();
   for (int i = 0; i < 3 * a.nnode; ++i) force[i] = -force[i];
+  // The gas of the chambers loads the membrane too.
+  const GasChambers gas(a);
+  if (!gas.empty()) gas.add_loads(a.u, -1.0, a.force);
 
   rule(f, 47);
   f.text("Element            Stress-1            Stress-2").line_end();

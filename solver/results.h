@@ -1,5 +1,6 @@
 #pragma once
-// The result files of a solver run: the drawing script and the report.
+// The result files of a solver run: the drawing script, the report and
+// the chambers' state.
 
 #include <string>
 
@@ -9,17 +10,22 @@
 
 namespace solver {
 
-// Writes both result files of a run, "autocad.scr" and then "output.txt",
-// into `folder` (empty: the current directory), and replaces the files of
-// an earlier run only once both are complete, together
-// (platform::OutputFiles): a failure on either leaves both earlier files as
-// they were. FileError when that is impossible.
+// Writes the result files of a run, "autocad.scr", "output.txt" and, for a
+// model with chambers, "chambers.txt", into `folder` (empty: the current
+// directory), and replaces the files of an earlier run only once all are
+// complete, together (platform::OutputFiles): a failure on any leaves the
+// earlier files as they were. FileError when that is impossible.
 void write_results(analysis& a, const MaterialLaw& law, const std::string& folder = "");
 
 // Writes the drawing script ("autocad.scr") into f, which the caller
 // commits: the undeformed and the deformed mesh as two polyface meshes on
 // the layers Undeformed and Deformed.
 void autocad(const analysis& a, platform::OutputFile& f);
+
+// Writes the chambers' final state ("chambers.txt", for a model with gas
+// chambers) into f: each chamber's volume, absolute and gauge pressure, and
+// the reference volume of its gas law.
+void chambers(const analysis& a, platform::OutputFile& f);
 
 // Writes the report ("output.txt") into f, which the caller commits:
 // iteration counts, energy, displacements, deformed coordinates, principal

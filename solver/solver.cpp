@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "energy/evaluator.h"
+#include "energy/gas.h"
 #include "model/model.h"
 #include "newton/newton.h"
 #include "newton/region.h"
@@ -133,18 +134,27 @@ class NewtonProblemOf final : public NewtonProblem {
   NewtonProblemOf(const analysis& a,
                   const MaterialLaw& law,
                   const EnergyEvaluator& evaluator,
+                  const GasChambers& gas,
                   Energy& energy,
                   const TangentPattern& p)
-      : a_(a), law_(law), evaluator_(evaluator), energy_(energy), pattern_(p) {}
+      : a_(a), law_(law), evaluator_(evaluator), gas_(gas), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
+  // The gas's follower part is indefinite: the clamped tangent, which must
+  // be positive semi-definite, leaves it out.
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
     law_.tangent(a_, evaluator_.slots(), x, pattern_.position, clamp, values);
+    if (!clamp && !gas_.empty()) gas_.add_tangent(x, pattern_.position, values);
   }
+  std::vector<RankOne> rank_one(const terms::Vector& x) override { return gas_.rank_one(x); }
+  // A chamber's gas couples every node of its elements: the energy of a
+  // region's elements alone is not the model's up to a constant, so a model
+  // with chambers is not cut into regions.
   std::unique_ptr<SubProblem> region(const terms::Vector& x,
                                      std::span<const int> seed,
                                      int rings,
                                      const TangentPattern& p,
                                      const std::vector<double>& shift) override {
+    if (!gas_.empty()) return nullptr;
     return std::make_unique<RegionProblem>(a_, evaluator_, law_, p, shift, x, seed, rings);
   }
 
@@ -152,6 +162,7 @@ class NewtonProblemOf final : public NewtonProblem {
   const analysis& a_;
   const MaterialLaw& law_;
   const EnergyEvaluator& evaluator_;
+  const GasChambers& gas_;
   Energy& energy_;
   const TangentPattern& pattern_;
 };
@@ -161,13 +172,17 @@ class NewtonProblemOf final : public NewtonProblem {
 class NewtonDriver {
  public:
   template <class Energy>
-  NewtonDriver(
-      analysis& a, const MaterialLaw& law, const EnergyEvaluator& evaluator, Energy& energy, NewtonOptions options)
+  NewtonDriver(analysis& a,
+               const MaterialLaw& law,
+               const EnergyEvaluator& evaluator,
+               const GasChambers& gas,
+               Energy& energy,
+               NewtonOptions options)
       : a_(a),
         loose_(loose_components(a, evaluator.slots())),
         pattern_(tangent_pattern(a, evaluator.slots())),
         newton_(pattern_, shift_values(a, pattern_), options),
-        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, energy, pattern_)) {}
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, gas, energy, pattern_)) {}
 
   nlp::Result minimise() {
     check_loose_loads();
@@ -255,7 +270,13 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // Built for this model after its set-up, and gone when the run ends.
   const std::unique_ptr<EnergyEvaluator> evaluator =
       law.evaluator(a, EvaluationOptions{options.threads, options.parallel_from});
-  EnergyEvaluator& objective = *evaluator;
+  // The gas of the chambers, a potential beside the elements' energy and
+  // the frozen loads; nothing is added for a model without chambers.
+  const GasChambers gas(a);
+  const auto objective = [&evaluator, &gas](int n, const terms::Vector& x, terms::Vector& g) {
+    const double f = (*evaluator)(n, x, g);
+    return gas.empty() ? f : gas.add(f, x, g);
+  };
   setforce(a);
   // The state at zero free displacement under the initial loads: g holds
   // the initial residual forces.
@@ -332,7 +353,7 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // ordering and symbolic factorization are made once for the run.
   std::unique_ptr<NewtonDriver> newton;
   if (options.method == Method::newton) {
-    newton = std::make_unique<NewtonDriver>(a, law, objective, energy, options.newton);
+    newton = std::make_unique<NewtonDriver>(a, law, *evaluator, gas, energy, options.newton);
   }
   minor_running = [&minimiser, &newton] { return newton ? newton->iterations() : minimiser.iterations(); };
   major_done();

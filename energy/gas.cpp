@@ -1,0 +1,202 @@
+#include "energy/gas.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "energy/tangent.h"
+#include "platform/failure.h"
+
+namespace solver {
+
+namespace {
+
+std::string image(double v) {
+  char s[32];
+  std::snprintf(s, sizeof s, "%.6g", v);
+  return s;
+}
+
+void cross(const double (&a)[3], const double (&b)[3], double (&c)[3]) {
+  c[0] = a[1] * b[2] - a[2] * b[1];
+  c[1] = a[2] * b[0] - a[0] * b[2];
+  c[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// The entry of (i, j), i <= j, in the upper triangle of a 9 x 9 matrix
+// stored row by row.
+constexpr int upper(int i, int j) { return i * 9 - i * (i - 1) / 2 + (j - i); }
+
+}  // namespace
+
+GasChambers::GasChambers(const analysis& a) : a_(a) {
+  const Extension& x = a.extension;
+  chambers_.resize(x.chambers.size());
+  for (const Chamber& c : x.chambers) {
+    Gas& gas = chambers_[static_cast<std::size_t>(c.number - 1)];
+    gas.number = c.number;
+    gas.kappa = c.kappa;
+    gas.ambient = c.ambient;
+    gas.p0 = c.gauge + c.ambient;
+    gas.origin = c.origin;
+  }
+  for (const Enclosure& r : x.enclosures) {
+    std::vector<int>& list = chambers_[static_cast<std::size_t>(r.chamber - 1)].elements;
+    for (int e = r.first; e <= r.last; ++e) list.push_back(e - 1);
+  }
+  for (std::size_t k = 0; k < chambers_.size(); ++k) {
+    Gas& gas = chambers_[k];
+    std::sort(gas.elements.begin(), gas.elements.end());
+    const double reference = volume(nullptr, gas);  // no displacements: the reference shape
+    if (!(reference > 0.0) || !std::isfinite(reference)) {
+      throw platform::DataError("chamber " + std::to_string(gas.number) + " encloses a volume of " + image(reference) +
+                                " at the reference shape; expected a positive volume: the normals (P2 - P1) x "
+                                "(P3 - P1) of its elements point out of the gas, and its closing planes pass "
+                                "through its origin");
+    }
+    const double given = x.chambers[k].volume;
+    gas.v0 = given > 0.0 ? given : reference;
+  }
+  // Chamber records may come in any order; the gas is kept by number.
+}
+
+void GasChambers::corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const {
+  const element& el = a_.elem(e + 1);
+  for (int v = 0; v < 3; ++v) {
+    const int k = el.node[static_cast<std::size_t>(v)];
+    const double c[3] = {a_.coordx(k), a_.coordy(k), a_.coordz(k)};
+    for (int j = 0; j < 3; ++j) {
+      double u = 0.0;
+      if (x != nullptr) {
+        const int d = a_.dof(k, j + 1);
+        u = d <= a_.nfree ? (*x)(d) : a_.displ(k, j + 1);
+      }
+      p[v][j] = (c[j] + u) - o[static_cast<std::size_t>(j)];
+    }
+  }
+}
+
+double GasChambers::volume(const terms::Vector* x, const Gas& c) const {
+  double sum = 0.0;
+  for (const int e : c.elements) {
+    double p[3][3];
+    corners(x, e, c.origin, p);
+    double n[3];
+    cross(p[1], p[2], n);
+    sum += p[0][0] * n[0] + p[0][1] * n[1] + p[0][2] * n[2];
+  }
+  return sum / 6.0;
+}
+
+double GasChambers::pressure(const Gas& c, double v) const {
+  if (!(v > 0.0) || !std::isfinite(v)) {
+    throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
+                              " (reference volume " + image(c.v0) +
+                              "): its gas has no pressure there, the membrane has collapsed or turned "
+                              "through its closing planes; no results written");
+  }
+  return c.kappa == 1.0 ? c.p0 * (c.v0 / v) : c.p0 * std::pow(c.v0 / v, c.kappa);
+}
+
+void GasChambers::volume_gradient(const terms::Vector& x, const Gas& c, std::vector<double>& dv) const {
+  dv.assign(static_cast<std::size_t>(a_.nfree), 0.0);
+  for (const int e : c.elements) {
+    double p[3][3];
+    corners(&x, e, c.origin, p);
+    const element& el = a_.elem(e + 1);
+    for (int v = 0; v < 3; ++v) {
+      double n[3];
+      cross(p[(v + 1) % 3], p[(v + 2) % 3], n);
+      const int k = el.node[static_cast<std::size_t>(v)];
+      for (int j = 0; j < 3; ++j) {
+        const int d = a_.dof(k, j + 1);
+        if (d <= a_.nfree) dv[static_cast<std::size_t>(d - 1)] += n[j] / 6.0;
+      }
+    }
+  }
+}
+
+double GasChambers::add(double f, const terms::Vector& x, terms::Vector& g) const {
+  std::vector<double> dv;
+  for (const Gas& c : chambers_) {
+    const double v = volume(&x, c);
+    const double p = pressure(c, v);
+    const double work = c.kappa == 1.0 ? c.p0 * c.v0 * std::log(v / c.v0)
+                                       : c.p0 * c.v0 * (std::pow(c.v0 / v, c.kappa - 1.0) - 1.0) / (1.0 - c.kappa);
+    f = f + (c.ambient * (v - c.v0) - work);
+    volume_gradient(x, c, dv);
+    const double gauge = p - c.ambient;
+    for (int i = 0; i < a_.nfree; ++i) g.data()[i] = g.data()[i] - gauge * dv[static_cast<std::size_t>(i)];
+  }
+  return f;
+}
+
+std::vector<ChamberState> GasChambers::states(const terms::Vector& x) const {
+  std::vector<ChamberState> s;
+  for (const Gas& c : chambers_) {
+    const double v = volume(&x, c);
+    s.push_back({v, pressure(c, v)});
+  }
+  return s;
+}
+
+void GasChambers::add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const {
+  for (const Gas& c : chambers_) {
+    const double v = volume(&x, c);
+    const double scale = -(pressure(c, v) - c.ambient) / 6.0;
+    for (const int e : c.elements) {
+      double p[3][3];
+      corners(&x, e, c.origin, p);
+      // d(dV/dP_a)/dP_b for the vertices a, b = a + 1, c = a + 2 (cyclic):
+      // dV/dP_a = (P_b x P_c) / 6, whose change with P_b is -[P_c]x / 6.
+      const int* pos = position.data() + static_cast<std::size_t>(e) * kTangentEntries;
+      for (int va = 0; va < 3; ++va) {
+        const int vb = (va + 1) % 3;
+        const double* q = p[(va + 2) % 3];
+        // -[q]x: row i, column j.
+        const double m[3][3] = {{0.0, q[2], -q[1]}, {-q[2], 0.0, q[0]}, {q[1], -q[0], 0.0}};
+        for (int i = 0; i < 3; ++i) {
+          for (int j = 0; j < 3; ++j) {
+            int r = 3 * va + i;
+            int col = 3 * vb + j;
+            if (r > col) std::swap(r, col);  // the block's transpose lies above the diagonal there
+            const int at = pos[upper(r, col)];
+            if (at >= 0) values[static_cast<std::size_t>(at)] += scale * m[i][j];
+          }
+        }
+      }
+    }
+  }
+}
+
+void GasChambers::add_loads(const terms::Vector& x, double factor, terms::RealTable& force) const {
+  for (const Gas& c : chambers_) {
+    const double gauge = factor * (pressure(c, volume(&x, c)) - c.ambient);
+    for (const int e : c.elements) {
+      double p[3][3];
+      corners(&x, e, c.origin, p);
+      const element& el = a_.elem(e + 1);
+      for (int v = 0; v < 3; ++v) {
+        double n[3];
+        cross(p[(v + 1) % 3], p[(v + 2) % 3], n);
+        const int k = el.node[static_cast<std::size_t>(v)];
+        for (int j = 0; j < 3; ++j) force(k, j + 1) = force(k, j + 1) + gauge * (n[j] / 6.0);
+      }
+    }
+  }
+}
+
+std::vector<RankOne> GasChambers::rank_one(const terms::Vector& x) const {
+  std::vector<RankOne> terms;
+  for (const Gas& c : chambers_) {
+    RankOne t;
+    const double v = volume(&x, c);
+    t.weight = c.kappa * pressure(c, v) / v;
+    volume_gradient(x, c, t.v);
+    terms.push_back(std::move(t));
+  }
+  return terms;
+}
+
+}  // namespace solver

@@ -1,0 +1,104 @@
+#pragma once
+// The gas of closed chambers as a potential of the node positions.
+//
+// A chamber is bounded by the elements its enclosures name, closed where
+// it is open by planes of symmetry or fixed walls through its origin o.
+// Its volume is measured by the divergence theorem from o:
+//   V = 1/6 sum_e (P1 - o) . ((P2 - o) x (P3 - o)),
+// the signed volumes of the tetrahedra from o to each element; a face on a
+// plane through o adds nothing, so the closing planes need no elements.
+// V is positive when the elements' normals (P2 - P1) x (P3 - P1) point out
+// of the gas.
+//
+// The gas follows p V^kappa = p0 V0^kappa, p absolute, p0 = gauge +
+// ambient at the reference volume V0 (the chamber's `volume`, or, when that
+// is 0, V at the reference shape). Its potential is the work the gas and
+// the ambient air do on the membrane, with the sign of an energy:
+//   Pi(V) = -int_V0^V p dV + ambient (V - V0),
+//   int_V0^V p dV = p0 V0 ln(V / V0)                                kappa = 1,
+//                 = p0 V0 ((V0 / V)^(kappa - 1) - 1) / (1 - kappa)   otherwise,
+// so dPi/dx = -(p - ambient) dV/dx: the gauge pressure along each element's
+// current normal, as a pressure record acts, but at the pressure the
+// current volume gives. Its second derivative is
+//   -(p - ambient) d2V/dx2 + (kappa p / V) dV/dx dV/dx^T,
+// an element-local follower part and one rank-one term per chamber, which
+// couples all its nodes; the second-order method applies that term apart
+// from the sparse matrix (newton/problem.h, NewtonProblem::rank_one).
+//
+// An evaluation at which a chamber's volume is zero or negative is no
+// state of the gas: it fails naming the chamber.
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "energy/evaluator.h"
+#include "model/analysis.h"
+#include "terms/terms.h"
+
+namespace solver {
+
+// What a chamber holds at a state: its volume and absolute pressure.
+struct ChamberState {
+  double volume = 0.0;
+  double pressure = 0.0;
+};
+
+// A term w v v^T of a second derivative, v over the unknowns 0..n-1.
+struct RankOne {
+  double weight = 0.0;
+  std::vector<double> v;
+};
+
+class GasChambers {
+ public:
+  // For the set-up model a (after start); none when it has no chambers.
+  explicit GasChambers(const analysis& a);
+
+  bool empty() const { return chambers_.empty(); }
+  // The reference volume V0 of chamber k + 1.
+  double reference_volume(std::size_t k) const { return chambers_[k].v0; }
+
+  // f plus the gas potential at x(1..n), its gradient added into g(1..n).
+  // Chambers in number order, their elements in element order.
+  double add(double f, const terms::Vector& x, terms::Vector& g) const;
+
+  // Each chamber's volume and pressure at x, by chamber number.
+  std::vector<ChamberState> states(const terms::Vector& x) const;
+
+  // The follower part of the gas's second derivative at x added into
+  // values at the pattern's positions (kTangentEntries per element, -1 for
+  // a prescribed component); nothing with clamp, since it is indefinite.
+  void add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const;
+
+  // factor times the gas's loads at x, (p - ambient) dV/dP, added into
+  // force at every component, held ones too (for the reactions).
+  void add_loads(const terms::Vector& x, double factor, terms::RealTable& force) const;
+
+  // The rank-one terms of the second derivative at x, one per chamber.
+  std::vector<RankOne> rank_one(const terms::Vector& x) const;
+
+ private:
+  struct Gas {
+    int number = 0;
+    double kappa = 1.0;
+    double ambient = 0.0;
+    double p0 = 0.0;  // absolute pressure at v0
+    double v0 = 0.0;
+    std::array<double, 3> origin{};
+    std::vector<int> elements;  // 0-based, increasing
+  };
+  // The three vertices of element e at x (the reference shape for null),
+  // less the origin o.
+  void corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const;
+  double volume(const terms::Vector* x, const Gas& c) const;
+  double pressure(const Gas& c, double v) const;
+  // The gradient of c's volume at x over the unknowns 0..n-1.
+  void volume_gradient(const terms::Vector& x, const Gas& c, std::vector<double>& dv) const;
+
+  const analysis& a_;
+  std::vector<Gas> chambers_;
+};
+
+}  // namespace solver
