@@ -32,6 +32,7 @@ constexpr int upper(int i, int j) { return i * 9 - i * (i - 1) / 2 + (j - i); }
 
 GasChambers::GasChambers(const analysis& a) : a_(a) {
   const Extension& x = a.extension;
+  // Chamber records may come in any order; the gas is kept by number.
   chambers_.resize(x.chambers.size());
   for (const Chamber& c : x.chambers) {
     Gas& gas = chambers_[static_cast<std::size_t>(c.number - 1)];
@@ -40,25 +41,28 @@ GasChambers::GasChambers(const analysis& a) : a_(a) {
     gas.ambient = c.ambient;
     gas.p0 = c.gauge + c.ambient;
     gas.origin = c.origin;
+    gas.v0 = c.volume;  // 0: the volume at the reference shape, below
   }
   for (const Enclosure& r : x.enclosures) {
     std::vector<int>& list = chambers_[static_cast<std::size_t>(r.chamber - 1)].elements;
     for (int e = r.first; e <= r.last; ++e) list.push_back(e - 1);
   }
-  for (std::size_t k = 0; k < chambers_.size(); ++k) {
-    Gas& gas = chambers_[k];
+  for (Gas& gas : chambers_) {
     std::sort(gas.elements.begin(), gas.elements.end());
     const double reference = volume(nullptr, gas);  // no displacements: the reference shape
-    if (!(reference > 0.0) || !std::isfinite(reference)) {
-      throw platform::DataError("chamber " + std::to_string(gas.number) + " encloses a volume of " + image(reference) +
-                                " at the reference shape; expected a positive volume: the normals (P2 - P1) x "
-                                "(P3 - P1) of its elements point out of the gas, and its closing planes pass "
-                                "through its origin");
+    const double given = gas.v0;
+    // A flat chamber (zero volume, up to rounding) needs its reference
+    // volume given.
+    if (!(given > 0.0 ? reference >= -1e-9 * given : reference > 0.0) || !std::isfinite(reference)) {
+      throw platform::DataError(
+          "chamber " + std::to_string(gas.number) + " encloses a volume of " + image(reference) +
+          " at the reference shape; expected " + (given > 0.0 ? "none or a positive one" : "a positive one") +
+          ": the normals (P2 - P1) x (P3 - P1) of its elements point out of the gas, its closing planes pass "
+          "through its origin, and a chamber that is flat there is given its reference volume");
     }
-    const double given = x.chambers[k].volume;
     gas.v0 = given > 0.0 ? given : reference;
+    gas.floor = 0.5 * gas.v0;
   }
-  // Chamber records may come in any order; the gas is kept by number.
 }
 
 void GasChambers::corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const {
@@ -89,14 +93,56 @@ double GasChambers::volume(const terms::Vector* x, const Gas& c) const {
   return sum / 6.0;
 }
 
-double GasChambers::pressure(const Gas& c, double v) const {
-  if (!(v > 0.0) || !std::isfinite(v)) {
-    throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
-                              " (reference volume " + image(c.v0) +
-                              "): its gas has no pressure there, the membrane has collapsed or turned "
-                              "through its closing planes; no results written");
-  }
+double GasChambers::pressure(const Gas& c, double v) {
   return c.kappa == 1.0 ? c.p0 * (c.v0 / v) : c.p0 * std::pow(c.v0 / v, c.kappa);
+}
+
+GasChambers::Potential GasChambers::potential(const Gas& c, double v) {
+  const double at = std::max(v, c.floor);
+  const double p = pressure(c, at);
+  const double work = c.kappa == 1.0 ? c.p0 * c.v0 * std::log(at / c.v0)
+                                     : c.p0 * c.v0 * (std::pow(c.v0 / at, c.kappa - 1.0) - 1.0) / (1.0 - c.kappa);
+  Potential u;
+  u.gauge = p - c.ambient;
+  u.energy = c.ambient * (at - c.v0) - work;
+  if (v >= c.floor) {
+    u.curvature = c.kappa * p / v;
+  } else {
+    u.energy = u.energy - u.gauge * (v - at);
+  }
+  return u;
+}
+
+bool GasChambers::lower_floors(const terms::Vector& x) {
+  bool moved = false;
+  for (Gas& c : chambers_) {
+    const double v = volume(&x, c);
+    if (v >= c.floor) continue;
+    const double floor = v > 0.0 ? 0.5 * v : 0.125 * c.floor;
+    if (!(floor >= 1e-12 * c.v0)) {
+      throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
+                                " (reference volume " + image(c.v0) +
+                                "): its elements have collapsed onto its closing planes or turned through "
+                                "them, and no pressure of its gas holds them; no results written");
+    }
+    c.floor = floor;
+    moved = true;
+  }
+  return moved;
+}
+
+void GasChambers::check(const terms::Vector& x) const {
+  for (const Gas& c : chambers_) {
+    const double v = volume(&x, c);
+    if (!(v >= c.floor)) {
+      throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
+                                " (reference volume " + image(c.v0) +
+                                ") when the major iterations end: that state is not one of its gas, whose "
+                                "pressure below the volume " +
+                                image(c.floor) +
+                                " is held; allow more major iterations (maxmajor); no results written");
+    }
+  }
 }
 
 void GasChambers::volume_gradient(const terms::Vector& x, const Gas& c, std::vector<double>& dv) const {
@@ -120,14 +166,10 @@ void GasChambers::volume_gradient(const terms::Vector& x, const Gas& c, std::vec
 double GasChambers::add(double f, const terms::Vector& x, terms::Vector& g) const {
   std::vector<double> dv;
   for (const Gas& c : chambers_) {
-    const double v = volume(&x, c);
-    const double p = pressure(c, v);
-    const double work = c.kappa == 1.0 ? c.p0 * c.v0 * std::log(v / c.v0)
-                                       : c.p0 * c.v0 * (std::pow(c.v0 / v, c.kappa - 1.0) - 1.0) / (1.0 - c.kappa);
-    f = f + (c.ambient * (v - c.v0) - work);
+    const Potential u = potential(c, volume(&x, c));
+    f = f + u.energy;
     volume_gradient(x, c, dv);
-    const double gauge = p - c.ambient;
-    for (int i = 0; i < a_.nfree; ++i) g.data()[i] = g.data()[i] - gauge * dv[static_cast<std::size_t>(i)];
+    for (int i = 0; i < a_.nfree; ++i) g.data()[i] = g.data()[i] - u.gauge * dv[static_cast<std::size_t>(i)];
   }
   return f;
 }
@@ -136,6 +178,10 @@ std::vector<ChamberState> GasChambers::states(const terms::Vector& x) const {
   std::vector<ChamberState> s;
   for (const Gas& c : chambers_) {
     const double v = volume(&x, c);
+    if (!(v > 0.0)) {
+      throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
+                                " (reference volume " + image(c.v0) + "): its gas has no state there");
+    }
     s.push_back({v, pressure(c, v)});
   }
   return s;
@@ -143,8 +189,7 @@ std::vector<ChamberState> GasChambers::states(const terms::Vector& x) const {
 
 void GasChambers::add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const {
   for (const Gas& c : chambers_) {
-    const double v = volume(&x, c);
-    const double scale = -(pressure(c, v) - c.ambient) / 6.0;
+    const double scale = -potential(c, volume(&x, c)).gauge / 6.0;
     for (const int e : c.elements) {
       double p[3][3];
       corners(&x, e, c.origin, p);
@@ -172,7 +217,7 @@ void GasChambers::add_tangent(const terms::Vector& x, std::span<const int> posit
 
 void GasChambers::add_loads(const terms::Vector& x, double factor, terms::RealTable& force) const {
   for (const Gas& c : chambers_) {
-    const double gauge = factor * (pressure(c, volume(&x, c)) - c.ambient);
+    const double gauge = factor * potential(c, volume(&x, c)).gauge;
     for (const int e : c.elements) {
       double p[3][3];
       corners(&x, e, c.origin, p);
@@ -191,8 +236,8 @@ std::vector<RankOne> GasChambers::rank_one(const terms::Vector& x) const {
   std::vector<RankOne> terms;
   for (const Gas& c : chambers_) {
     RankOne t;
-    const double v = volume(&x, c);
-    t.weight = c.kappa * pressure(c, v) / v;
+    t.weight = potential(c, volume(&x, c)).curvature;
+    if (t.weight == 0.0) continue;  // below the floor the potential is linear in the volume
     volume_gradient(x, c, t.v);
     terms.push_back(std::move(t));
   }

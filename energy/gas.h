@@ -25,8 +25,15 @@
 // couples all its nodes; the second-order method applies that term apart
 // from the sparse matrix (newton/problem.h, NewtonProblem::rank_one).
 //
-// An evaluation at which a chamber's volume is zero or negative is no
-// state of the gas: it fails naming the chamber.
+// The gas law has no state at a volume of zero or below, and a flat
+// chamber (an airbag sewn from two sheets) starts there. So below a floor
+// volume V_f the potential goes on as its tangent line, the pressure held
+// at p(V_f): it is continuously differentiable, any state of the membrane
+// has an energy, and the minimiser may pass through flat or inverted
+// shapes on its way. V_f starts at V0 / 2; the driver lowers it after a
+// major iteration that ends below it (lower_floors), and a run whose last
+// state is still below a floor fails naming the chamber (check): a result
+// is always on the gas law.
 
 #include <array>
 #include <cstddef>
@@ -64,8 +71,19 @@ class GasChambers {
   // Chambers in number order, their elements in element order.
   double add(double f, const terms::Vector& x, terms::Vector& g) const;
 
-  // Each chamber's volume and pressure at x, by chamber number.
+  // Each chamber's volume and pressure by the gas law at x, by chamber
+  // number; DataError naming the chamber where its volume is not positive.
   std::vector<ChamberState> states(const terms::Vector& x) const;
+
+  // After a major iteration: each chamber whose volume at x lies below its
+  // floor gets a floor of half that volume (an eighth of the floor where
+  // the volume is not positive); true when a floor moved, so that the
+  // energy changed. DataError naming the chamber once a floor would fall
+  // below 1e-12 V0: the membrane has collapsed onto its closing planes.
+  bool lower_floors(const terms::Vector& x);
+  // DataError naming the first chamber whose volume at x lies below its
+  // floor: that state is not one of its gas.
+  void check(const terms::Vector& x) const;
 
   // The follower part of the gas's second derivative at x added into
   // values at the pattern's positions (kTangentEntries per element, -1 for
@@ -86,6 +104,7 @@ class GasChambers {
     double ambient = 0.0;
     double p0 = 0.0;  // absolute pressure at v0
     double v0 = 0.0;
+    double floor = 0.0;  // V_f
     std::array<double, 3> origin{};
     std::vector<int> elements;  // 0-based, increasing
   };
@@ -93,7 +112,15 @@ class GasChambers {
   // less the origin o.
   void corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const;
   double volume(const terms::Vector* x, const Gas& c) const;
-  double pressure(const Gas& c, double v) const;
+  // The gas law's absolute pressure at v > 0.
+  static double pressure(const Gas& c, double v);
+  // The potential at v, its derivative -(p - ambient) and second derivative.
+  struct Potential {
+    double energy = 0.0;
+    double gauge = 0.0;      // p - ambient, p held at p(V_f) below the floor
+    double curvature = 0.0;  // kappa p / v, 0 below the floor
+  };
+  static Potential potential(const Gas& c, double v);
   // The gradient of c's volume at x over the unknowns 0..n-1.
   void volume_gradient(const terms::Vector& x, const Gas& c, std::vector<double>& dv) const;
 

@@ -98,6 +98,12 @@ void check_settings(const Settings& s) {
     fail("--poisson " + platform::real_image(s.poisson, 1, 6, 3), "Poisson's ratio must lie in (-1, 0.5]");
   }
   if (!std::isfinite(s.density)) fail("--density", "the weight per area must be a finite number");
+  if (!(s.ambient > 0.0) || !std::isfinite(s.ambient)) {
+    fail("--ambient " + platform::real_image(s.ambient, 1, 6, 3), "the ambient pressure must be positive (absolute)");
+  }
+  for (const ChamberOption& c : s.chambers) {
+    if (!(c.gauge + s.ambient > 0.0)) fail(c.option, "the gauge pressure plus --ambient must be above 0 (absolute)");
+  }
 }
 
 // Indices (into mesh.triangles) of the membrane: every triangle, or those
@@ -383,6 +389,63 @@ std::vector<std::size_t> model_nodes(const std::vector<const Group*>& groups,
   return found;
 }
 
+// For each model triangle, the index of the one option (of --prestress or
+// --chamber) whose surface group holds it, -1 for none; empty when there
+// are no such options. `what` names the option's kind, `takes` what a
+// triangle does with it, for the failures.
+template <class Option>
+std::vector<int> assign_groups(const MeshData& mesh,
+                               const std::unordered_map<std::size_t, std::size_t>& element_of_tag,
+                               const Model& m,
+                               const std::vector<Option>& options,
+                               const std::string& what,
+                               const std::string& takes) {
+  std::vector<int> owner;
+  if (options.empty()) return owner;
+  owner.assign(m.elem.size(), -1);
+  for (std::size_t k = 0; k < options.size(); ++k) {
+    const Option& p = options[k];
+    const Group& g = surface_group(mesh, p.group, p.option);
+    std::size_t count = 0;
+    std::vector<char> hit(m.elem.size(), 0);
+    for (const Triangle& tr : mesh.triangles) {
+      if (std::find(g.entities.begin(), g.entities.end(), tr.entity) == g.entities.end()) continue;
+      const auto it = element_of_tag.find(tr.tag);
+      if (it == element_of_tag.end()) {
+        fail(p.option,
+             "triangles of group \"" + p.group + "\" are not part of the membrane; name the group with --surface too");
+      }
+      hit[it->second] = 1;
+    }
+    for (std::size_t e = 0; e < m.elem.size(); ++e) {
+      if (!hit[e]) continue;
+      const int before = owner[e];
+      if (before >= 0) {
+        fail(p.option,
+             "triangle " + std::to_string(e + 1) + " (Gmsh element " + std::to_string(m.elem_tag[e]) + ") already " +
+                 takes + " of " + options[static_cast<std::size_t>(before)].option + "; a triangle takes one " + what);
+      }
+      owner[e] = static_cast<int>(k);
+      ++count;
+    }
+    if (count == 0) fail(p.option, "group \"" + p.group + "\" holds no 3-node triangles");
+  }
+  return owner;
+}
+
+// The runs of consecutive triangles of one option in owner (assign_groups):
+// calls record(option index, first, last), 1-based elements.
+template <class Record>
+void runs_of(const std::vector<int>& owner, Record record) {
+  for (std::size_t e = 0; e < owner.size();) {
+    const int k = owner[e];
+    std::size_t last = e;
+    while (last + 1 < owner.size() && owner[last + 1] == k) ++last;
+    if (k >= 0) record(static_cast<std::size_t>(k), static_cast<int32_t>(e + 1), static_cast<int32_t>(last + 1));
+    e = last + 1;
+  }
+}
+
 }  // namespace
 
 Model build_model(const MeshData& mesh, const Settings& s) {
@@ -540,39 +603,13 @@ Model build_model(const MeshData& mesh, const Settings& s) {
     if (count == 0) fail(p.option, "group \"" + p.group + "\" holds no 3-node triangles");
   }
   // A triangle takes at most one prestress: two on one triangle would need
-  // a rule for adding directions, which the model file does not have.
-  if (!s.prestress.empty()) {
-    m.prestresses = s.prestress;
-    m.prestressed.assign(m.elem.size(), -1);
-  }
-  for (std::size_t k = 0; k < m.prestresses.size(); ++k) {
-    const Prestress& p = m.prestresses[k];
-    const Group& g = surface_group(mesh, p.group, p.option);
-    std::size_t count = 0;
-    std::vector<char> hit(m.elem.size(), 0);
-    for (const Triangle& tr : mesh.triangles) {
-      if (std::find(g.entities.begin(), g.entities.end(), tr.entity) == g.entities.end()) continue;
-      const auto it = element_of_tag.find(tr.tag);
-      if (it == element_of_tag.end()) {
-        fail(p.option,
-             "triangles of group \"" + p.group + "\" are not part of the membrane; name the group with --surface too");
-      }
-      hit[it->second] = 1;
-    }
-    for (std::size_t e = 0; e < m.elem.size(); ++e) {
-      if (!hit[e]) continue;
-      const int before = m.prestressed[e];
-      if (before >= 0) {
-        fail(p.option,
-             "triangle " + std::to_string(e + 1) + " (Gmsh element " + std::to_string(m.elem_tag[e]) +
-                 ") already carries the prestress of " + m.prestresses[static_cast<std::size_t>(before)].option +
-                 "; a triangle takes one prestress");
-      }
-      m.prestressed[e] = static_cast<int>(k);
-      ++count;
-    }
-    if (count == 0) fail(p.option, "group \"" + p.group + "\" holds no 3-node triangles");
-  }
+  // a rule for adding directions, which the model file does not have. It
+  // bounds at most one chamber: the model file's enclosures do not overlap.
+  m.prestresses = s.prestress;
+  m.prestressed = assign_groups(mesh, element_of_tag, m, s.prestress, "prestress", "carries the prestress");
+  m.chambers = s.chambers;
+  m.ambient = s.ambient;
+  m.chambered = assign_groups(mesh, element_of_tag, m, s.chambers, "chamber", "bounds the chamber");
   return m;
 }
 
@@ -595,18 +632,21 @@ solver::model_file::Description describe(const Model& m) {
   for (std::size_t e = 0; e < m.elem.size(); ++e) {
     if (m.pressed[e]) d.pressures.push_back({static_cast<int32_t>(e + 1), m.pressure[e]});
   }
-  // One record per run of consecutive triangles of one --prestress.
-  for (std::size_t e = 0; e < m.prestressed.size();) {
-    const int k = m.prestressed[e];
-    std::size_t last = e;
-    while (last + 1 < m.prestressed.size() && m.prestressed[last + 1] == k) ++last;
-    if (k >= 0) {
-      const Prestress& p = m.prestresses[static_cast<std::size_t>(k)];
-      d.extension.prestress.push_back(
-          {static_cast<int32_t>(e + 1), static_cast<int32_t>(last + 1), p.n1, p.n2, p.direction});
-    }
-    e = last + 1;
+  // One record per run of consecutive triangles of one --prestress or
+  // --chamber; chamber k + 1 for the k-th --chamber, filled to its gauge
+  // pressure at the mesh's shape (reference volume 0), its volume measured
+  // from the origin.
+  runs_of(m.prestressed, [&](std::size_t k, int32_t first, int32_t last) {
+    const Prestress& p = m.prestresses[k];
+    d.extension.prestress.push_back({first, last, p.n1, p.n2, p.direction});
+  });
+  for (std::size_t k = 0; k < m.chambers.size(); ++k) {
+    const ChamberOption& c = m.chambers[k];
+    d.extension.chambers.push_back({static_cast<int32_t>(k + 1), c.kappa, m.ambient, c.gauge, 0.0, {0.0, 0.0, 0.0}});
   }
+  runs_of(m.chambered, [&](std::size_t k, int32_t first, int32_t last) {
+    d.extension.enclosures.push_back({first, last, static_cast<int32_t>(k + 1)});
+  });
   return d;
 }
 

@@ -97,6 +97,15 @@ struct Prestress {
   std::string option;
 };
 
+// A gas chamber bounded by the triangles of a surface group, filled to the
+// gauge pressure `gauge` at the mesh's shape, its gas law p V^kappa = const.
+struct ChamberOption {
+  std::string group;  // a surface group
+  double gauge = 0.0;
+  double kappa = 1.0;
+  std::string option;
+};
+
 struct Settings {
   double young = 1000.0;  // membrane modulus (Young's modulus times thickness)
   double poisson = 0.3;
@@ -111,6 +120,8 @@ struct Settings {
   std::vector<Pressure> pressures;
   std::vector<Load> loads;
   std::vector<Prestress> prestress;
+  std::vector<ChamberOption> chambers;
+  double ambient = 101325.0;  // the chambers' ambient pressure, absolute
   Orient orient = Orient::keep;
 };
 
@@ -132,6 +143,11 @@ struct Model {
   // #M: the index in prestresses of the one --prestress that names each
   // triangle, -1 for none. Empty when no --prestress is given.
   std::vector<int> prestressed;
+  std::vector<ChamberOption> chambers;  // the --chamber values, in command-line order
+  double ambient = 0.0;
+  // #M: the index in chambers of the --chamber whose group holds each
+  // triangle, -1 for none. Empty when no --chamber is given.
+  std::vector<int> chambered;
 };
 
 // Builds the model; DataError naming the option, group or file on every
@@ -141,7 +157,8 @@ Model build_model(const MeshData& mesh, const Settings& settings);
 // The model file's description of the model: the constraints and loads
 // node by node, X before Y before Z, the pressures of the triangles a
 // --pressure names, and one :prestress record for every run of
-// consecutive triangles that one --prestress names.
+// consecutive triangles that one --prestress names; a :chambers record for
+// each --chamber and an :enclosures record for every run of its triangles.
 solver::model_file::Description describe(const Model& model);
 
 // Writes the model in the canonical layout of "input.txt", completely or
@@ -162,6 +179,8 @@ Load parse_load(const std::string& value);          // "GROUP=AXIS:VALUE"
 // "GROUP=N" (isotropic) or "GROUP=N1,N2:X,Y,Z" (N1 along the projection
 // of the direction X, Y, Z, not zero, N2 across it).
 Prestress parse_prestress(const std::string& value);
+// "GROUP=GAUGE" or "GROUP=GAUGE:KAPPA" (kappa at least 1; 1 when left out).
+ChamberOption parse_chamber(const std::string& value);
 // "NAME=VALUE": one of the seven parameters, a finite real or a 32-bit
 // integer as the model file's reader takes it, into s.
 void parse_param(const std::string& value, Settings& s);

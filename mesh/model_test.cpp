@@ -282,6 +282,13 @@ const FaultCase kFaults[] = {
    }, "--prestress all=2,1:1,0,0: triangle 2 (Gmsh element 20) already carries the prestress of --prestress right=1"},
   {"PrestressOutsideTheMembrane", [](MeshData&, Settings& s) { s.surfaces = {"left"}; s.prestress = {parse_prestress("right=1")}; },
    "--prestress right=1: triangles of group \"right\" are not part of the membrane"},
+  {"ChamberTwiceOnATriangle", [](MeshData& m, Settings& s) {
+     m.groups.push_back({2, "all", {1, 2}, {}});
+     s.chambers = {parse_chamber("right=5"), parse_chamber("all=5")};
+   }, "--chamber all=5: triangle 2 (Gmsh element 20) already bounds the chamber of --chamber right=5"},
+  {"AmbientNotPositive", [](MeshData&, Settings& s) { s.ambient = 0.0; }, "--ambient 0.000000E+00: the ambient pressure"},
+  {"ChamberBelowVacuum", [](MeshData&, Settings& s) { s.ambient = 10.0; s.chambers = {parse_chamber("all=-10")}; },
+   "--chamber all=-10: the gauge pressure plus --ambient must be above 0"},
 };
 // clang-format on
 
@@ -421,6 +428,8 @@ const ValueCase kValues[] = {
   {"PrestressOneValue", [] { parse_prestress("roof=1:1,0,0"); }, "expected two prestresses N1,N2"},
   {"PrestressTwoComponents", [] { parse_prestress("roof=1,2:1,0"); }, "expected three components X,Y,Z"},
   {"PrestressZeroDirection", [] { parse_prestress("roof=1,2:0,0,0"); }, "the direction of N1 may not be 0,0,0"},
+  {"ChamberKappaBelowOne", [] { parse_chamber("bag=5:0.9"); }, "--chamber bag=5:0.9: kappa must be at least 1"},
+  {"ChamberNotANumber", [] { parse_chamber("bag=full"); }, "--chamber bag=full: \"full\" is not a number"},
   {"PrestressEmptyComponent", [] { parse_prestress("roof=1,2:1,,0"); }, "--prestress roof=1,2:1,,0: \"\" is not a number"},
 };
 // clang-format on
@@ -487,6 +496,26 @@ TEST(BuildModel, PrestressGivesOneRecordPerRunOfTriangles) {
   EXPECT_EQ(d.extension.prestress[0].last, 4);
   // Without --prestress: no extension.
   EXPECT_TRUE(describe(build_model(strip(), Settings{})).extension.empty());
+}
+
+// Each --chamber is a chamber of the ambient pressure, filled at the
+// mesh's shape, with one enclosure per run of its triangles.
+TEST(BuildModel, ChambersGiveAChamberAndTheirEnclosures) {
+  Settings s;
+  s.ambient = 1e5;
+  s.chambers = {parse_chamber("left=500:1.4"), parse_chamber("right=200")};
+  const solver::model_file::Description d = describe(build_model(strip(), s));
+  ASSERT_EQ(d.extension.chambers.size(), 2u);
+  EXPECT_EQ(d.extension.chambers[0].kappa, 1.4);
+  EXPECT_EQ(d.extension.chambers[0].ambient, 1e5);
+  EXPECT_EQ(d.extension.chambers[0].gauge, 500.0);
+  EXPECT_EQ(d.extension.chambers[0].volume, 0.0);
+  EXPECT_EQ(d.extension.chambers[1].kappa, 1.0);
+  ASSERT_EQ(d.extension.enclosures.size(), 4u);
+  EXPECT_EQ(d.extension.enclosures[2].first, 3);
+  EXPECT_EQ(d.extension.enclosures[2].last, 3);
+  EXPECT_EQ(d.extension.enclosures[2].chamber, 1);
+  EXPECT_EQ(d.extension.enclosures[3].chamber, 2);
 }
 
 // A group name may hold '=': the value is split at its last one.

@@ -130,6 +130,16 @@ Prestress parse_prestress(const std::string& value) {
   return Prestress{group, n[0], n[1], {d[0], d[1], d[2]}, option};
 }
 
+ChamberOption parse_chamber(const std::string& value) {
+  const std::string option = "--chamber " + value;
+  auto [group, rest] = split_group(value, option, "GAUGE or GROUP=GAUGE:KAPPA");
+  const std::size_t colon = rest.find(':');
+  ChamberOption c{group, parse_real(rest.substr(0, colon), option), 1.0, option};
+  if (colon != std::string::npos) c.kappa = parse_real(rest.substr(colon + 1), option);
+  if (!(c.kappa >= 1.0)) fail(option, "kappa must be at least 1 (1 isothermal, 1.4 adiabatic air)");
+  return c;
+}
+
 void parse_param(const std::string& value, Settings& s) {
   const std::string option = "--param " + value;
   const std::size_t eq = value.find('=');

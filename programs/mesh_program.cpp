@@ -19,8 +19,8 @@ namespace {
 // that cannot be taken apart is a usage error (status 2).
 struct MeshOptions {
   std::string mesh;
-  std::string young, poisson, density;
-  std::vector<std::string> surfaces, fixes, pressures, loads, prestress, params;
+  std::string young, poisson, density, ambient;
+  std::vector<std::string> surfaces, fixes, pressures, loads, prestress, chambers, params;
   std::string orient = "keep";
   std::string output = "input.txt";
 };
@@ -58,6 +58,16 @@ void add_mesh_options(cli::CommandLine& line, MeshOptions& c) {
              "triangles of a surface group: isotropic N (e.g.\n"
              "roof=2), or GROUP=N1,N2:X,Y,Z, N1 along X,Y,Z\n"
              "projected onto each triangle, N2 across it");
+  repeatable("--chamber",
+             c.chambers,
+             "GROUP=GAUGE[:KAPPA]",
+             "A gas chamber bounded by the triangles of a\n"
+             "surface group (normals out of the gas), filled\n"
+             "to the gauge pressure GAUGE at the mesh's shape;\n"
+             "p V^KAPPA constant (KAPPA 1 when left out, 1.4\n"
+             "adiabatic air); volume measured from the origin,\n"
+             "which every closing symmetry plane holds");
+  app.add_option("--ambient", c.ambient, "Absolute ambient pressure of the chambers\n(default 101325)")->type_name("P");
   repeatable("--param",
              c.params,
              "NAME=VALUE",
@@ -80,6 +90,8 @@ mesh::Settings settings_of(const MeshOptions& c) {
   for (const std::string& v : c.pressures) s.pressures.push_back(mesh::parse_pressure(v));
   for (const std::string& v : c.loads) s.loads.push_back(mesh::parse_load(v));
   for (const std::string& v : c.prestress) s.prestress.push_back(mesh::parse_prestress(v));
+  for (const std::string& v : c.chambers) s.chambers.push_back(mesh::parse_chamber(v));
+  if (!c.ambient.empty()) s.ambient = mesh::parse_real(c.ambient, "--ambient");
   for (const std::string& v : c.params) mesh::parse_param(v, s);
   s.orient = mesh::parse_orient(c.orient);
   return s;
@@ -91,7 +103,7 @@ int mesh_main(int argc, const char* const* argv) {
   cli::CommandLine line({"veloramesh",
                          "Builds the membrane model of velora1 and velora2 from a mesh written by Gmsh: the 3-node "
                          "triangles of the mesh or of its surface groups, with supports, loads, pressures and "
-                         "prestress on its physical groups.",
+                         "prestress on its physical groups, and gas chambers they bound.",
                          "MESH (a Gmsh mesh, MSH 4.1 or 2.2, ASCII or binary)",
                          "input.txt (the model; the file of --output)"});
   MeshOptions given;
