@@ -219,12 +219,21 @@ void GasChambers::add_loads(const terms::Vector& x, double factor, terms::RealTa
   for (const Gas& c : chambers_) {
     const double gauge = factor * potential(c, volume(&x, c)).gauge;
     for (const int e : c.elements) {
+      // The pressure on the element, a third at each vertex, as a pressure
+      // record's: (P2 - P1) x (P3 - P1) gauge / 6. At a free component the
+      // nodes' sums are the volume's gradient, but at a component held
+      // across a closing plane that gradient lacks the push on the plane's
+      // face, which the support takes.
       double p[3][3];
       corners(&x, e, c.origin, p);
+      double a[3], b[3], n[3];
+      for (int j = 0; j < 3; ++j) {
+        a[j] = p[1][j] - p[0][j];
+        b[j] = p[2][j] - p[0][j];
+      }
+      cross(a, b, n);
       const element& el = a_.elem(e + 1);
       for (int v = 0; v < 3; ++v) {
-        double n[3];
-        cross(p[(v + 1) % 3], p[(v + 2) % 3], n);
         const int k = el.node[static_cast<std::size_t>(v)];
         for (int j = 0; j < 3; ++j) force(k, j + 1) = force(k, j + 1) + gauge * (n[j] / 6.0);
       }

@@ -90,8 +90,9 @@ class GasChambers {
   // a prescribed component); nothing with clamp, since it is indefinite.
   void add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const;
 
-  // factor times the gas's loads at x, (p - ambient) dV/dP, added into
-  // force at every component, held ones too (for the reactions).
+  // factor times the gas's loads at x, the gauge pressure on each element
+  // as a pressure record's, added into force at every component, held ones
+  // too (for the reactions).
   void add_loads(const terms::Vector& x, double factor, terms::RealTable& force) const;
 
   // The rank-one terms of the second derivative at x, one per chamber.

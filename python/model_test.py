@@ -131,3 +131,14 @@ def test_prestress_is_veloramesh_s_and_the_model_file_s(tmp_path):
                           "      0.000000E+00      0.000000E+00      0.000000E+00\n")
     with pytest.raises(velora.DataError, match="the direction of N1 may not be"):
         example(prestress=(1.0, 2.0, (0, 0, 0)))
+
+
+def test_chambers_are_veloramesh_s(tmp_path):
+    path = os.path.join(EXAMPLES, "gmsh", "saddle_41.msh")
+    m = velora.Model.from_meshio(meshio_read(path), fix={"edge": "xyz"}, chamber={"roof": (500.0, 1.4)}, ambient=1e5)
+    status, message = run("veloramesh", tmp_path, path, "--fix", "edge=xyz", "--chamber", "roof=500:1.4",
+                          "--ambient", "1e5")
+    assert status == 0, message
+    assert m.text() == (tmp_path / "input.txt").read_text()
+    with pytest.raises(velora.DataError, match="kappa must be at least 1"):
+        velora.Model.from_meshio(meshio_read(path), chamber={"roof": (500.0, 0.5)})

@@ -187,6 +187,9 @@ std::int32_t minor_per_node(std::size_t nodes, const char* what) {
 // A prestress as the model file's :prestress records hold it: n1 along the
 // projection of the direction, n2 across it.
 using PrestressValue = std::tuple<double, double, std::array<double, 3>>;
+// A chamber as the model file's :chambers record holds it: kappa, ambient,
+// gauge, reference volume (0: at the reference shape), origin.
+using ChamberValue = std::tuple<double, double, double, double, std::array<double, 3>>;
 
 class Model {
  public:
@@ -219,7 +222,8 @@ Model from_arrays(py::handle nodes_in,
                   double density,
                   const py::dict& given,
                   std::optional<bool> wrinkling,
-                  std::optional<PrestressValue> prestress) {
+                  std::optional<PrestressValue> prestress,
+                  std::optional<ChamberValue> chamber) {
   const RealArray nodes = reals(nodes_in, "nodes", -1, 3, "(N, 3)");
   const py::ssize_t n = nodes.shape(0);
   if (n == 0) data_error("nodes: a model needs nodes");
@@ -289,6 +293,11 @@ Model from_arrays(py::handle nodes_in,
     const auto& [n1, n2, direction] = *prestress;
     d.extension.prestress.push_back({1, static_cast<std::int32_t>(m), n1, n2, direction});
   }
+  if (chamber) {
+    const auto& [kappa, ambient, gauge, volume, origin] = *chamber;
+    d.extension.chambers.push_back({1, kappa, ambient, gauge, volume, origin});
+    d.extension.enclosures.push_back({1, static_cast<std::int32_t>(m), 1});
+  }
   return Model(std::move(d));
 }
 
@@ -298,6 +307,7 @@ using FixRecord = std::tuple<std::string, std::array<bool, 3>, std::string>;
 using PressureRecord = std::tuple<std::string, double, std::string>;
 using LoadRecord = std::tuple<std::string, int, double, std::string>;
 using PrestressRecord = std::tuple<std::string, double, double, std::array<double, 3>, std::string>;
+using ChamberRecord = std::tuple<std::string, double, double, std::string>;
 
 // A mesh as veloramesh takes one from a Gmsh file (mesh/model.h): node k
 // (0-based) has the tag k + 1 and triangle e the tag e + 1, so that the
@@ -314,6 +324,8 @@ Model from_mesh(const std::string& file,
                 const std::vector<PressureRecord>& pressures,
                 const std::vector<LoadRecord>& loads,
                 const std::vector<PrestressRecord>& prestress,
+                const std::vector<ChamberRecord>& chambers,
+                double ambient,
                 const std::string& orient,
                 double young,
                 double poisson,
@@ -367,6 +379,8 @@ Model from_mesh(const std::string& file,
   for (const auto& [group, n1, n2, direction, option] : prestress) {
     settings.prestress.push_back({group, n1, n2, direction, option});
   }
+  for (const auto& [group, gauge, kappa, option] : chambers) settings.chambers.push_back({group, gauge, kappa, option});
+  settings.ambient = ambient;
   settings.orient = mesh::parse_orient(orient);
   Description d = mesh::describe(mesh::build_model(data, settings));
   d.extension.wrinkling = wrinkling;
@@ -548,6 +562,7 @@ class Result {
     stress_ = owned(std::move(f.stress));
     direction_ = owned(std::move(f.direction));
     reaction_ = owned(std::move(f.reaction));
+    chamber_ = owned(std::move(f.chamber));
     history_ = owned(std::move(history));
   }
 
@@ -562,7 +577,7 @@ class Result {
   const analysis& state() const { return state_; }
   const char* law() const { return law_->name(); }
   const std::string& method() const { return method_; }
-  py::array displacement_, position_, stress_, direction_, reaction_, history_;
+  py::array displacement_, position_, stress_, direction_, reaction_, chamber_, history_;
 
  private:
   analysis state_;
@@ -688,6 +703,7 @@ PYBIND11_MODULE(_velora, m) {
       .def_readonly("principal_stress", &Result::stress_)
       .def_readonly("direction", &Result::direction_)
       .def_readonly("reaction", &Result::reaction_)
+      .def_readonly("chamber", &Result::chamber_)
       .def_readonly("history", &Result::history_)
       .def_property_readonly("energy", [](const Result& r) { return r.state().energy; })
       .def_property_readonly("major", [](const Result& r) { return r.state().major; })

@@ -169,3 +169,41 @@ def test_ctrl_c_stops_a_long_solve_quickly_and_the_interpreter_runs_meanwhile():
     evaluation = (t1 - t0) / max(e1 - e0, 1)
     assert raised - sent[0] < 0.1 + 2 * evaluation
     assert sum(1 for t in ticks if samples[0][0] < t < sent[0]) > 50
+
+
+def octant(n=4):
+    """One octant of the unit sphere, its normals outward, held across its
+    three symmetry planes: the nodes and triangles of a closed gas chamber."""
+    nodes, index, fixed = [], {}, []
+    for i in range(n + 1):
+        for j in range(n + 1 - i):
+            p = np.array([i, j, n - i - j], float)
+            index[i, j] = len(nodes)
+            nodes.append(p / np.linalg.norm(p))
+            fixed.append((i == 0, j == 0, i + j == n))
+    triangles = []
+    for i in range(n):
+        for j in range(n - i):
+            triangles.append((index[i, j], index[i + 1, j], index[i, j + 1]))
+            if i + j + 1 < n:
+                triangles.append((index[i + 1, j], index[i + 1, j + 1], index[i, j + 1]))
+    return np.array(nodes), np.array(triangles), np.array(fixed)
+
+
+def test_a_chamber_solved_is_what_the_program_writes(tmp_path):
+    nodes, triangles, fixed = octant()
+    model = velora.Model(nodes, triangles, fix=fixed, chamber={"gauge": 1000.0, "kappa": 1.4, "ambient": 100.0})
+    assert ":chambers" in model.text() and ":enclosures" in model.text()
+    model.write(tmp_path / "input.txt")
+    status, message = run("velora1", tmp_path)
+    assert status == 0, message
+    result = velora.solve(velora.Model.read(tmp_path / "input.txt"))  # the file's rounded coordinates
+    result.write(tmp_path / "python")
+    for f in ("output.txt", "autocad.scr", "chambers.txt"):
+        assert (tmp_path / "python" / f).read_bytes() == (tmp_path / f).read_bytes(), f
+    volume, pressure = result.chamber[0]
+    row = (tmp_path / "chambers.txt").read_text().splitlines()[4].split()
+    assert (float(row[1]), float(row[2])) == pytest.approx((volume, pressure), rel=1e-8)
+    assert pressure == pytest.approx(1100.0 * (float(row[4]) / volume) ** 1.4)
+    with pytest.raises(velora.DataError, match="unknown key 'gas'"):
+        velora.Model(nodes, triangles, fix=fixed, chamber={"gauge": 1.0, "gas": "air"})

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "energy/gas.h"
 #include "model/model.h"
 #include "solver/results.h"
 
@@ -62,6 +63,17 @@ ResultFields fields(const analysis& a, const MaterialLaw& law) {
       residual[k][static_cast<std::size_t>(j - 1)] = -a.force(p, j);
     }
     r.position[k] = vertex(a, p);
+  }
+  // The gas of the chambers loads the membrane too.
+  const GasChambers gas(a);
+  if (!gas.empty()) {
+    terms::RealTable loads(a.nnode, 0.0);
+    gas.add_loads(a.u, 1.0, loads);
+    for (int p = 1; p <= a.nnode; ++p) {
+      for (int j = 1; j <= 3; ++j)
+        residual[static_cast<std::size_t>(p - 1)][static_cast<std::size_t>(j - 1)] -= loads(p, j);
+    }
+    for (const ChamberState& c : gas.states(a.u)) r.chamber.push_back({c.volume, c.pressure});
   }
   r.stress.resize(ne);
   r.direction.resize(ne);

@@ -25,6 +25,9 @@ struct ResultFields {
   // held component the report lists (larger than the allowable residue),
   // 0 elsewhere.
   std::vector<std::array<double, 3>> reaction;
+  // #C, a model's gas chambers by number: volume and absolute pressure
+  // (chambers.txt); empty without chambers.
+  std::vector<std::array<double, 2>> chamber;
 };
 
 // The unit vector of the larger principal stress of an element with side

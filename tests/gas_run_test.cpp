@@ -144,6 +144,22 @@ TEST_P(InflatedSphere, StretchFollowsTheGasLaw) {
     EXPECT_NEAR(pressure, (kGauge + kAmbient) * std::pow(reference / volume, kappa), 1e-6 * pressure);
     EXPECT_NEAR(gauge, pressure - kAmbient, 1e-6 * pressure);
     EXPECT_NEAR(volume / reference, stretch * stretch * stretch, 0.002);
+    // The supports on the plane x = 0 hold the gas's push on the face it
+    // closes: their reactions add up to minus the gauge pressure times the
+    // area between the deformed rim on that plane and the origin.
+    solver::analysis a;
+    Stretch(Octant(16, true, kappa), a);
+    double reaction = 0.0, area = 0.0;
+    std::array<double, 2> last{0.0, 0.0};
+    for (int p = 1; p <= a.nnode; ++p) {
+      if (a.coordx(p) != 0.0) continue;  // the rim on x = 0: nodes 1..17, from z = 1 down to y = 1
+      reaction += a.force(p, 1);
+      const std::array<double, 2> yz = {a.coordy(p) + a.u(a.dof(p, 2)),
+                                        a.coordz(p) + (a.dof(p, 3) <= a.nfree ? a.u(a.dof(p, 3)) : 0.0)};
+      area += 0.5 * (last[0] * yz[1] - last[1] * yz[0]);
+      last = yz;
+    }
+    EXPECT_NEAR(reaction, gauge * area, 1e-6 * std::fabs(gauge * area)) << reaction << " " << area;
   }
   solver::analysis gas, fixed;
   EXPECT_GT(Stretch(Octant(8, false, kappa), fixed) - Stretch(Octant(8, true, kappa), gas), 0.1);

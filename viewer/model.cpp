@@ -27,6 +27,7 @@ Mesh mesh_of(const solver::analysis& a) {
     m.pressure.push_back(el.pressure);
   }
   m.wrinkling = a.wrinkling;
+  m.chambers = static_cast<int>(a.extension.chambers.size());
   return m;
 }
 

@@ -22,6 +22,9 @@ struct Mesh {
   // The model wrinkles (its file's :wrinkling on, or the viewer's
   // --wrinkling): the grid and the picture then show each element's state.
   bool wrinkling = false;
+  // Gas chambers of the model (its :chambers section): the solvers then
+  // write their state to "chambers.txt", which the viewer shows too.
+  int chambers = 0;
 };
 
 // The mesh of a model read by the solvers' reader. The reader leaves the

@@ -20,6 +20,8 @@ constexpr std::string_view kDisplHeading = " Node             Displ X           
 constexpr std::string_view kCoordHeading = " Node             Coord X             Coord Y             Coord Z";
 constexpr std::string_view kStressHeading = "Element            Stress-1            Stress-2";
 constexpr std::string_view kForceHeading = " Node             Force X             Force Y             Force Z";
+constexpr std::string_view kChamberHeading =
+    "Chamber              Volume            Pressure               Gauge    Reference Volume";
 
 // The report's text line by line, with the number of the current line for
 // failure messages ("output.txt:17: ...").
@@ -234,6 +236,27 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
     }
   }
   return r;
+}
+
+std::vector<ChamberResult> parse_chambers(const std::string& file_name, const std::string& text, int count) {
+  Lines lines(file_name, text);
+  heading(lines, kChamberHeading, 89, "chamber table");
+  std::vector<ChamberResult> chambers;
+  for (int k = 1; k <= count; ++k) {
+    std::string_view s = lines.next("the line of chamber " + std::to_string(k));
+    const std::string row = "chamber " + std::to_string(k);
+    if (to_int(lines, next_word(s), "chamber number") != k) lines.fail("expected the line of " + row);
+    double v[4];
+    for (int j = 0; j < 4; ++j) v[j] = to_real(lines, next_word(s), "value " + std::to_string(j + 1) + " of " + row);
+    if (!is_blank(s)) lines.fail("unexpected text after the values of " + row + ": " + Lines::quote(s));
+    chambers.push_back({v[0], v[1], v[2], v[3]});
+  }
+  if (!lines.at_end()) {
+    lines.next("nothing");
+    lines.fail("the chamber table holds more than " + std::to_string(count) +
+               " chambers, but the model (input.txt) has " + std::to_string(count));
+  }
+  return chambers;
 }
 
 Report read_report(const std::string& file_name, int nnode, int nelem) {

@@ -21,6 +21,14 @@
 
 namespace viewer {
 
+// A gas chamber's state at the solution, a line of "chambers.txt".
+struct ChamberResult {
+  double volume = 0.0;
+  double pressure = 0.0;   // absolute
+  double gauge = 0.0;      // pressure - ambient
+  double reference = 0.0;  // the reference volume of its gas law
+};
+
 struct Report {
   int major = 0;                                    // major iterations done
   int minor = 0;                                    // minor iterations of the last minimiser call
@@ -31,6 +39,7 @@ struct Report {
   std::vector<double> stress1;                      // #elements: larger principal stress
   std::vector<double> stress2;                      // #elements: smaller principal stress
   std::vector<std::array<double, 3>> reaction;      // #nodes x (X, Y, Z), 0 where none is reported
+  std::vector<ChamberResult> chambers;              // by chamber number, from "chambers.txt"; none without
 };
 
 // Parses the text of a report written for a model of nnode nodes and nelem
@@ -42,5 +51,10 @@ Report parse_report(const std::string& file_name, const std::string& text, int n
 
 // Reads "file_name" whole and parses it. FileError when it cannot be read.
 Report read_report(const std::string& file_name, int nnode, int nelem);
+
+// Parses the text of "chambers.txt" written for a model of `count`
+// chambers: the heading, then one line per chamber, numbered 1..count.
+// Failures as parse_report's.
+std::vector<ChamberResult> parse_chambers(const std::string& file_name, const std::string& text, int count);
 
 }  // namespace viewer

@@ -359,8 +359,19 @@ class Canvas {
 
   // Caption: the largest displacement, the model's size, the scale of the
   // drawn displacements.
-  void caption(const Largest& largest, double factor) {
+  void caption(const Largest& largest, double factor, const std::vector<ChamberResult>& chambers) {
     out_ += "<g id=\"caption\" font-family=\"sans-serif\" font-size=\"14\" fill=\"#202020\">\n";
+    // A model with gas chambers: their final gauge pressure and volume, on
+    // a line above the others (the first three chambers).
+    if (!chambers.empty()) {
+      std::string line;
+      for (std::size_t k = 0; k < chambers.size() && k < 3; ++k) {
+        line += (k > 0 ? " \xC2\xB7 " : "") + std::string("Chamber ") + std::to_string(k + 1) + ": gauge pressure " +
+                short_number(chambers[k].gauge, 4) + ", volume " + short_number(chambers[k].volume, 4);
+      }
+      if (chambers.size() > 3) line += " \xC2\xB7 \xE2\x80\xA6";
+      out_ += "<text x=\"20\" y=\"529\">" + line + "</text>\n";
+    }
     out_ += "<text x=\"20\" y=\"553\">Largest displacement " + short_number(largest.length, 4);
     if (largest.length > 0.0) out_ += " at node " + std::to_string(largest.node + 1);
     out_ += " \xC2\xB7 " + std::to_string(mesh_.node.size()) + " nodes, " + std::to_string(mesh_.tri.size()) +
@@ -481,7 +492,7 @@ std::string svg_document(const Mesh& mesh, const Report& report) {
   canvas.outline();
   canvas.colour_bar(range);
   if (mesh.wrinkling) canvas.state_legend();
-  canvas.caption(largest, factor);
+  canvas.caption(largest, factor, report.chambers);
   return canvas.close();
 }
 

@@ -3,6 +3,7 @@
 #include "model/analysis.h"
 #include "model/model.h"
 #include "platform/output_file.h"
+#include "platform/text_reader.h"
 #include "viewer/model.h"
 #include "viewer/report.h"
 #include "viewer/svg.h"
@@ -18,8 +19,10 @@ void run(bool wrinkling) {
     mesh = mesh_of(a);
   }
   if (wrinkling) mesh.wrinkling = true;
-  const Report report =
-      read_report("output.txt", static_cast<int>(mesh.node.size()), static_cast<int>(mesh.tri.size()));
+  Report report = read_report("output.txt", static_cast<int>(mesh.node.size()), static_cast<int>(mesh.tri.size()));
+  if (mesh.chambers > 0) {
+    report.chambers = parse_chambers("chambers.txt", platform::read_file("chambers.txt"), mesh.chambers);
+  }
 
   // Both documents are made before either file is created, and the files
   // replace those of an earlier run together, once both are written: a

@@ -614,6 +614,56 @@ TEST(Svg, WrinklingModelShowsStatesWithALegend) {
   EXPECT_NE(doc.find(">slack</text>"), std::string::npos);
 }
 
+// --- A model's gas chambers ------------------------------------------------------
+
+const std::string kChambers =
+    "-----------------------------------------------------------------------------------------\n"
+    "Chamber              Volume            Pressure               Gauge    Reference Volume\n"
+    "-----------------------------------------------------------------------------------------\n"
+    "\n"
+    "      1      1.53309809E-02      1.08801115E+05      7.47611513E+03      1.55851627E-02\n"
+    "      2      2.00000000E+00      1.00000000E+05      1.00000000E+03      1.00000000E+00\n";
+
+TEST(Chambers, ReadByNumberAndShownInTheGridAndTheCaption) {
+  Report r = Parse(kReport);
+  r.chambers = viewer::parse_chambers("chambers.txt", kChambers, 2);
+  ASSERT_EQ(r.chambers.size(), 2u);
+  EXPECT_EQ(r.chambers[0].gauge, 7.47611513E+03);
+  EXPECT_EQ(r.chambers[1].reference, 1.0);
+  XmlReader reader(viewer::vtu_document(SquareMesh(), r));
+  const XmlElement root = reader.parse();
+  const XmlElement* fd = Child(*Child(root, "UnstructuredGrid"), "FieldData");
+  ASSERT_NE(fd, nullptr);
+  ASSERT_NE(ArrayNamed(*fd, "chamber_gauge"), nullptr);
+  EXPECT_EQ(ArrayNamed(*fd, "chamber_gauge")->attr.at("NumberOfTuples"), "2");
+  EXPECT_EQ(Numbers(ArrayNamed(*fd, "chamber_volume")->text), (std::vector<double>{1.53309809E-02, 2.0}));
+  const std::string svg = viewer::svg_document(SquareMesh(), r);
+  EXPECT_NE(svg.find("Chamber 1: gauge pressure 7476, volume 0.01533 \xC2\xB7 Chamber 2: gauge pressure 1000"),
+            std::string::npos);
+  // Without chambers neither shows anything of them.
+  const Report plain = Parse(kReport);
+  EXPECT_EQ(viewer::vtu_document(SquareMesh(), plain).find("FieldData"), std::string::npos);
+  EXPECT_EQ(viewer::svg_document(SquareMesh(), plain).find("Chamber"), std::string::npos);
+}
+
+TEST(Chambers, ATableOfAnotherModelIsRefusedNamingTheLine) {
+  const auto fails = [](const std::string& text, int count, const std::string& part) {
+    try {
+      viewer::parse_chambers("chambers.txt", text, count);
+    } catch (const platform::Failure& e) {
+      return std::string(e.what()).find(part) != std::string::npos;
+    }
+    return false;
+  };
+  EXPECT_TRUE(fails(kChambers, 3, "chambers.txt:7: the file ends where the line of chamber 3"));
+  EXPECT_TRUE(fails(kChambers, 1, "chambers.txt:6: the chamber table holds more than 1 chambers"));
+  const std::string swapped = ReplaceLine(kChambers, 5, nullptr);
+  EXPECT_TRUE(fails(swapped, 1, "chambers.txt:5: expected the line of chamber 1"));
+  const std::string bad = "      1      nan      1      1      1";
+  EXPECT_TRUE(fails(ReplaceLine(kChambers, 5, &bad), 2, "chambers.txt:5: value 1 of chamber 1 is not a finite number"));
+  EXPECT_TRUE(fails("Chamber\n", 1, "chambers.txt:1: expected the rule above the chamber table heading"));
+}
+
 TEST(Colours, ViridisEndsAndMiddleAreThePublishedOnes) {
   EXPECT_EQ(viewer::viridis(0.0), (std::array<int, 3>{68, 1, 84}));
   EXPECT_EQ(viewer::viridis(0.5), (std::array<int, 3>{33, 144, 140}));

@@ -89,6 +89,27 @@ std::string vtu_document(const Mesh& mesh, const Report& report) {
   out += "<?xml version=\"1.0\"?>\n";
   out += "<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" byte_order=\"LittleEndian\" header_type=\"UInt64\">\n";
   out += "  <UnstructuredGrid>\n";
+  // The chambers' state (a model with gas chambers): one value per chamber
+  // in each array, by chamber number.
+  if (!report.chambers.empty()) {
+    out += "    <FieldData>\n";
+    const auto field = [&](const char* name, double ChamberResult::*member) {
+      out += "      <DataArray type=\"Float64\" Name=\"";
+      out += name;
+      out += "\" NumberOfTuples=\"";
+      append_number(out, static_cast<std::int64_t>(report.chambers.size()));
+      out += "\" format=\"ascii\">\n        ";
+      for (std::size_t i = 0; i < report.chambers.size(); ++i) {
+        if (i > 0) out += ' ';
+        append_number(out, report.chambers[i].*member);
+      }
+      out += "\n      </DataArray>\n";
+    };
+    field("chamber_volume", &ChamberResult::volume);
+    field("chamber_pressure", &ChamberResult::pressure);
+    field("chamber_gauge", &ChamberResult::gauge);
+    out += "    </FieldData>\n";
+  }
   out += "    <Piece NumberOfPoints=\"";
   append_number(out, nnode);
   out += "\" NumberOfCells=\"";

@@ -49,6 +49,21 @@ def _prestress(value, where):
     raise DataError(f"{where}: expected N or (N1, N2, (x, y, z)), for example (2.0, 1.0, (1, 0, 0))")
 
 
+def _chamber(value, where):
+    """(kappa, ambient, gauge, volume, origin) of a chamber given as a mapping."""
+    if not isinstance(value, Mapping) or "gauge" not in value:
+        raise DataError(f"{where}: expected a mapping with gauge and optionally kappa, ambient, volume, origin, "
+                        "for example {'gauge': 5000.0, 'kappa': 1.4}")
+    unknown = set(value) - {"gauge", "kappa", "ambient", "volume", "origin"}
+    if unknown:
+        raise DataError(f"{where}: unknown key {sorted(unknown)[0]!r}")
+    origin = tuple(float(c) for c in value.get("origin", (0.0, 0.0, 0.0)))
+    if len(origin) != 3:
+        raise DataError(f"{where}: origin must be three numbers (x, y, z)")
+    return (float(value.get("kappa", 1.0)), float(value.get("ambient", 101325.0)), float(value["gauge"]),
+            float(value.get("volume", 0.0)), origin)
+
+
 def _node(key, count, name):
     import numpy as np
     if isinstance(key, bool) or not isinstance(key, (int, np.integer)):
@@ -95,12 +110,17 @@ class Model:
     wrinkling: the model file's :wrinkling section (None: no section).
     prestress: every triangle's, N (isotropic) or (N1, N2, (x, y, z)), N1
     along the projection of the direction (the :prestress section).
+    chamber: a gas chamber that every triangle bounds (normals out of the
+    gas), {"gauge": p, "kappa": 1.0, "ambient": 101325.0, "volume": 0.0,
+    "origin": (0, 0, 0)}: gauge pressure p at the reference volume (0: the
+    volume at the reference shape), measured from the origin, which every
+    closing symmetry plane holds (the :chambers section).
     parameters: lstol, maxls, mntol, mnref, maxminor, maxlist, maxmajor, by
     default the values the generators write (maxminor 30 per node).
     """
 
     def __init__(self, nodes, triangles, *, young=1000.0, poisson=0.3, density=0.0, fix=None, displacement=None,
-                 load=None, pressure=None, wrinkling=None, prestress=None, **parameters):
+                 load=None, pressure=None, wrinkling=None, prestress=None, chamber=None, **parameters):
         import numpy as np
         nodes = np.asarray(nodes, dtype=float)
         count = nodes.shape[0] if nodes.ndim == 2 else 0
@@ -114,7 +134,8 @@ class Model:
             pressure = np.full(triangles.shape[0] if triangles.ndim == 2 else 0, float(pressure))
         self._core = _velora.from_arrays(nodes, triangles, fixed, displacement, load, pressure, float(young),
                                          float(poisson), float(density), parameters, wrinkling,
-                                         None if prestress is None else _prestress(prestress, "prestress"))
+                                         None if prestress is None else _prestress(prestress, "prestress"),
+                                         None if chamber is None else _chamber(chamber, "chamber"))
 
     @classmethod
     def _of(cls, core):
@@ -128,13 +149,17 @@ class Model:
         return cls._of(_velora.read_model(os.fspath(path)))
 
     @classmethod
-    def from_meshio(cls, mesh, *, fix=None, pressure=None, load=None, prestress=None, surface=None, orient="keep",
-                    young=1000.0, poisson=0.3, density=0.0, wrinkling=None, **parameters):
+    def from_meshio(cls, mesh, *, fix=None, pressure=None, load=None, prestress=None, chamber=None, ambient=101325.0,
+                    surface=None, orient="keep", young=1000.0, poisson=0.3, density=0.0, wrinkling=None,
+                    **parameters):
         """The model of a meshio mesh read from a Gmsh file, as veloramesh makes it.
 
         fix: {group: "xyz"}; pressure: {group: p} on surface groups; load:
         {group: ("z", value)} on the nodes of a group; prestress: {group: N or
-        (N1, N2, (x, y, z))} on a surface group's triangles; surface: a group name
+        (N1, N2, (x, y, z))} on a surface group's triangles; chamber: {group:
+        gauge or (gauge, kappa)}, a gas chamber bounded by a surface group's
+        triangles, filled at the mesh's shape, with the ambient pressure
+        ambient (veloramesh --chamber, --ambient); surface: a group name
         or a list of them (the membrane; default every triangle); orient:
         "keep", "first", "+x" ... "-z". Groups are Gmsh's physical groups
         (mesh.field_data with the cell data "gmsh:physical"); the rules and
@@ -154,10 +179,20 @@ class Model:
         for g, value in (prestress or {}).items():
             where = f"prestress={{{g!r}: {value!r}}}"
             prestresses.append((str(g), *_prestress(value, where), where))
+        chambers = []
+        for g, value in (chamber or {}).items():
+            where = f"chamber={{{g!r}: {value!r}}}"
+            gauge, kappa = (value if isinstance(value, (tuple, list)) and len(value) == 2 else (value, 1.0))
+            if not all(isinstance(v, Real) and not isinstance(v, bool) for v in (gauge, kappa)):
+                raise DataError(f"{where}: expected gauge or (gauge, kappa), for example (5000.0, 1.4)")
+            if not float(kappa) >= 1.0:
+                raise DataError(f"{where}: kappa must be at least 1 (1 isothermal, 1.4 adiabatic air)")
+            chambers.append((str(g), float(gauge), float(kappa), where))
         if orient not in ("keep", "first", "+x", "-x", "+y", "-y", "+z", "-z"):
             raise DataError(f"orient={orient!r}: expected +x, -x, +y, -y, +z, -z, first or keep")
         surfaces = [surface] if isinstance(surface, str) else list(surface or [])
-        return cls._of(_velora.from_mesh("the mesh", *data, surfaces, fixes, pressures, loads, prestresses, orient,
+        return cls._of(_velora.from_mesh("the mesh", *data, surfaces, fixes, pressures, loads, prestresses, chambers,
+                                         float(ambient), orient,
                                          float(young),
                                          float(poisson), float(density), parameters, wrinkling))
 
@@ -247,7 +282,8 @@ class Result:
     stress in the element's reference plane; energy, major, minor, residue
     (the allowable maximum residue), residual (the largest residual force at
     the end), converged, history (the largest residual at the start and after
-    each major iteration).
+    each major iteration); chamber: (C, 2), each gas chamber's volume and
+    absolute pressure at the solution, by chamber number (chambers.txt).
     """
 
     def __init__(self, core, model):
@@ -259,6 +295,7 @@ class Result:
     principal_stress = property(lambda self: self._core.principal_stress)
     direction = property(lambda self: self._core.direction)
     reaction = property(lambda self: self._core.reaction)
+    chamber = property(lambda self: self._core.chamber)
     history = property(lambda self: self._core.history)
     energy = property(lambda self: self._core.energy)
     major = property(lambda self: self._core.major)
