@@ -26,6 +26,7 @@ solver::TangentPattern TwoByTwo() {
   return p;
 }
 const std::vector<double> kIdentity = {1.0, 0.0, 1.0};
+const std::vector<double> kIdentity3 = {1.0, 1.0, 1.0};  // on a diagonal pattern
 
 // f = 1/2 x'Ax - b'x with A = [4 1; 1 3], b = (1, 2); or, with hopeless,
 // -b'x at the start x = 0 and +infinity everywhere else: no step lowers it.
@@ -115,6 +116,56 @@ TEST_P(EitherStep, StallsAtTheCeilingOfTheShiftWithoutMoving) {
   // Every shift from 1e-3 to the ceiling was tried, once each.
   EXPECT_EQ(newton.counts().factorizations, 7);
   EXPECT_EQ(newton.counts().steps, 0);
+}
+
+// f = 1/2 x'Hx - b'x on three unknowns whose pattern holds only the
+// diagonal D = diag(2, 3, 4), H = D + 5 v1 v1' + 2 v2 v2' with two dense
+// terms handed over as rank-one terms, b = (1, 1, 1).
+class LowRankQuadratic : public solver::NewtonProblem {
+ public:
+  double energy(int /*n*/, const terms::Vector& x, terms::Vector& g) override {
+    double f = 0.0;
+    for (int i = 1; i <= 3; ++i) {
+      double hx = d_[i - 1] * x(i);
+      for (const solver::RankOne& t : terms_) {
+        hx += t.weight * t.v[static_cast<std::size_t>(i - 1)] * (t.v[0] * x(1) + t.v[1] * x(2) + t.v[2] * x(3));
+      }
+      g(i) = hx - 1.0;
+      f += 0.5 * x(i) * hx - x(i);
+    }
+    return f;
+  }
+  void tangent(const terms::Vector& /*x*/, bool /*clamp*/, std::span<double> values) override {
+    for (std::size_t i = 0; i < 3; ++i) values[i] = d_[i];
+  }
+  std::vector<solver::RankOne> rank_one(const terms::Vector& /*x*/) override { return terms_; }
+
+ private:
+  const double d_[3] = {2.0, 3.0, 4.0};
+  const std::vector<solver::RankOne> terms_ = {{5.0, {1.0, 2.0, -1.0}}, {2.0, {0.5, -1.0, 3.0}}};
+};
+
+// With the rank-one terms in its steps the method solves the quadratic in
+// one step (up to the small shift): Woodbury's identity in the direct
+// step, the product in the conjugate gradients. Without them it would
+// crawl along the dense directions.
+TEST_P(EitherStep, RankOneTermsMakeTheStepExact) {
+  solver::TangentPattern p;
+  p.n = 3;
+  p.colptr = {0, 1, 2, 3};
+  p.row = {0, 1, 2};
+  solver::NewtonOptions options;
+  options.step = GetParam();
+  options.tau_start = 1e-12;
+  options.tau_min = 1e-12;
+  options.cg_tolerance = 1e-12;
+  solver::Newton newton(p, kIdentity3, options);
+  LowRankQuadratic problem;
+  terms::Vector x(3), g(3);
+  const double f = problem.energy(3, x, g);
+  const nlp::Result result = newton.minimise(problem, 3, 50, 20, 1e-9, x, g, f);
+  ASSERT_TRUE(result.converged);
+  EXPECT_LE(result.iterations, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Newton,
