@@ -30,6 +30,10 @@ constexpr int upper(int i, int j) { return i * 9 - i * (i - 1) / 2 + (j - i); }
 
 }  // namespace
 
+std::string GasChambers::named(const Gas& c) const {
+  return (a_.file.empty() ? std::string() : a_.file + ": ") + "chamber " + std::to_string(c.number);
+}
+
 GasChambers::GasChambers(const analysis& a) : a_(a) {
   const Extension& x = a.extension;
   // Chamber records may come in any order; the gas is kept by number.
@@ -55,8 +59,8 @@ GasChambers::GasChambers(const analysis& a) : a_(a) {
     // volume given.
     if (!(given > 0.0 ? reference >= -1e-9 * given : reference > 0.0) || !std::isfinite(reference)) {
       throw platform::DataError(
-          "chamber " + std::to_string(gas.number) + " encloses a volume of " + image(reference) +
-          " at the reference shape; expected " + (given > 0.0 ? "none or a positive one" : "a positive one") +
+          named(gas) + " encloses a volume of " + image(reference) + " at the reference shape; expected " +
+          (given > 0.0 ? "none or a positive one" : "a positive one") +
           ": the normals (P2 - P1) x (P3 - P1) of its elements point out of the gas, its closing planes pass "
           "through its origin, and a chamber that is flat there is given its reference volume");
     }
@@ -120,8 +124,7 @@ bool GasChambers::lower_floors(const terms::Vector& x) {
     if (v >= c.floor) continue;
     const double floor = v > 0.0 ? 0.5 * v : 0.125 * c.floor;
     if (!(floor >= 1e-12 * c.v0)) {
-      throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
-                                " (reference volume " + image(c.v0) +
+      throw platform::DataError(named(c) + " encloses a volume of " + image(v) + " (reference volume " + image(c.v0) +
                                 "): its elements have collapsed onto its closing planes or turned through "
                                 "them, and no pressure of its gas holds them; no results written");
     }
@@ -135,8 +138,7 @@ void GasChambers::check(const terms::Vector& x) const {
   for (const Gas& c : chambers_) {
     const double v = volume(&x, c);
     if (!(v >= c.floor)) {
-      throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
-                                " (reference volume " + image(c.v0) +
+      throw platform::DataError(named(c) + " encloses a volume of " + image(v) + " (reference volume " + image(c.v0) +
                                 ") when the major iterations end: that state is not one of its gas, whose "
                                 "pressure below the volume " +
                                 image(c.floor) +
@@ -179,8 +181,8 @@ std::vector<ChamberState> GasChambers::states(const terms::Vector& x) const {
   for (const Gas& c : chambers_) {
     const double v = volume(&x, c);
     if (!(v > 0.0)) {
-      throw platform::DataError("chamber " + std::to_string(c.number) + " encloses a volume of " + image(v) +
-                                " (reference volume " + image(c.v0) + "): its gas has no state there");
+      throw platform::DataError(named(c) + " encloses a volume of " + image(v) + " (reference volume " + image(c.v0) +
+                                "): its gas has no state there");
     }
     s.push_back({v, pressure(c, v)});
   }

@@ -38,6 +38,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "energy/evaluator.h"
@@ -109,6 +110,8 @@ class GasChambers {
     std::array<double, 3> origin{};
     std::vector<int> elements;  // 0-based, increasing
   };
+  // "chamber N", after the model file's name where the model was read.
+  std::string named(const Gas& c) const;
   // The three vertices of element e at x (the reference shape for null),
   // less the origin o.
   void corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const;

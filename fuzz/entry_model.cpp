@@ -1,5 +1,6 @@
 #include <string>
 
+#include "energy/gas.h"
 #include "energy/law.h"
 #include "fuzz/entry.h"
 #include "model/analysis.h"
@@ -15,6 +16,8 @@ void model_entry(const std::uint8_t* data, std::size_t size) {
   solver::start(a);
   solver::setforce(a);
   a.energy = (*solver::green_law().evaluator(a, {}))(a.nfree, a.u, a.g);
+  const solver::GasChambers gas(a);
+  if (!gas.empty()) a.energy = gas.add(a.energy, a.u, a.g);
 }
 
 }  // namespace robust

@@ -177,5 +177,12 @@ printf ':\n 99999999999 1.0\n:\n 1.0E+05 0.3\n:\n 1.0\n' | refused square_huge "
 printf ':\n 10 1.0\n:\n 1.0E+05 0.3\n:\n' | refused square_no_pressure "$square" square.txt \
   'END_ERROR : square.txt:6: the file ends where a real number (pressure of the pressure record) was expected'
 
+# A gas chamber whose elements' normals point into the gas: refused before
+# any step, naming the file and the chamber.
+octant=$(dirname "$0")/../tests/testdata/gas/octant_n2.txt
+awk '/^element nodes$/ {e = NR} e && NR > e + 3 && NF == 4 {t = $3; $3 = $4; $4 = t} NF == 0 && NR > e + 3 {e = 0} {print}' \
+  "$octant" | refused chamber_inside_out "$velora1" input.txt \
+  'DATA_ERROR : input.txt: chamber 1 encloses a volume of -0.367851 at the reference shape; expected a positive one: the normals (P2 - P1) x (P3 - P1) of its elements point out of the gas, its closing planes pass through its origin, and a chamber that is flat there is given its reference volume'
+
 echo "$count cases, $failures failed"
 [ $failures -eq 0 ]

@@ -25,10 +25,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 case "$target" in
   model)
     define=ROBUST_TARGET_MODEL
-    # The solver's model steps with the Green law: the reader, set-up and
-    # loads, the energy evaluator with its element loops, and the law.
+    # The solver's model steps with the Green law: the reader, set-up (with
+    # the prestress) and loads, the energy evaluator with its element loops,
+    # the law, and the gas of the chambers.
     sources=("$root/fuzz/entry_model.cpp")
-    for f in model/input model/setup model/loads energy/evaluator energy/kernel_path energy/law_green; do
+    for f in model/input model/setup model/prestress model/loads energy/evaluator energy/kernel_path energy/law_green \
+             energy/gas; do
       sources+=("$root/$f.cpp")
     done
     max_len=16384
