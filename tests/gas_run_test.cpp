@@ -155,8 +155,10 @@ TEST_P(InflatedSphere, StretchFollowsTheGasLaw) {
     for (int p = 1; p <= a.nnode; ++p) {
       if (a.coordx(p) != 0.0) continue;  // the rim on x = 0: nodes 1..17, from z = 1 down to y = 1
       reaction += a.force(p, 1);
-      const std::array<double, 2> yz = {a.coordy(p) + a.u(a.dof(p, 2)),
-                                        a.coordz(p) + (a.dof(p, 3) <= a.nfree ? a.u(a.dof(p, 3)) : 0.0)};
+      const auto at = [&a, p](int axis, double c) {
+        return c + (a.dof(p, axis) <= a.nfree ? a.u(a.dof(p, axis)) : 0.0);
+      };
+      const std::array<double, 2> yz = {at(2, a.coordy(p)), at(3, a.coordz(p))};
       area += 0.5 * (last[0] * yz[1] - last[1] * yz[0]);
       last = yz;
     }
