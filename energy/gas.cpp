@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "energy/tangent.h"
 #include "platform/failure.h"
@@ -27,6 +29,69 @@ void cross(const double (&a)[3], const double (&b)[3], double (&c)[3]) {
 // The entry of (i, j), i <= j, in the upper triangle of a 9 x 9 matrix
 // stored row by row.
 constexpr int upper(int i, int j) { return i * 9 - i * (i - 1) / 2 + (j - i); }
+
+// The three vertices of element e (0-based) at x (the reference shape for
+// null), less the point o.
+void corners(const analysis& a, const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) {
+  const element& el = a.elem(e + 1);
+  for (int v = 0; v < 3; ++v) {
+    const int k = el.node[static_cast<std::size_t>(v)];
+    const double c[3] = {a.coordx(k), a.coordy(k), a.coordz(k)};
+    for (int j = 0; j < 3; ++j) {
+      double u = 0.0;
+      if (x != nullptr) {
+        const int d = a.dof(k, j + 1);
+        u = d <= a.nfree ? (*x)(d) : a.displ(k, j + 1);
+      }
+      p[v][j] = (c[j] + u) - o[static_cast<std::size_t>(j)];
+    }
+  }
+}
+
+// Six times the signed volume of the tetrahedron from o to the element.
+double six_volume(const double (&p)[3][3]) {
+  double n[3];
+  cross(p[1], p[2], n);
+  return p[0][0] * n[0] + p[0][1] * n[1] + p[0][2] * n[2];
+}
+
+// scale times the gradient of that volume, dV/dP_a = (P_b x P_c) / 6 for
+// the vertices a, b = a + 1, c = a + 2 (cyclic), added into g (0-based) at
+// element e's free components.
+void add_volume_gradient(const analysis& a, int e, const double (&p)[3][3], double scale, double* g) {
+  const element& el = a.elem(e + 1);
+  for (int v = 0; v < 3; ++v) {
+    double n[3];
+    cross(p[(v + 1) % 3], p[(v + 2) % 3], n);
+    const int k = el.node[static_cast<std::size_t>(v)];
+    for (int j = 0; j < 3; ++j) {
+      const int d = a.dof(k, j + 1);
+      if (d <= a.nfree) g[d - 1] += scale * (n[j] / 6.0);
+    }
+  }
+}
+
+// scale times the second derivative of that volume, added into values at
+// the element's positions pos (kTangentEntries, -1 for a prescribed
+// component): dV/dP_a changes with P_b by -[P_c]x / 6; the diagonal blocks
+// are zero.
+void add_volume_hessian(const double (&p)[3][3], double scale, const int* pos, std::span<double> values) {
+  for (int va = 0; va < 3; ++va) {
+    const int vb = (va + 1) % 3;
+    const double* q = p[(va + 2) % 3];
+    // -[q]x / 6: row i, column j.
+    const double m[3][3] = {{0.0, q[2], -q[1]}, {-q[2], 0.0, q[0]}, {q[1], -q[0], 0.0}};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        int r = 3 * va + i;
+        int col = 3 * vb + j;
+        if (r > col) std::swap(r, col);  // the block's transpose lies above the diagonal there
+        const int at = pos[upper(r, col)];
+        if (at >= 0) values[static_cast<std::size_t>(at)] += scale * (m[i][j] / 6.0);
+      }
+    }
+  }
+}
 
 }  // namespace
 
@@ -69,30 +134,12 @@ GasChambers::GasChambers(const analysis& a) : a_(a) {
   }
 }
 
-void GasChambers::corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const {
-  const element& el = a_.elem(e + 1);
-  for (int v = 0; v < 3; ++v) {
-    const int k = el.node[static_cast<std::size_t>(v)];
-    const double c[3] = {a_.coordx(k), a_.coordy(k), a_.coordz(k)};
-    for (int j = 0; j < 3; ++j) {
-      double u = 0.0;
-      if (x != nullptr) {
-        const int d = a_.dof(k, j + 1);
-        u = d <= a_.nfree ? (*x)(d) : a_.displ(k, j + 1);
-      }
-      p[v][j] = (c[j] + u) - o[static_cast<std::size_t>(j)];
-    }
-  }
-}
-
 double GasChambers::volume(const terms::Vector* x, const Gas& c) const {
   double sum = 0.0;
   for (const int e : c.elements) {
     double p[3][3];
-    corners(x, e, c.origin, p);
-    double n[3];
-    cross(p[1], p[2], n);
-    sum += p[0][0] * n[0] + p[0][1] * n[1] + p[0][2] * n[2];
+    corners(a_, x, e, c.origin, p);
+    sum += six_volume(p);
   }
   return sum / 6.0;
 }
@@ -151,17 +198,8 @@ void GasChambers::volume_gradient(const terms::Vector& x, const Gas& c, std::vec
   dv.assign(static_cast<std::size_t>(a_.nfree), 0.0);
   for (const int e : c.elements) {
     double p[3][3];
-    corners(&x, e, c.origin, p);
-    const element& el = a_.elem(e + 1);
-    for (int v = 0; v < 3; ++v) {
-      double n[3];
-      cross(p[(v + 1) % 3], p[(v + 2) % 3], n);
-      const int k = el.node[static_cast<std::size_t>(v)];
-      for (int j = 0; j < 3; ++j) {
-        const int d = a_.dof(k, j + 1);
-        if (d <= a_.nfree) dv[static_cast<std::size_t>(d - 1)] += n[j] / 6.0;
-      }
-    }
+    corners(a_, &x, e, c.origin, p);
+    add_volume_gradient(a_, e, p, 1.0, dv.data());
   }
 }
 
@@ -191,28 +229,11 @@ std::vector<ChamberState> GasChambers::states(const terms::Vector& x) const {
 
 void GasChambers::add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const {
   for (const Gas& c : chambers_) {
-    const double scale = -potential(c, volume(&x, c)).gauge / 6.0;
+    const double scale = -potential(c, volume(&x, c)).gauge;
     for (const int e : c.elements) {
       double p[3][3];
-      corners(&x, e, c.origin, p);
-      // d(dV/dP_a)/dP_b for the vertices a, b = a + 1, c = a + 2 (cyclic):
-      // dV/dP_a = (P_b x P_c) / 6, whose change with P_b is -[P_c]x / 6.
-      const int* pos = position.data() + static_cast<std::size_t>(e) * kTangentEntries;
-      for (int va = 0; va < 3; ++va) {
-        const int vb = (va + 1) % 3;
-        const double* q = p[(va + 2) % 3];
-        // -[q]x: row i, column j.
-        const double m[3][3] = {{0.0, q[2], -q[1]}, {-q[2], 0.0, q[0]}, {q[1], -q[0], 0.0}};
-        for (int i = 0; i < 3; ++i) {
-          for (int j = 0; j < 3; ++j) {
-            int r = 3 * va + i;
-            int col = 3 * vb + j;
-            if (r > col) std::swap(r, col);  // the block's transpose lies above the diagonal there
-            const int at = pos[upper(r, col)];
-            if (at >= 0) values[static_cast<std::size_t>(at)] += scale * m[i][j];
-          }
-        }
-      }
+      corners(a_, &x, e, c.origin, p);
+      add_volume_hessian(p, scale, position.data() + static_cast<std::size_t>(e) * kTangentEntries, values);
     }
   }
 }
@@ -227,7 +248,7 @@ void GasChambers::add_loads(const terms::Vector& x, double factor, terms::RealTa
       // across a closing plane that gradient lacks the push on the plane's
       // face, which the support takes.
       double p[3][3];
-      corners(&x, e, c.origin, p);
+      corners(a_, &x, e, c.origin, p);
       double a[3], b[3], n[3];
       for (int j = 0; j < 3; ++j) {
         a[j] = p[1][j] - p[0][j];
@@ -253,6 +274,79 @@ std::vector<RankOne> GasChambers::rank_one(const terms::Vector& x) const {
     terms.push_back(std::move(t));
   }
   return terms;
+}
+
+bool PressurePotential::applies(const analysis& a) {
+  // Each side: the pressure of its first element, whether all its
+  // elements carry that one, and how many there are.
+  struct Side {
+    double pressure = 0.0;
+    bool same = true;
+    bool pressed = false;
+    int elements = 0;
+  };
+  std::map<std::pair<int, int>, Side> sides;
+  for (int e = 1; e <= a.nelem; ++e) {
+    const element& el = a.elem(e);
+    for (std::size_t k = 0; k < 3; ++k) {
+      const int i = el.node[k];
+      const int j = el.node[(k + 1) % 3];
+      Side& s = sides[{std::min(i, j), std::max(i, j)}];
+      if (s.elements == 0) s.pressure = el.pressure;
+      s.same = s.same && s.pressure == el.pressure;
+      s.pressed = s.pressed || el.pressure != 0.0;
+      ++s.elements;
+    }
+  }
+  const auto held = [&a](int k) { return a.dof(k, 1) > a.nfree && a.dof(k, 2) > a.nfree && a.dof(k, 3) > a.nfree; };
+  bool pressed = false;
+  for (const auto& [nodes, s] : sides) {
+    pressed = pressed || s.pressed;
+    const bool changes = !(s.elements == 2 && s.same);
+    if (s.pressed && changes && !(held(nodes.first) && held(nodes.second))) return false;
+  }
+  return pressed;
+}
+
+PressurePotential::PressurePotential(const analysis& a, bool on) : a_(a) {
+  if (!on) return;
+  for (int k = 1; k <= a.nnode; ++k) {
+    origin_[0] += a.coordx(k);
+    origin_[1] += a.coordy(k);
+    origin_[2] += a.coordz(k);
+  }
+  for (double& c : origin_) c /= a.nnode;
+  for (int e = 0; e < a.nelem; ++e) {
+    if (a.elem(e + 1).pressure == 0.0) continue;
+    double p[3][3];
+    corners(a, nullptr, e, origin_, p);
+    elements_.push_back(e);
+    reference_.push_back(six_volume(p));
+  }
+}
+
+double PressurePotential::add(double f, const terms::Vector& x, terms::Vector& g) const {
+  double work = 0.0;
+  for (std::size_t i = 0; i < elements_.size(); ++i) {
+    const int e = elements_[i];
+    const double pressure = a_.elem(e + 1).pressure;
+    double p[3][3];
+    corners(a_, &x, e, origin_, p);
+    work += pressure * ((six_volume(p) - reference_[i]) / 6.0);
+    add_volume_gradient(a_, e, p, -pressure, g.data());
+  }
+  return f - work;
+}
+
+void PressurePotential::add_tangent(const terms::Vector& x,
+                                    std::span<const int> position,
+                                    std::span<double> values) const {
+  for (const int e : elements_) {
+    double p[3][3];
+    corners(a_, &x, e, origin_, p);
+    add_volume_hessian(
+        p, -a_.elem(e + 1).pressure, position.data() + static_cast<std::size_t>(e) * kTangentEntries, values);
+  }
 }
 
 }  // namespace solver

@@ -112,9 +112,6 @@ class GasChambers {
   };
   // "chamber N", after the model file's name where the model was read.
   std::string named(const Gas& c) const;
-  // The three vertices of element e at x (the reference shape for null),
-  // less the origin o.
-  void corners(const terms::Vector* x, int e, const std::array<double, 3>& o, double (&p)[3][3]) const;
   double volume(const terms::Vector* x, const Gas& c) const;
   // The gas law's absolute pressure at v > 0.
   static double pressure(const Gas& c, double v);
@@ -130,6 +127,47 @@ class GasChambers {
 
   const analysis& a_;
   std::vector<Gas> chambers_;
+};
+
+// The pressure records as a potential, for the second-order method. A
+// pressure p_e that follows the element's normal is the gradient of
+// -p_e V_e, V_e the signed volume of the tetrahedron from a point o to
+// the element, only up to terms on the element's sides; those cancel
+// between two elements of equal pressure and are constant along sides whose
+// nodes are held on every axis. So where every side across which the
+// pressure changes (to another element's, or to none at the pressed
+// surface's boundary, or a side of more than two elements) has its nodes
+// held, the pressure's work is the potential
+//   Pi(x) = -sum_e p_e (V_e(x) - V_e(reference)),
+// whose gradient at every free component is the pressure's load on the
+// current shape and whose second derivative is the load stiffness
+// -sum_e p_e d2V_e/dx2, element by element. Minimised with the elements'
+// energy, one major iteration reaches the equilibrium that the refreshed
+// loads confirm. o is the reference nodes' centroid, which keeps the
+// volumes small beside the sheet.
+class PressurePotential {
+ public:
+  // Whether a's pressures have that potential (a set-up model): some
+  // element is pressed, and every side across which the pressure changes
+  // has both nodes held on all three axes.
+  static bool applies(const analysis& a);
+
+  // The potential of a's pressures with on (applies(a) must hold), none
+  // otherwise.
+  PressurePotential(const analysis& a, bool on);
+
+  bool empty() const { return elements_.empty(); }
+  // f plus the potential at x, its gradient added into g; elements in order.
+  double add(double f, const terms::Vector& x, terms::Vector& g) const;
+  // Its second derivative at x added into values (the pattern's positions,
+  // kTangentEntries per element); indefinite, so never in a clamped tangent.
+  void add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const;
+
+ private:
+  const analysis& a_;
+  std::array<double, 3> origin_{};
+  std::vector<int> elements_;      // the pressed elements, 0-based, increasing
+  std::vector<double> reference_;  // 6 V_e at the reference shape, by pressed element
 };
 
 }  // namespace solver

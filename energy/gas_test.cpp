@@ -47,6 +47,26 @@ terms::Vector Random(int n, unsigned seed, double size) {
   return x;
 }
 
+// Each element's upper entries of its 9 x 9 second derivative go to the
+// dense upper triangle r * n + c of the unknowns (-1 for a held component).
+std::vector<int> DensePositions(const analysis& a) {
+  const int n = a.nfree;
+  std::vector<int> position;
+  for (int e = 1; e <= a.nelem; ++e) {
+    std::array<int, 9> slot{};
+    for (std::size_t v = 0; v < 3; ++v) {
+      for (int j = 0; j < 3; ++j) slot[3 * v + static_cast<std::size_t>(j)] = a.dof(a.elem(e).node[v], j + 1) - 1;
+    }
+    for (std::size_t r = 0; r < 9; ++r) {
+      for (std::size_t c = r; c < 9; ++c) {
+        const bool free = slot[r] < n && slot[c] < n;
+        position.push_back(free ? std::min(slot[r], slot[c]) * n + std::max(slot[r], slot[c]) : -1);
+      }
+    }
+  }
+  return position;
+}
+
 class GasPotential : public ::testing::TestWithParam<double> {};
 
 // The octahedron's volume is 4/3, measured from any origin; at the
@@ -77,18 +97,7 @@ TEST_P(GasPotential, GradientAndSecondDerivativeAgainstDifferences) {
   const analysis a = Octahedron(GetParam(), {0.1, 0.2, -0.1});
   const GasChambers gas(a);
   const int n = a.nfree;
-  // Each element's upper entries go to the dense upper triangle r * n + c.
-  std::vector<int> position;
-  for (int e = 1; e <= a.nelem; ++e) {
-    std::array<int, 9> slot{};
-    for (std::size_t v = 0; v < 3; ++v) {
-      for (int j = 0; j < 3; ++j) slot[3 * v + static_cast<std::size_t>(j)] = a.dof(a.elem(e).node[v], j + 1) - 1;
-    }
-    for (std::size_t r = 0; r < 9; ++r) {
-      for (std::size_t c = r; c < 9; ++c)
-        position.push_back(std::min(slot[r], slot[c]) * n + std::max(slot[r], slot[c]));
-    }
-  }
+  const std::vector<int> position = DensePositions(a);
   ASSERT_EQ(position.size(), static_cast<std::size_t>(a.nelem) * solver::kTangentEntries);
   for (const double shrink : {0.0, 0.3}) {
     SCOPED_TRACE(shrink);
@@ -172,5 +181,84 @@ TEST_P(GasPotential, ChamberTurnedInsideOutIsAFailure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Isothermal_Adiabatic, GasPotential, ::testing::Values(1.0, 1.4));
+
+// A 3 x 3 grid of cells on the unit square, tilted out of its plane, each
+// cell cut into two triangles, the boundary held, the pressure 0.7 on every
+// element.
+analysis PressedGrid() {
+  std::vector<std::array<double, 3>> nodes;
+  for (int j = 0; j <= 3; ++j) {
+    for (int i = 0; i <= 3; ++i) nodes.push_back({i / 3.0, j / 3.0, 0.1 * i - 0.05 * j});
+  }
+  std::vector<std::array<int, 3>> tris;
+  for (int j = 0; j < 3; ++j) {
+    for (int i = 0; i < 3; ++i) {
+      const int a = 4 * j + i + 1;
+      tris.push_back({a, a + 1, a + 5});
+      tris.push_back({a, a + 5, a + 4});
+    }
+  }
+  analysis a = solver::testing::make_model(nodes, tris, 1.0, 0.3);
+  for (int k = 1; k <= a.nnode; ++k) {
+    const int i = (k - 1) % 4, j = (k - 1) / 4;
+    if (i == 0 || i == 3 || j == 0 || j == 3) {
+      for (int axis = 1; axis <= 3; ++axis) solver::testing::constrain(a, k, axis, 0.0);
+    }
+  }
+  for (int e = 1; e <= a.nelem; ++e) a.elem(e).pressure = 0.7;
+  return a;
+}
+
+// The pressure's potential: its gradient is the pressure's load on the
+// current shape at every free component, its second derivative that
+// gradient's differences; it applies only where every side across which
+// the pressure changes is held.
+TEST(PressurePotential, GradientIsTheLoadOnTheCurrentShape) {
+  analysis a = PressedGrid();
+  solver::start(a);
+  ASSERT_TRUE(solver::PressurePotential::applies(a));
+  const solver::PressurePotential pressure(a, true);
+  const int n = a.nfree;
+  const terms::Vector x = Random(n, 3, 0.2);
+  terms::Vector g(n);
+  EXPECT_EQ(pressure.add(0.0, terms::Vector(n), g), 0.0);  // nothing at the reference shape
+  g = terms::Vector(n);
+  pressure.add(0.0, x, g);
+  a.u = x;
+  solver::setforce(a);
+  for (int p = 1; p <= a.nnode; ++p) {
+    for (int j = 1; j <= 3; ++j) {
+      if (a.dof(p, j) <= n) {
+        EXPECT_NEAR(-g(a.dof(p, j)), a.force(p, j), 1e-15) << p << " " << j;
+      }
+    }
+  }
+  const std::vector<int> position = DensePositions(a);
+  std::vector<double> values(static_cast<std::size_t>(n * n), 0.0);
+  pressure.add_tangent(x, position, values);
+  const double h = 1e-6;
+  for (int j = 1; j <= n; ++j) {
+    terms::Vector xp = x, xm = x, gp(n), gm(n);
+    xp(j) += h;
+    xm(j) -= h;
+    pressure.add(0.0, xp, gp);
+    pressure.add(0.0, xm, gm);
+    for (int i = 1; i <= n; ++i) {
+      const std::size_t at = static_cast<std::size_t>(std::min(i, j) - 1) * static_cast<std::size_t>(n) +
+                             static_cast<std::size_t>(std::max(i, j) - 1);
+      EXPECT_NEAR(values[at], (gp(i) - gm(i)) / (2 * h), 1e-8) << i << " " << j;
+    }
+  }
+  // A free boundary component, or a pressure that changes across a free
+  // side: no potential.
+  analysis loose = PressedGrid();
+  loose.dof(2, 3) = 0;
+  solver::start(loose);
+  EXPECT_FALSE(solver::PressurePotential::applies(loose));
+  analysis jump = PressedGrid();
+  jump.elem(9).pressure = 0.5;  // the middle cell's first triangle
+  solver::start(jump);
+  EXPECT_FALSE(solver::PressurePotential::applies(jump));
+}
 
 }  // namespace

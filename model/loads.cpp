@@ -9,7 +9,7 @@
 
 namespace solver {
 
-void setforce(analysis& a) {
+void setforce(analysis& a, bool pressure) {
   // The applied forces, copied as they stand (a negative zero stays one).
   const std::size_t entries = 3 * static_cast<std::size_t>(a.force.rows());
   if (entries > 0) std::memcpy(a.force.data(), a.action.data(), entries * sizeof(double));
@@ -25,6 +25,7 @@ void setforce(analysis& a) {
     }
   }
 
+  if (!pressure) return;
   // Pressure: n = (P3 - P2) x (P1 - P3) = (P2 - P1) x (P3 - P1) is twice the
   // current area along the normal of the node order; each vertex takes a
   // third of pressure times area, i.e. n * pressure / 6.

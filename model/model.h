@@ -36,7 +36,8 @@ void start(analysis& a);
 std::array<double, 3> vertex(const analysis& a, int k);
 
 // Rebuilds force from the applied loads, the self-weight and the pressure
-// on the current shape (at the state's u).
-void setforce(analysis& a);
+// on the current shape (at the state's u); without the pressure when
+// `pressure` is false (a minimiser that takes it as a potential).
+void setforce(analysis& a, bool pressure = true);
 
 }  // namespace solver

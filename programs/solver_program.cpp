@@ -61,6 +61,13 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
           ->type_name("on|off")
           ->capture_default_str()
           ->group(group),
+      app.add_option("--newton-pressure",
+                     options.newton_pressure,
+                     "The pressure as a potential where it has one, or\nfrozen in each major iteration")
+          ->check(CLI::IsMember({"potential", "frozen"}).description(""))
+          ->type_name("potential|frozen")
+          ->capture_default_str()
+          ->group(group),
       app.add_flag("--newton-counts", options.newton_counts, "Print the method's counts on stderr at the end")
           ->group(group),
   };
@@ -93,6 +100,7 @@ solver::RunOptions run_options(const SolverOptions& given) {
   options.newton.step = given.newton_step == "direct" ? NewtonOptions::Step::direct : NewtonOptions::Step::cg;
   options.newton.single_preconditioner = given.newton_preconditioner == "single";
   if (given.newton_regions == "off") options.newton.region_share = 0.0;
+  options.newton_pressure_potential = given.newton_pressure != "frozen";
   return options;
 }
 

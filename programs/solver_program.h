@@ -23,6 +23,7 @@ struct SolverOptions {
   std::string newton_step = "cg";                // --newton-step cg|direct: the way of taking a step
   std::string newton_preconditioner = "double";  // --newton-preconditioner double|single
   std::string newton_regions = "on";             // --newton-regions on|off: the steps on regions
+  std::string newton_pressure = "potential";     // --newton-pressure potential|frozen: the pressure's load stiffness
   bool newton_counts = false;                    // --newton-counts: print the method's counts on stderr
 };
 

@@ -135,26 +135,29 @@ class NewtonProblemOf final : public NewtonProblem {
                   const MaterialLaw& law,
                   const EnergyEvaluator& evaluator,
                   const GasChambers& gas,
+                  const PressurePotential& pressure,
                   Energy& energy,
                   const TangentPattern& p)
-      : a_(a), law_(law), evaluator_(evaluator), gas_(gas), energy_(energy), pattern_(p) {}
+      : a_(a), law_(law), evaluator_(evaluator), gas_(gas), pressure_(pressure), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
   // The gas's follower part is indefinite: the clamped tangent, which must
   // be positive semi-definite, leaves it out.
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
     law_.tangent(a_, evaluator_.slots(), x, pattern_.position, clamp, values);
     if (!clamp && !gas_.empty()) gas_.add_tangent(x, pattern_.position, values);
+    if (!clamp && !pressure_.empty()) pressure_.add_tangent(x, pattern_.position, values);
   }
   std::vector<RankOne> rank_one(const terms::Vector& x) override { return gas_.rank_one(x); }
-  // A chamber's gas couples every node of its elements: the energy of a
-  // region's elements alone is not the model's up to a constant, so a model
-  // with chambers is not cut into regions.
+  // A chamber's gas couples every node of its elements, and a region's
+  // energy is its elements' alone: with chambers or the pressure's
+  // potential (which the region's elements would not carry) the model is
+  // not cut into regions.
   std::unique_ptr<SubProblem> region(const terms::Vector& x,
                                      std::span<const int> seed,
                                      int rings,
                                      const TangentPattern& p,
                                      const std::vector<double>& shift) override {
-    if (!gas_.empty()) return nullptr;
+    if (!gas_.empty() || !pressure_.empty()) return nullptr;
     return std::make_unique<RegionProblem>(a_, evaluator_, law_, p, shift, x, seed, rings);
   }
 
@@ -163,6 +166,7 @@ class NewtonProblemOf final : public NewtonProblem {
   const MaterialLaw& law_;
   const EnergyEvaluator& evaluator_;
   const GasChambers& gas_;
+  const PressurePotential& pressure_;
   Energy& energy_;
   const TangentPattern& pattern_;
 };
@@ -176,13 +180,14 @@ class NewtonDriver {
                const MaterialLaw& law,
                const EnergyEvaluator& evaluator,
                const GasChambers& gas,
+               const PressurePotential& pressure,
                Energy& energy,
                NewtonOptions options)
       : a_(a),
         loose_(loose_components(a, evaluator.slots())),
         pattern_(tangent_pattern(a, evaluator.slots())),
         newton_(pattern_, shift_values(a, pattern_), options),
-        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, gas, energy, pattern_)) {}
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, gas, pressure, energy, pattern_)) {}
 
   nlp::Result minimise() {
     check_loose_loads();
@@ -273,13 +278,24 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // The gas of the chambers, a potential beside the elements' energy and
   // the frozen loads; nothing is added for a model without chambers.
   GasChambers gas(a);
-  const auto objective = [&evaluator, &gas](int n, const terms::Vector& x, terms::Vector& g) {
-    const double f = (*evaluator)(n, x, g);
-    return gas.empty() ? f : gas.add(f, x, g);
+  // The second-order method takes the pressure as a potential where it has
+  // one; the frozen load table then holds the other loads only.
+  const bool pressure_potential =
+      options.method == Method::newton && options.newton_pressure_potential && PressurePotential::applies(a);
+  const PressurePotential pressure(a, pressure_potential);
+  bool with_potential = false;  // the pressure's potential in the energy (once the residue is set)
+  const auto objective = [&evaluator, &gas, &pressure, &with_potential](
+                             int n, const terms::Vector& x, terms::Vector& g) {
+    double f = (*evaluator)(n, x, g);
+    if (!gas.empty()) f = gas.add(f, x, g);
+    if (with_potential) f = pressure.add(f, x, g);
+    return f;
   };
   setforce(a);
   // The state at zero free displacement under the initial loads: g holds
-  // the initial residual forces.
+  // the initial residual forces. The residue is measured on the loads of
+  // the table even where the pressure is then a potential, whose gradient
+  // is the same load up to rounding: both ways stop at the same residue.
   a.energy = objective(a.nfree, a.u, a.g);
   // The threshold is absolute when a reference residue is given, otherwise
   // relative to the largest initial residual.
@@ -292,6 +308,11 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     const double initial = nlp::norm(a.nfree, a.g);
     const double rounding = rounding_level(a);
     a.residue = initial > 0.0 && initial <= rounding ? rounding : initial * a.mntol;
+  }
+  if (pressure_potential) {
+    with_potential = true;
+    setforce(a, false);
+    a.energy = objective(a.nfree, a.u, a.g);
   }
   a.major = 0;
   a.minor = 0;  // reported as 0 when no major iteration runs
@@ -353,7 +374,7 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // ordering and symbolic factorization are made once for the run.
   std::unique_ptr<NewtonDriver> newton;
   if (options.method == Method::newton) {
-    newton = std::make_unique<NewtonDriver>(a, law, *evaluator, gas, energy, options.newton);
+    newton = std::make_unique<NewtonDriver>(a, law, *evaluator, gas, pressure, energy, options.newton);
   }
   minor_running = [&minimiser, &newton] { return newton ? newton->iterations() : minimiser.iterations(); };
   major_done();
@@ -376,13 +397,16 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     a.minor = result.iterations;
     a.energy = result.value;
     floors_moved = !gas.empty() && gas.lower_floors(a.u);
-    setforce(a);
+    setforce(a, !pressure_potential);
     a.energy = objective(a.nfree, a.u, a.g);
     check_finite(a);
     major_done();
   }
   check_finite(a);
   if (!gas.empty()) gas.check(a.u);
+  // The table the results read the reactions from holds every load on the
+  // final shape, the pressure's too.
+  if (pressure_potential) setforce(a);
 }
 
 void run(analysis& a, const MaterialLaw& law, const RunOptions& options) {

@@ -27,6 +27,12 @@ struct RunOptions {
   // Every element a tension-field membrane (energy/wrinkling.h), also when
   // the model file does not say :wrinkling on (--wrinkling).
   bool wrinkling = false;
+  // The second-order method minimises the pressure's potential with the
+  // elements' energy where the pressure has one (energy/gas.h,
+  // PressurePotential): one major iteration then reaches the equilibrium.
+  // false, or a pressure without a potential: frozen within each major
+  // iteration and refreshed between them, as the default method does.
+  bool newton_pressure_potential = true;
   // The second-order method's settings (benchmarks and tests compare its
   // ways of taking a step and its preconditioners).
   NewtonOptions newton;
