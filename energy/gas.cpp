@@ -316,23 +316,63 @@ PressurePotential::PressurePotential(const analysis& a, bool on) : a_(a) {
     origin_[2] += a.coordz(k);
   }
   for (double& c : origin_) c /= a.nnode;
+  reference_.assign(static_cast<std::size_t>(a.nelem), 0.0);
   for (int e = 0; e < a.nelem; ++e) {
     if (a.elem(e + 1).pressure == 0.0) continue;
     double p[3][3];
     corners(a, nullptr, e, origin_, p);
     elements_.push_back(e);
-    reference_.push_back(six_volume(p));
+    reference_[static_cast<std::size_t>(e)] = six_volume(p);
+  }
+}
+
+void PressurePotential::element_corners(int e, const double (&delta)[9], double (&p)[3][3]) const {
+  const element& el = a_.elem(e + 1);
+  for (std::size_t v = 0; v < 3; ++v) {
+    const int k = el.node[v];
+    const double c[3] = {a_.coordx(k), a_.coordy(k), a_.coordz(k)};
+    for (std::size_t j = 0; j < 3; ++j) p[v][j] = (c[j] + delta[3 * v + j]) - origin_[j];
+  }
+}
+
+double PressurePotential::element_part(int e, const double (&delta)[9], double (&grad)[9]) const {
+  for (double& v : grad) v = 0.0;
+  const double pressure = a_.elem(e + 1).pressure;
+  if (pressure == 0.0) return 0.0;
+  double p[3][3];
+  element_corners(e, delta, p);
+  for (int v = 0; v < 3; ++v) {
+    double n[3];
+    cross(p[(v + 1) % 3], p[(v + 2) % 3], n);
+    for (int j = 0; j < 3; ++j) grad[3 * v + j] = -pressure * (n[j] / 6.0);
+  }
+  return -(pressure * ((six_volume(p) - reference_[static_cast<std::size_t>(e)]) / 6.0));
+}
+
+void PressurePotential::element_hessian(int e, const double (&delta)[9], double (&h)[81]) const {
+  for (double& v : h) v = 0.0;
+  const double pressure = a_.elem(e + 1).pressure;
+  if (pressure == 0.0) return;
+  double p[3][3];
+  element_corners(e, delta, p);
+  // Every upper entry r * 9 + c of the 9 x 9 block, then its mirror.
+  int pos[kTangentEntries];
+  for (int r = 0, k = 0; r < 9; ++r) {
+    for (int c = r; c < 9; ++c) pos[k++] = r * 9 + c;
+  }
+  add_volume_hessian(p, -pressure, pos, std::span<double>(h, 81));
+  for (int r = 0; r < 9; ++r) {
+    for (int c = 0; c < r; ++c) h[r * 9 + c] = h[c * 9 + r];
   }
 }
 
 double PressurePotential::add(double f, const terms::Vector& x, terms::Vector& g) const {
   double work = 0.0;
-  for (std::size_t i = 0; i < elements_.size(); ++i) {
-    const int e = elements_[i];
+  for (const int e : elements_) {
     const double pressure = a_.elem(e + 1).pressure;
     double p[3][3];
     corners(a_, &x, e, origin_, p);
-    work += pressure * ((six_volume(p) - reference_[i]) / 6.0);
+    work += pressure * ((six_volume(p) - reference_[static_cast<std::size_t>(e)]) / 6.0);
     add_volume_gradient(a_, e, p, -pressure, g.data());
   }
   return f - work;

@@ -163,11 +163,21 @@ class PressurePotential {
   // kTangentEntries per element); indefinite, so never in a clamped tangent.
   void add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const;
 
+  // One element's part at its nine displacement components delta (vertex
+  // 1 X, Y, Z, ...): its potential, its gradient into grad, and its second
+  // derivative into h (row by row), for a region of the model. Zero for an
+  // element without pressure.
+  double element_part(int e, const double (&delta)[9], double (&grad)[9]) const;
+  void element_hessian(int e, const double (&delta)[9], double (&h)[81]) const;
+
  private:
+  // Element e's vertices at the displacements delta, less the origin.
+  void element_corners(int e, const double (&delta)[9], double (&p)[3][3]) const;
+
   const analysis& a_;
   std::array<double, 3> origin_{};
   std::vector<int> elements_;      // the pressed elements, 0-based, increasing
-  std::vector<double> reference_;  // 6 V_e at the reference shape, by pressed element
+  std::vector<double> reference_;  // 6 V_e at the reference shape, by element (0-based)
 };
 
 }  // namespace solver

@@ -16,8 +16,12 @@ RegionProblem::RegionProblem(const analysis& a,
                              const std::vector<double>& shift,
                              const terms::Vector& x,
                              std::span<const int> seed,
-                             int rings)
-    : a_(a), evaluator_(evaluator), law_(law) {
+                             int rings,
+                             const PressurePotential* pressure)
+    : a_(a),
+      evaluator_(evaluator),
+      law_(law),
+      pressure_(pressure != nullptr && !pressure->empty() ? pressure : nullptr) {
   const std::vector<ElementSlots>& slots = evaluator.slots();
   const int nfree = a.nfree;
   const std::size_t count = slots.size();
@@ -111,6 +115,21 @@ double RegionProblem::energy(int n, const terms::Vector& xr, terms::Vector& gr) 
             gradient_.begin() + static_cast<std::ptrdiff_t>(std::min(size, static_cast<std::size_t>(n))),
             gr.data());
   double f = strain;
+  if (pressure_ != nullptr) {
+    // The pressure's part, element by element after the strain energy.
+    for (std::size_t r = 0; r < elements_.size(); ++r) {
+      double delta[9], grad[9];
+      for (std::size_t q = 0; q < 9; ++q) delta[q] = workspace_[static_cast<std::size_t>(local_slots_[r][q])];
+      f = f + pressure_->element_part(static_cast<int>(elements_[r]), delta, grad);
+      for (std::size_t q = 0; q < 9; ++q) {
+        const auto at = static_cast<std::size_t>(local_slots_[r][q]);
+        if (at < size) gradient_[at] += grad[q];
+      }
+    }
+    std::copy(gradient_.begin(),
+              gradient_.begin() + static_cast<std::ptrdiff_t>(std::min(size, static_cast<std::size_t>(n))),
+              gr.data());
+  }
   for (std::size_t i = 0; i < size; ++i) f = f - force_[i] * xr.data()[i];
   return f;
 }
@@ -133,6 +152,10 @@ void RegionProblem::tangent(const terms::Vector& xr, bool clamp, std::span<doubl
                          prestress != nullptr ? prestress + elements_[r] : nullptr,
                          wrinkling ? &*wrinkling : nullptr);
     add_upper_triangle(h, pattern_.position.data() + TangentPattern::kEntries * r, values);
+    if (pressure_ != nullptr && !clamp) {
+      pressure_->element_hessian(static_cast<int>(elements_[r]), delta, h);
+      add_upper_triangle(h, pattern_.position.data() + TangentPattern::kEntries * r, values);
+    }
   }
 }
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "energy/evaluator.h"
+#include "energy/gas.h"
 #include "energy/law.h"
 #include "model/analysis.h"
 #include "newton/problem.h"
@@ -41,7 +42,10 @@ class RegionProblem final : public SubProblem {
   // (1..nfree). Its energy is evaluated through the model's evaluator (its
   // slots and element code), its tangent through the law. pattern and
   // shift: the whole model's tangent pattern and shift matrix, whose
-  // entries among the region's unknowns are the region's shift.
+  // entries among the region's unknowns are the region's shift. pressure:
+  // the pressure's potential where the model minimises it (none: frozen in
+  // the loads); its part is element by element, so the region's elements
+  // carry theirs.
   RegionProblem(const analysis& a,
                 const EnergyEvaluator& evaluator,
                 const MaterialLaw& law,
@@ -49,7 +53,8 @@ class RegionProblem final : public SubProblem {
                 const std::vector<double>& shift,
                 const terms::Vector& x,
                 std::span<const int> seed,
-                int rings);
+                int rings,
+                const PressurePotential* pressure = nullptr);
 
   // The region's unknowns (0-based model unknowns, increasing) and elements.
   const std::vector<int>& unknowns() const override { return unknowns_; }
@@ -67,6 +72,7 @@ class RegionProblem final : public SubProblem {
   const analysis& a_;
   const EnergyEvaluator& evaluator_;
   const MaterialLaw& law_;
+  const PressurePotential* pressure_;
   std::vector<int> unknowns_;              // model unknowns, 0-based, increasing
   std::vector<std::size_t> elements_;      // model elements touching them, increasing
   std::vector<ElementSlots> local_slots_;  // per region element: its components' places in the workspace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "energy/energy_testing.h"
+#include "energy/gas.h"
 #include "energy/law.h"
 #include "newton/tangent_pattern.h"
 
@@ -124,6 +125,49 @@ TEST_P(RegionTest, HasTheWholeModelsTangentAndShiftAmongItsUnknowns) {
       }
     }
     EXPECT_EQ(p.row.size(), among);
+  }
+}
+
+// With the pressure's potential, element by element: the region carries
+// its elements' part, so it keeps the whole model's gradient, energy
+// differences and (up to the order of the sums) tangent.
+TEST_P(RegionTest, CarriesThePressuresPotentialOfItsElements) {
+  for (int e = 1; e <= a_.nelem; ++e) a_.elem(e).pressure = 0.3 + 0.01 * e;
+  const solver::PressurePotential pressure(a_, true);
+  solver::RegionProblem region(a_, *evaluator_, Law(), pattern_, shift_, x_, seed_, GetParam().rings, &pressure);
+  const std::vector<int>& unknowns = region.unknowns();
+  const int n = static_cast<int>(unknowns.size());
+  const auto whole = [&](const terms::Vector& x, terms::Vector& g) {
+    return pressure.add(solver::testing::objective(a_, a_.nfree, x, g, Law()), x, g);
+  };
+  terms::Vector g(a_.nfree), gr(n);
+  const double f = whole(x_, g);
+  terms::Vector xr = region.gather(x_);
+  const double fr = region.energy(n, xr, gr);
+  double scale = 0.0;
+  for (int i = 1; i <= a_.nfree; ++i) scale = std::max(scale, std::fabs(g(i)));
+  for (int i = 0; i < n; ++i) {
+    EXPECT_NEAR(gr.data()[i], g.data()[unknowns[static_cast<std::size_t>(i)]], 1e-12 * scale) << i;
+  }
+  for (int i = 0; i < n; ++i) xr.data()[i] += 0.01 * std::sin(i + 1.0);
+  terms::Vector moved = x_;
+  region.scatter(xr, moved);
+  EXPECT_NEAR(region.energy(n, xr, gr) - fr, whole(moved, g) - f, 1e-10 * std::fabs(f));
+  std::vector<double> all(pattern_.row.size());
+  Law().tangent(a_, slots_, x_, pattern_.position, false, all);
+  pressure.add_tangent(x_, pattern_.position, all);
+  const solver::TangentPattern& p = region.pattern();
+  std::vector<double> part(p.row.size());
+  region.tangent(region.gather(x_), false, part);
+  for (std::size_t j = 0; j < unknowns.size(); ++j) {
+    const auto col = static_cast<std::size_t>(unknowns[j]);
+    for (int e = p.colptr[j]; e < p.colptr[j + 1]; ++e) {
+      const int row = unknowns[static_cast<std::size_t>(p.row[static_cast<std::size_t>(e)])];
+      const auto begin = pattern_.row.begin() + pattern_.colptr[col];
+      const auto at = std::lower_bound(begin, pattern_.row.begin() + pattern_.colptr[col + 1], row);
+      const double w = all[static_cast<std::size_t>(at - pattern_.row.begin())];
+      EXPECT_NEAR(part[static_cast<std::size_t>(e)], w, 1e-12 * std::fabs(w) + 1e-14) << row << ", " << col;
+    }
   }
 }
 

@@ -149,16 +149,16 @@ class NewtonProblemOf final : public NewtonProblem {
   }
   std::vector<RankOne> rank_one(const terms::Vector& x) override { return gas_.rank_one(x); }
   // A chamber's gas couples every node of its elements, and a region's
-  // energy is its elements' alone: with chambers or the pressure's
-  // potential (which the region's elements would not carry) the model is
-  // not cut into regions.
+  // energy is its elements' alone: a model with chambers is not cut into
+  // regions. The pressure's potential is element by element: a region's
+  // elements carry theirs.
   std::unique_ptr<SubProblem> region(const terms::Vector& x,
                                      std::span<const int> seed,
                                      int rings,
                                      const TangentPattern& p,
                                      const std::vector<double>& shift) override {
-    if (!gas_.empty() || !pressure_.empty()) return nullptr;
-    return std::make_unique<RegionProblem>(a_, evaluator_, law_, p, shift, x, seed, rings);
+    if (!gas_.empty()) return nullptr;
+    return std::make_unique<RegionProblem>(a_, evaluator_, law_, p, shift, x, seed, rings, &pressure_);
   }
 
  private:

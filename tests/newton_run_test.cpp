@@ -127,9 +127,6 @@ class NewtonRun : public ::testing::Test {
       options.newton.region_share = 1.0;
       options.newton.region_largest = 1.0;
       options.newton.region_rings = 1;
-      // A region carries its elements' energy alone: the pressure frozen,
-      // as it is where it has no potential.
-      options.newton_pressure_potential = false;
     }
     options.threads = threads;
     options.parallel_from = threads > 1 ? 1 : options.parallel_from;
@@ -229,8 +226,8 @@ TEST_P(AgreesWithTheDefaultMethod, WithinWhatTheResidueAllows) {
   ASSERT_EQ(lbfgs.residue, newton.residue);
   // The square's and the circle's boundary is held: the pressure has a
   // potential, and the method reaches the equilibrium in one major
-  // iteration (regions: frozen). model_example is held at one corner.
-  if (way != Way::regions && std::string(c.name) != "model_example") {
+  // iteration. model_example is held at one corner.
+  if (std::string(c.name) != "model_example") {
     EXPECT_EQ(newton.major, 1);
   }
   const double bound = kMargin * 2.0 * InverseNorm(newton, Law()) * newton.residue;
