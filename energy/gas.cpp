@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -91,6 +92,18 @@ void add_volume_hessian(const double (&p)[3][3], double scale, const int* pos, s
       }
     }
   }
+}
+
+// The reference nodes' centroid.
+std::array<double, 3> centroid(const analysis& a) {
+  std::array<double, 3> c{};
+  for (int k = 1; k <= a.nnode; ++k) {
+    c[0] += a.coordx(k);
+    c[1] += a.coordy(k);
+    c[2] += a.coordz(k);
+  }
+  for (double& v : c) v /= a.nnode;
+  return c;
 }
 
 }  // namespace
@@ -276,7 +289,7 @@ std::vector<RankOne> GasChambers::rank_one(const terms::Vector& x) const {
   return terms;
 }
 
-bool PressurePotential::applies(const analysis& a) {
+std::optional<std::array<double, 3>> PressurePotential::origin_of(const analysis& a) {
   // Each side: the pressure of its first element, whether all its
   // elements carry that one, and how many there are.
   struct Side {
@@ -298,24 +311,61 @@ bool PressurePotential::applies(const analysis& a) {
       ++s.elements;
     }
   }
-  const auto held = [&a](int k) { return a.dof(k, 1) > a.nfree && a.dof(k, 2) > a.nfree && a.dof(k, 3) > a.nfree; };
+  const auto held = [&a](int k, int axis) { return a.dof(k, axis) > a.nfree; };
+  const auto at = [&a](int k, int axis) {
+    const double c = axis == 1 ? a.coordx(k) : axis == 2 ? a.coordy(k) : a.coordz(k);
+    return c + a.displ(k, axis);  // a held component's fixed coordinate
+  };
+  // The sides across which the pressure changes and whose nodes are not
+  // held on every axis: each must lie in a plane x_axis = c across which
+  // both nodes are held; the side's term is then normal to that plane,
+  // on held components only, once o lies on it too.
+  using Planes = std::array<std::optional<double>, 3>;
+  std::vector<Planes> open;
   bool pressed = false;
   for (const auto& [nodes, s] : sides) {
     pressed = pressed || s.pressed;
-    const bool changes = !(s.elements == 2 && s.same);
-    if (s.pressed && changes && !(held(nodes.first) && held(nodes.second))) return false;
+    if (!s.pressed || (s.elements == 2 && s.same)) continue;
+    const auto [i, j] = nodes;
+    if (held(i, 1) && held(i, 2) && held(i, 3) && held(j, 1) && held(j, 2) && held(j, 3)) continue;
+    Planes planes;
+    bool any = false;
+    for (int axis = 1; axis <= 3; ++axis) {
+      if (held(i, axis) && held(j, axis) && at(i, axis) == at(j, axis)) {
+        planes[static_cast<std::size_t>(axis - 1)] = at(i, axis);
+        any = true;
+      }
+    }
+    if (!any) return std::nullopt;
+    open.push_back(planes);
   }
-  return pressed;
+  if (!pressed) return std::nullopt;
+  // o: on the first such plane of each axis, elsewhere the reference
+  // nodes' centroid, which keeps the volumes small beside the sheet.
+  std::array<double, 3> o = centroid(a);
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    for (const Planes& planes : open) {
+      if (planes[axis]) {
+        o[axis] = *planes[axis];
+        break;
+      }
+    }
+  }
+  for (const Planes& planes : open) {
+    bool on = false;
+    for (std::size_t axis = 0; axis < 3; ++axis) on = on || (planes[axis] && *planes[axis] == o[axis]);
+    if (!on) return std::nullopt;
+  }
+  return o;
 }
+
+bool PressurePotential::applies(const analysis& a) { return origin_of(a).has_value(); }
 
 PressurePotential::PressurePotential(const analysis& a, bool on) : a_(a) {
   if (!on) return;
-  for (int k = 1; k <= a.nnode; ++k) {
-    origin_[0] += a.coordx(k);
-    origin_[1] += a.coordy(k);
-    origin_[2] += a.coordz(k);
-  }
-  for (double& c : origin_) c /= a.nnode;
+  // Without a potential (a test's model) the sum is still one, element by
+  // element, from the centroid; it is then not the pressure's work.
+  origin_ = origin_of(a).value_or(centroid(a));
   reference_.assign(static_cast<std::size_t>(a.nelem), 0.0);
   for (int e = 0; e < a.nelem; ++e) {
     if (a.elem(e + 1).pressure == 0.0) continue;

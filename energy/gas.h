@@ -37,6 +37,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -143,17 +144,22 @@ class GasChambers {
 // current shape and whose second derivative is the load stiffness
 // -sum_e p_e d2V_e/dx2, element by element. Minimised with the elements'
 // energy, one major iteration reaches the equilibrium that the refreshed
-// loads confirm. o is the reference nodes' centroid, which keeps the
-// volumes small beside the sheet.
+// loads confirm. A side of a symmetry plane through o does not move its
+// term off the components held across that plane; so such sides may be
+// held across the plane only.
 class PressurePotential {
  public:
   // Whether a's pressures have that potential (a set-up model): some
   // element is pressed, and every side across which the pressure changes
-  // has both nodes held on all three axes.
+  // has both nodes held on all three axes, or lies in a plane x_k = c
+  // across which both are held (a symmetry plane, or the seam of an
+  // airbag's sheet on its mid-plane), all such planes through one point,
+  // which is then o.
   static bool applies(const analysis& a);
 
-  // The potential of a's pressures with on (applies(a) must hold), none
-  // otherwise.
+  // The potential of a's pressures with on, none otherwise; where
+  // applies(a) does not hold, an element-by-element sum that is not the
+  // pressure's work (for tests of the parts).
   PressurePotential(const analysis& a, bool on);
 
   bool empty() const { return elements_.empty(); }
@@ -171,6 +177,8 @@ class PressurePotential {
   void element_hessian(int e, const double (&delta)[9], double (&h)[81]) const;
 
  private:
+  // The point o where a's pressure has a potential; none where not.
+  static std::optional<std::array<double, 3>> origin_of(const analysis& a);
   // Element e's vertices at the displacements delta, less the origin.
   void element_corners(int e, const double (&delta)[9], double (&p)[3][3]) const;
 

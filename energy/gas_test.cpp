@@ -182,13 +182,14 @@ TEST_P(GasPotential, ChamberTurnedInsideOutIsAFailure) {
 
 INSTANTIATE_TEST_SUITE_P(Isothermal_Adiabatic, GasPotential, ::testing::Values(1.0, 1.4));
 
-// A 3 x 3 grid of cells on the unit square, tilted out of its plane, each
-// cell cut into two triangles, the boundary held, the pressure 0.7 on every
-// element.
-analysis PressedGrid() {
+// A 3 x 3 grid of cells on the unit square, tilted out of its plane about
+// the Y axis, each cell cut into two triangles, the boundary held (with
+// symmetry_plane, the edge x = 0 held across that plane only), the
+// pressure 0.7 on every element.
+analysis PressedGrid(bool symmetry_plane = false) {
   std::vector<std::array<double, 3>> nodes;
   for (int j = 0; j <= 3; ++j) {
-    for (int i = 0; i <= 3; ++i) nodes.push_back({i / 3.0, j / 3.0, 0.1 * i - 0.05 * j});
+    for (int i = 0; i <= 3; ++i) nodes.push_back({i / 3.0, j / 3.0, 0.1 * i + 0.05 * j * j});
   }
   std::vector<std::array<int, 3>> tris;
   for (int j = 0; j < 3; ++j) {
@@ -201,7 +202,9 @@ analysis PressedGrid() {
   analysis a = solver::testing::make_model(nodes, tris, 1.0, 0.3);
   for (int k = 1; k <= a.nnode; ++k) {
     const int i = (k - 1) % 4, j = (k - 1) / 4;
-    if (i == 0 || i == 3 || j == 0 || j == 3) {
+    if (i == 0 && j != 0 && j != 3 && symmetry_plane) {
+      solver::testing::constrain(a, k, 1, 0.0);  // on the plane x = 0, held across it only
+    } else if (i == 0 || i == 3 || j == 0 || j == 3) {
       for (int axis = 1; axis <= 3; ++axis) solver::testing::constrain(a, k, axis, 0.0);
     }
   }
@@ -213,8 +216,10 @@ analysis PressedGrid() {
 // current shape at every free component, its second derivative that
 // gradient's differences; it applies only where every side across which
 // the pressure changes is held.
-TEST(PressurePotential, GradientIsTheLoadOnTheCurrentShape) {
-  analysis a = PressedGrid();
+class PressurePotential : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PressurePotential, GradientIsTheLoadOnTheCurrentShape) {
+  analysis a = PressedGrid(GetParam());
   solver::start(a);
   ASSERT_TRUE(solver::PressurePotential::applies(a));
   const solver::PressurePotential pressure(a, true);
@@ -249,9 +254,10 @@ TEST(PressurePotential, GradientIsTheLoadOnTheCurrentShape) {
       EXPECT_NEAR(values[at], (gp(i) - gm(i)) / (2 * h), 1e-8) << i << " " << j;
     }
   }
-  // A free boundary component, or a pressure that changes across a free
-  // side: no potential.
+  // A boundary node held in no plane of its sides, or a pressure that
+  // changes across a free side: no potential.
   analysis loose = PressedGrid();
+  loose.dof(2, 2) = 0;  // on the edge y = 0, held along X alone: in no plane it is held across
   loose.dof(2, 3) = 0;
   solver::start(loose);
   EXPECT_FALSE(solver::PressurePotential::applies(loose));
@@ -260,5 +266,7 @@ TEST(PressurePotential, GradientIsTheLoadOnTheCurrentShape) {
   solver::start(jump);
   EXPECT_FALSE(solver::PressurePotential::applies(jump));
 }
+
+INSTANTIATE_TEST_SUITE_P(HeldOrOnASymmetryPlane, PressurePotential, ::testing::Bool());
 
 }  // namespace
