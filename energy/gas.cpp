@@ -217,12 +217,14 @@ void GasChambers::volume_gradient(const terms::Vector& x, const Gas& c, std::vec
 }
 
 double GasChambers::add(double f, const terms::Vector& x, terms::Vector& g) const {
-  std::vector<double> dv;
   for (const Gas& c : chambers_) {
     const Potential u = potential(c, volume(&x, c));
     f = f + u.energy;
-    volume_gradient(x, c, dv);
-    for (int i = 0; i < a_.nfree; ++i) g.data()[i] = g.data()[i] - u.gauge * dv[static_cast<std::size_t>(i)];
+    for (const int e : c.elements) {
+      double p[3][3];
+      corners(a_, &x, e, c.origin, p);
+      add_volume_gradient(a_, e, p, -u.gauge, g.data());
+    }
   }
   return f;
 }

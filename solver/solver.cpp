@@ -140,8 +140,9 @@ class NewtonProblemOf final : public NewtonProblem {
                   const TangentPattern& p)
       : a_(a), law_(law), evaluator_(evaluator), gas_(gas), pressure_(pressure), energy_(energy), pattern_(p) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
-  // The gas's follower part is indefinite: the clamped tangent, which must
-  // be positive semi-definite, leaves it out.
+  // The follower parts of the gas and of the pressure's potential are
+  // indefinite: the clamped tangent, which must be positive semi-definite,
+  // leaves them out.
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
     law_.tangent(a_, evaluator_.slots(), x, pattern_.position, clamp, values);
     if (!clamp && !gas_.empty()) gas_.add_tangent(x, pattern_.position, values);
