@@ -5,6 +5,10 @@
 //   tangent/n     assembly of the element tangents into the pattern's
 //                 values (the compressive side forces clamped, as the
 //                 method factorizes it); ns_per_element.
+//   assembly/n/threads/t  the whole tangent as the method assembles it
+//                 where the pressure is a potential: the exact element
+//                 tangents and the pressure's load stiffness, on t threads
+//                 (the evaluator's), the same bits on each.
 //   analyse/n     what is done once per model: the pattern over the free
 //                 unknowns, the shift matrix's values and the ordering and
 //                 symbolic analysis of the factorization.
@@ -29,9 +33,11 @@
 
 #include "bench/square_model.h"
 #include "energy/evaluator.h"
+#include "energy/gas.h"
 #include "energy/law.h"
 #include "model/model.h"
 #include "newton/sparse_cholesky.h"
+#include "newton/tangent_assembly.h"
 #include "newton/tangent_pattern.h"
 
 namespace {
@@ -78,6 +84,22 @@ void tangent(benchmark::State& state) {
   }
   per_element(state, a);
   state.counters["pattern_entries"] = static_cast<double>(p.row.size());
+}
+
+void assembly(benchmark::State& state) {
+  const solver::analysis a = bench::strained_square(static_cast<int>(state.range(0)));
+  const auto energy = solver::green_law().evaluator(a, {static_cast<unsigned>(state.range(1))});
+  const solver::TangentPattern p = solver::tangent_pattern(a, energy->slots());
+  const solver::PressurePotential pressure(a, true);
+  solver::TangentAssembly assembly(a, solver::green_law(), energy->slots(), p, pressure, energy->pool());
+  std::vector<double> values(p.row.size());
+  for (auto _ : state) {
+    assembly.assemble(a.u, false, true, values);
+    benchmark::DoNotOptimize(values.data());
+    benchmark::ClobberMemory();
+  }
+  per_element(state, a);
+  state.counters["threads"] = static_cast<double>(assembly.parts());
 }
 
 void analyse(benchmark::State& state) {
@@ -156,6 +178,17 @@ void step(benchmark::State& state) {
 
 BENCHMARK(tangent)->ArgName("n")->Arg(40)->Arg(80)->Arg(200)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(tangent)->ArgName("n")->Arg(500)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(assembly)
+    ->ArgNames({"n", "threads"})
+    ->ArgsProduct({{80, 200}, {1, 2}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(assembly)
+    ->ArgNames({"n", "threads"})
+    ->ArgsProduct({{500}, {1, 2}})
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(analyse)->ArgName("n")->Arg(40)->Arg(80)->Arg(200)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(analyse)->ArgName("n")->Arg(500)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(factorize)->ArgName("n")->Arg(40)->Arg(80)->Arg(200)->UseRealTime()->Unit(benchmark::kMillisecond);

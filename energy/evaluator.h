@@ -78,6 +78,9 @@ class EnergyEvaluator {
   // The threads an evaluation uses (1 when it runs on the calling thread).
   unsigned threads() const { return static_cast<unsigned>(part_element_.size() - 1); }
   const std::vector<ElementSlots>& slots() const { return slots_; }
+  // Its worker threads, for other passes over the elements between
+  // evaluations (the second-order method's tangent); null on one thread.
+  platform::ThreadPool* pool() const { return pool_.get(); }
 
  protected:
   EnergyEvaluator(const analysis& a, const EvaluationOptions& options);

@@ -434,11 +434,14 @@ void PressurePotential::add_tangent(const terms::Vector& x,
                                     std::span<const int> position,
                                     std::span<double> values) const {
   for (const int e : elements_) {
-    double p[3][3];
-    corners(a_, &x, e, origin_, p);
-    add_volume_hessian(
-        p, -a_.elem(e + 1).pressure, position.data() + static_cast<std::size_t>(e) * kTangentEntries, values);
+    element_tangent(x, e, position.data() + static_cast<std::size_t>(e) * kTangentEntries, values);
   }
+}
+
+void PressurePotential::element_tangent(const terms::Vector& x, int e, const int* pos, std::span<double> values) const {
+  double p[3][3];
+  corners(a_, &x, e, origin_, p);
+  add_volume_hessian(p, -a_.elem(e + 1).pressure, pos, values);
 }
 
 }  // namespace solver

@@ -168,6 +168,11 @@ class PressurePotential {
   // Its second derivative at x added into values (the pattern's positions,
   // kTangentEntries per element); indefinite, so never in a clamped tangent.
   void add_tangent(const terms::Vector& x, std::span<const int> position, std::span<double> values) const;
+  // Element e's part of add_tangent (e pressed), at its kTangentEntries
+  // positions pos.
+  void element_tangent(const terms::Vector& x, int e, const int* pos, std::span<double> values) const;
+  // The pressed elements, 0-based, increasing.
+  const std::vector<int>& elements() const { return elements_; }
 
   // One element's part at its nine displacement components delta (vertex
   // 1 X, Y, Z, ...): its potential, its gradient into grad, and its second

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <utility>
 
 #include "platform/failure.h"
@@ -62,7 +63,10 @@ Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions
   if (shift_values_.size() != p.row.size()) {
     throw platform::RangeError("the shift does not match the tangent's pattern");
   }
-  cholesky_->analyse(p.n, p.colptr, p.row);
+  {
+    const Timed timed(counts_.times.analysis);
+    cholesky_->analyse(p.n, p.colptr, p.row);
+  }
   counts_.tangent_entries = static_cast<double>(p.row.size());
   counts_.factor_entries = cholesky_->factor_entries();
 }
@@ -81,14 +85,22 @@ bool Newton::factorize_shifted() {
   }
   applied_tau_ = tau;
   ++counts_.factorizations;
-  if (cholesky_->factorize() == SparseCholesky::Status::success) return true;
+  SparseCholesky::Status status;
+  {
+    const Timed timed(counts_.times.factorizations);
+    status = cholesky_->factorize();
+  }
+  if (status == SparseCholesky::Status::success) return true;
   ++counts_.failed;
   return false;
 }
 
 bool Newton::factorize_clamped(NewtonProblem& problem, const terms::Vector& x) {
   clamped_ = true;
-  problem.tangent(x, true, cholesky_->values());
+  {
+    const Timed timed(counts_.times.tangents);
+    problem.tangent(x, true, cholesky_->values());
+  }
   applied_tau_ = 0.0;
   while (!factorize_shifted()) {
     if (!shift_.on_failure()) return false;
@@ -99,7 +111,10 @@ bool Newton::factorize_clamped(NewtonProblem& problem, const terms::Vector& x) {
 bool Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
   if (options_.exact_first) {
     clamped_ = false;
-    problem.tangent(x, false, cholesky_->values());
+    {
+      const Timed timed(counts_.times.tangents);
+      problem.tangent(x, false, cholesky_->values());
+    }
     applied_tau_ = 0.0;
     if (factorize_shifted()) return true;
   }
@@ -141,7 +156,11 @@ Newton::Search Newton::search(NewtonProblem& problem,
   for (int k = 1; k <= trials && !found.accepted; ++k) {
     const double step = found.step;
     for (std::size_t i = 0; i < size; ++i) trial_x.data()[i] = x0.data()[i] + step * d.data()[i];
-    const double ft = problem.energy(n, trial_x, trial_g);
+    double ft;
+    {
+      const Timed timed(counts_.times.evaluations);
+      ft = problem.energy(n, trial_x, trial_g);
+    }
     ++counts_.evaluations;
     found.ft = ft;
     if (std::isfinite(ft)) {
@@ -177,7 +196,11 @@ Newton::Search Newton::search(NewtonProblem& problem,
   for (int k = 1; k < trials && dot(n, d.data(), trial_g.data()) <= 0.5 * slope; ++k) {
     const double longer = 2.0 * found.step;
     for (std::size_t i = 0; i < size; ++i) far_x_.data()[i] = x0.data()[i] + longer * d.data()[i];
-    const double fl = problem.energy(n, far_x_, far_g_);
+    double fl;
+    {
+      const Timed timed(counts_.times.evaluations);
+      fl = problem.energy(n, far_x_, far_g_);
+    }
     ++counts_.evaluations;
     if (!(fl < found.ft)) break;
     std::swap(trial_x, far_x_);
@@ -190,6 +213,7 @@ Newton::Search Newton::search(NewtonProblem& problem,
 
 nlp::Result Newton::minimise(
     NewtonProblem& problem, int n, int maxminor, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double f) {
+  const Timed timed(counts_.times.total);
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   const bool cg = options_.step == NewtonOptions::Step::cg;
   Workspace w(n, cg);
@@ -276,7 +300,10 @@ bool Newton::direct_direction(
   // The step solves (T + tau R) d = -g.
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   for (std::size_t i = 0; i < size; ++i) w.d.data()[i] = -g.data()[i];
-  cholesky_->solve(w.d.data(), w.d.data());
+  {
+    const Timed timed(counts_.times.solves);
+    cholesky_->solve(w.d.data(), w.d.data());
+  }
   rank_one_ = problem.rank_one(x);
   if (!rank_one_.empty()) solve_rank_one(n, w.d.data());
   attempt.lowers_shift = true;
@@ -287,7 +314,10 @@ bool Newton::direct_direction(
 bool Newton::cg_direction(
     NewtonProblem& problem, int n, const terms::Vector& x, const terms::Vector& g, Workspace& w, Attempt& attempt) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
-  problem.tangent(x, false, tangent_);
+  {
+    const Timed timed(counts_.times.tangents);
+    problem.tangent(x, false, tangent_);
+  }
   rank_one_ = problem.rank_one(x);
   if (refactor_) {
     if (!factorize_preconditioner(problem, x)) {
@@ -315,7 +345,10 @@ bool Newton::cg_direction(
     d.data()[i] = 0.0;
     r.data()[i] = -g.data()[i];
   }
-  cholesky_->solve(r.data(), z.data());
+  {
+    const Timed timed(counts_.times.solves);
+    cholesky_->solve(r.data(), z.data());
+  }
   std::copy(z.data(), z.data() + size, p.data());
   double rz = dot(n, r.data(), z.data());
   const double target = options_.cg_tolerance * nlp::norm(n, g);
@@ -325,10 +358,13 @@ bool Newton::cg_direction(
   while (cg < options_.cg_most) {
     ++cg;
     ++counts_.cg_iterations;
-    multiply(pattern_, tangent_, shift_values_, tau, p.data(), tp.data());
-    for (const RankOne& t : rank_one_) {
-      const double c = t.weight * dot(n, t.v.data(), p.data());
-      for (std::size_t i = 0; i < size; ++i) tp.data()[i] = tp.data()[i] + c * t.v[i];
+    {
+      const Timed timed(counts_.times.products);
+      multiply(pattern_, tangent_, shift_values_, tau, p.data(), tp.data());
+      for (const RankOne& t : rank_one_) {
+        const double c = t.weight * dot(n, t.v.data(), p.data());
+        for (std::size_t i = 0; i < size; ++i) tp.data()[i] = tp.data()[i] + c * t.v[i];
+      }
     }
     const double curvature = dot(n, p.data(), tp.data());
     if (!(curvature > 0.0)) {
@@ -344,7 +380,10 @@ bool Newton::cg_direction(
       r.data()[i] = r.data()[i] - alpha * tp.data()[i];
     }
     if (nlp::norm(n, r) <= target) break;
-    cholesky_->solve(r.data(), z.data());
+    {
+      const Timed timed(counts_.times.solves);
+      cholesky_->solve(r.data(), z.data());
+    }
     const double rz_next = dot(n, r.data(), z.data());
     const double beta = rz_next / rz;
     rz = rz_next;
@@ -363,7 +402,10 @@ void Newton::solve_rank_one(int n, double* y) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   const std::size_t k = rank_one_.size();
   std::vector<std::vector<double>> z(k, std::vector<double>(size));
-  for (std::size_t a = 0; a < k; ++a) cholesky_->solve(rank_one_[a].v.data(), z[a].data());
+  {
+    const Timed timed(counts_.times.solves);
+    for (std::size_t a = 0; a < k; ++a) cholesky_->solve(rank_one_[a].v.data(), z[a].data());
+  }
   std::vector<double> c(k * k), r(k);
   for (std::size_t a = 0; a < k; ++a) {
     r[a] = dot(n, rank_one_[a].v.data(), y);
@@ -395,6 +437,9 @@ int Newton::minimise_region(
     NewtonProblem& problem, int n, int most, int maxls, double gtol, terms::Vector& x, terms::Vector& g, double& f) {
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   if (options_.region_share <= 0.0 || most <= 0 || size == 0) return 0;
+  // Choosing, building and minimising the region count as the regions'
+  // time; the whole model's evaluations after it as evaluations.
+  std::optional<Timed> timed(std::in_place, counts_.times.regions);
   // The fewest unknowns that hold 99.9 % of the gradient's square.
   std::vector<double> square(size);
   double total = 0.0;
@@ -441,6 +486,7 @@ int Newton::minimise_region(
     ~Running() { running = nullptr; }
   } running{region_running_ = &local};
   const nlp::Result result = local.minimise(*region, nr, std::min(most, options_.region_most), maxls, gtol, xr, gr, fr);
+  timed.reset();
   ++counts_.regions;
   counts_.region_factorizations += local.counts().factorizations;
   counts_.evaluations += local.counts().evaluations;
@@ -449,6 +495,7 @@ int Newton::minimise_region(
   counts_.region_steps += result.iterations;
   const terms::Vector before = region->gather(x);
   region->scatter(xr, x);
+  const Timed evaluating(counts_.times.evaluations);
   const double fn = problem.energy(n, x, g);
   ++counts_.evaluations;
   if (!std::isfinite(fn)) {

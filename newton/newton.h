@@ -46,6 +46,7 @@
 //     further steps; a refused step with a factorization made for it
 //     factorizes the same matrix again with the larger shift.
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -85,6 +86,36 @@ struct NewtonOptions {
   int region_most = 100;         // steps of one region's minimisation at most
 };
 
+// Wall-clock seconds of the parts of the method, over every call: for the
+// benchmarks' account of a run, never in its results. The parts do not
+// overlap; what the minimiser spends between them (the line search's
+// trial points, norms and slopes, the conjugate gradients' vector
+// updates) is total less their sum.
+struct NewtonTimes {
+  double pattern = 0.0;         // the tangent's pattern and shift matrix (once per run, by the driver)
+  double analysis = 0.0;        // the factorization's ordering and symbolic analysis (once per run)
+  double factorizations = 0.0;  // numeric factorizations of the whole model's matrix
+  double solves = 0.0;          // solves with its factor (preconditioner, direct step, rank-one terms)
+  double products = 0.0;        // cg: products with the tangent, the shift and the rank-one terms
+  double tangents = 0.0;        // assemblies of the whole model's tangent
+  double evaluations = 0.0;     // energy and gradient of the whole model
+  double regions = 0.0;         // minimisations on regions: building each and all of its steps
+  double total = 0.0;           // inside minimise, every call
+};
+
+// Adds the wall-clock seconds of its scope to a part's total.
+class Timed {
+ public:
+  explicit Timed(double& total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+  ~Timed() { total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+  Timed(const Timed&) = delete;
+  Timed& operator=(const Timed&) = delete;
+
+ private:
+  double& total_;
+  std::chrono::steady_clock::time_point start_;
+};
+
 // Totals over every call, for the benchmarks and tests.
 struct NewtonCounts {
   int steps = 0;                  // accepted steps
@@ -97,6 +128,7 @@ struct NewtonCounts {
   int region_factorizations = 0;  // their factorizations (not in factorizations)
   double tangent_entries = 0.0;   // stored entries of the tangent (upper triangle)
   double factor_entries = 0.0;    // entries of the Cholesky factor
+  NewtonTimes times;
 };
 
 class Newton {

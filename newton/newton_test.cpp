@@ -96,6 +96,11 @@ TEST_P(EitherStep, ConvergesOnAConvexQuadraticCountingItsStepsAsItGoes) {
   EXPECT_EQ(problem.seen.back(), run.result.iterations - 1);
   for (std::size_t i = 1; i < problem.seen.size(); ++i) EXPECT_LE(problem.seen[i - 1], problem.seen[i]);
   EXPECT_EQ(newton.iterations(), run.result.iterations);
+  // The parts' times do not overlap: together they fit in the total.
+  const solver::NewtonTimes& t = newton.counts().times;
+  EXPECT_GT(t.factorizations, 0.0);
+  EXPECT_GT(t.evaluations, 0.0);
+  EXPECT_LE(t.factorizations + t.solves + t.products + t.tangents + t.evaluations + t.regions, t.total);
 }
 
 TEST_P(EitherStep, StallsAtTheCeilingOfTheShiftWithoutMoving) {

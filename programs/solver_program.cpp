@@ -70,6 +70,8 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
           ->group(group),
       app.add_flag("--newton-counts", options.newton_counts, "Print the method's counts on stderr at the end")
           ->group(group),
+      app.add_flag("--newton-times", options.newton_times, "Print where the time went on stderr at the end")
+          ->group(group),
   };
   // A diagnostic of a method that does not run would be ignored silently.
   app.final_callback([method, diagnostics, &options] {
@@ -103,6 +105,31 @@ solver::RunOptions run_options(const SolverOptions& given) {
   options.newton_pressure_potential = given.newton_pressure != "frozen";
   return options;
 }
+
+namespace {
+
+// Where the run's wall time went, in seconds: the method's parts, what its
+// loop spends between them, and the rest of the run (reading, set-up, the
+// major iterations' load refreshes, writing).
+void print_times(const solver::NewtonTimes& t, double run) {
+  const double parts = t.factorizations + t.solves + t.products + t.tangents + t.evaluations + t.regions;
+  std::fprintf(stderr,
+               "newton times: pattern %.3f analysis %.3f factorizations %.3f solves %.3f products %.3f tangents "
+               "%.3f evaluations %.3f regions %.3f between %.3f outside %.3f run %.3f s\n",
+               t.pattern,
+               t.analysis,
+               t.factorizations,
+               t.solves,
+               t.products,
+               t.tangents,
+               t.evaluations,
+               t.regions,
+               t.total - parts,
+               run - t.total - t.pattern - t.analysis,
+               run);
+}
+
+}  // namespace
 
 int solver_main(int argc, const char* const* argv, const char* name, const solver::MaterialLaw& law) {
   const std::string law_text = name == std::string("velora2")
@@ -147,7 +174,11 @@ int solver_main(int argc, const char* const* argv, const char* name, const solve
     }
     NewtonCounts counts;
     options.newton_counts = &counts;
-    solver::run(law, options);
+    double run_seconds = 0.0;
+    {
+      const solver::Timed timed(run_seconds);
+      solver::run(law, options);
+    }
     if (given.newton_counts) {
       std::fprintf(stderr,
                    "newton: steps %d factorizations %d failed %d evaluations %d cg iterations %d tangent entries %.0f "
@@ -163,6 +194,7 @@ int solver_main(int argc, const char* const* argv, const char* name, const solve
                    counts.region_steps,
                    counts.region_factorizations);
     }
+    if (given.newton_times) print_times(counts.times, run_seconds);
   });
 }
 

@@ -25,6 +25,7 @@ struct SolverOptions {
   std::string newton_regions = "on";             // --newton-regions on|off: the steps on regions
   std::string newton_pressure = "potential";     // --newton-pressure potential|frozen: the pressure's load stiffness
   bool newton_counts = false;                    // --newton-counts: print the method's counts on stderr
+  bool newton_times = false;                     // --newton-times: print where the run's time went on stderr
 };
 
 // The largest --threads accepted (more than any machine we run on; the

@@ -200,6 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--progress=maybe"}, "--progress"},
                       UsageCase{{"--newton-step", "direct"}, "--newton-step: needs --method newton"},
                       UsageCase{{"--newton-counts"}, "--newton-counts: needs --method newton"},
+                      UsageCase{{"--newton-times"}, "--newton-times: needs --method newton"},
                       UsageCase{{"--method", "lbfgs", "--newton-regions=off"}, "--newton-regions"},
                       UsageCase{{"--method", "newton", "--newton-step", "Direct"}, "--newton-step"},
                       UsageCase{{"--method", "newton", "--newton-preconditioner", "half"}, "--newton-preconditioner"},

@@ -15,6 +15,7 @@
 #include "model/model.h"
 #include "newton/newton.h"
 #include "newton/region.h"
+#include "newton/tangent_assembly.h"
 #include "newton/tangent_pattern.h"
 #include "nlp/nlp.h"
 #include "nlp/qn.h"
@@ -138,15 +139,25 @@ class NewtonProblemOf final : public NewtonProblem {
                   const PressurePotential& pressure,
                   Energy& energy,
                   const TangentPattern& p)
-      : a_(a), law_(law), evaluator_(evaluator), gas_(gas), pressure_(pressure), energy_(energy), pattern_(p) {}
+      : a_(a),
+        law_(law),
+        evaluator_(evaluator),
+        gas_(gas),
+        pressure_(pressure),
+        energy_(energy),
+        pattern_(p),
+        assembly_(a, law, evaluator.slots(), p, pressure, evaluator.pool()) {}
   double energy(int n, const terms::Vector& x, terms::Vector& g) override { return energy_(n, x, g); }
   // The follower parts of the gas and of the pressure's potential are
   // indefinite: the clamped tangent, which must be positive semi-definite,
   // leaves them out.
   void tangent(const terms::Vector& x, bool clamp, std::span<double> values) override {
-    law_.tangent(a_, evaluator_.slots(), x, pattern_.position, clamp, values);
-    if (!clamp && !gas_.empty()) gas_.add_tangent(x, pattern_.position, values);
-    if (!clamp && !pressure_.empty()) pressure_.add_tangent(x, pattern_.position, values);
+    // In the order of the one-thread sum: the elements, the gas, the
+    // pressure.
+    assembly_.assemble(x, clamp, gas_.empty(), values);
+    if (clamp || gas_.empty()) return;
+    gas_.add_tangent(x, pattern_.position, values);
+    if (!pressure_.empty()) pressure_.add_tangent(x, pattern_.position, values);
   }
   std::vector<RankOne> rank_one(const terms::Vector& x) override { return gas_.rank_one(x); }
   // A chamber's gas couples every node of its elements, and a region's
@@ -170,6 +181,7 @@ class NewtonProblemOf final : public NewtonProblem {
   const PressurePotential& pressure_;
   Energy& energy_;
   const TangentPattern& pattern_;
+  TangentAssembly assembly_;  // the elements' and the pressure's part, on the evaluator's threads
 };
 
 // The second-order method for one run: the pattern of the model's tangent,
@@ -186,15 +198,19 @@ class NewtonDriver {
                NewtonOptions options)
       : a_(a),
         loose_(loose_components(a, evaluator.slots())),
-        pattern_(tangent_pattern(a, evaluator.slots())),
-        newton_(pattern_, shift_values(a, pattern_), options),
+        pattern_(timed(pattern_seconds_, [&] { return tangent_pattern(a, evaluator.slots()); })),
+        newton_(pattern_, timed(pattern_seconds_, [&] { return shift_values(a, pattern_); }), options),
         problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, gas, pressure, energy, pattern_)) {}
 
   nlp::Result minimise() {
     check_loose_loads();
     return newton_.minimise(*problem_, a_.nfree, a_.maxminor, a_.maxls, a_.residue, a_.u, a_.g, a_.energy);
   }
-  const NewtonCounts& counts() const { return newton_.counts(); }
+  NewtonCounts counts() const {
+    NewtonCounts counts = newton_.counts();
+    counts.times.pattern = pattern_seconds_;
+    return counts;
+  }
   // The steps of the running major iteration so far.
   int iterations() const { return newton_.iterations(); }
 
@@ -231,8 +247,15 @@ class NewtonDriver {
     return loose;
   }
 
+  template <class Make>
+  static auto timed(double& seconds, Make make) {
+    const Timed timed(seconds);
+    return make();
+  }
+
   analysis& a_;
   std::vector<std::pair<int, int>> loose_;  // node and axis of each free component that no element uses
+  double pattern_seconds_ = 0.0;            // making the pattern and the shift matrix
   TangentPattern pattern_;
   Newton newton_;
   std::unique_ptr<NewtonProblem> problem_;
