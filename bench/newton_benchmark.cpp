@@ -39,6 +39,7 @@
 #include "newton/sparse_cholesky.h"
 #include "newton/tangent_assembly.h"
 #include "newton/tangent_pattern.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ void factorize(benchmark::State& state) {
 }
 
 // Arg 2: 0 the factor as made, 1 rounded to single precision (the
-// preconditioner of the conjugate gradients).
+// preconditioner of the conjugate gradients); arg 3: threads of the solve.
 void solve(benchmark::State& state) {
   Prepared m(static_cast<int>(state.range(0)));
   if (m.cholesky->factorize(m.values) != kSuccess) {
@@ -141,6 +142,8 @@ void solve(benchmark::State& state) {
     return;
   }
   if (state.range(1) != 0) m.cholesky->round_to_single();
+  platform::ThreadPool pool(static_cast<unsigned>(state.range(2)));
+  m.cholesky->use_threads(&pool);
   std::vector<double> b(static_cast<std::size_t>(m.a.nfree), 1.0);
   std::vector<double> x(b.size());
   for (auto _ : state) {
@@ -194,13 +197,13 @@ BENCHMARK(analyse)->ArgName("n")->Arg(500)->Iterations(1)->UseRealTime()->Unit(b
 BENCHMARK(factorize)->ArgName("n")->Arg(40)->Arg(80)->Arg(200)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(factorize)->ArgName("n")->Arg(500)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(solve)
-    ->ArgNames({"n", "single"})
-    ->ArgsProduct({{40, 80, 200}, {0, 1}})
+    ->ArgNames({"n", "single", "threads"})
+    ->ArgsProduct({{40, 80, 200}, {0, 1}, {1, 2}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(solve)
-    ->ArgNames({"n", "single"})
-    ->ArgsProduct({{500}, {0, 1}})
+    ->ArgNames({"n", "single", "threads"})
+    ->ArgsProduct({{500}, {0, 1}, {1, 2}})
     ->Iterations(5)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

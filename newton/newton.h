@@ -149,6 +149,10 @@ class Newton {
                        terms::Vector& g,
                        double f);
 
+  // Solves with the whole model's factor split between two of the pool's
+  // threads (null: the calling thread alone); the same bits either way.
+  void use_threads(platform::ThreadPool* pool) { cholesky_->use_threads(pool); }
+
   const NewtonCounts& counts() const { return counts_; }
   double tau() const { return shift_.tau(); }
   // The steps of the call running, or of the last one, those of a region

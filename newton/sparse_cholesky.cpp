@@ -1,7 +1,9 @@
 #include "newton/sparse_cholesky.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -10,28 +12,38 @@
 #include "energy/kernel_path.h"
 #include "newton/cholmod_library.h"
 #include "platform/failure.h"
+#include "platform/thread_pool.h"
 
 namespace solver {
 
 namespace {
 
-// The supernodal factor L (L L^T = P A P^T) with its values rounded to
-// single precision: each supernode's columns k1..k2-1 with their rows
-// (the supernode's own columns first, then those below), stored column by
-// column. Its solves sum in double precision, each sum in a fixed order, so
-// the vector lanes the processor offers change nothing but the speed.
-struct SingleLayout {
+// The supernodal factor L (L L^T = P A P^T): each supernode's columns
+// k1..k2-1 with their rows (the supernode's own columns first, then those
+// below), stored column by column, its values in double precision or
+// rounded to single. Its solves sum in double precision, each sum in a
+// fixed order, so the vector lanes the processor offers change nothing but
+// the speed.
+template <class Value>
+struct Layout {
   std::size_t nsuper = 0;
   const int* super = nullptr;  // first column of each supernode, then n
   const int* pi = nullptr;     // where each supernode's rows start in rows
   const int* px = nullptr;     // where each supernode's values start
   const int* rows = nullptr;
-  const float* values = nullptr;
+  const Value* values = nullptr;
+};
+
+// A term of the forward substitution kept for later: w[row] -= value.
+struct Update {
+  int row;
+  double value;
 };
 
 // sum l[i] t[i], i < n, in eight interleaved partial sums added pairwise at
 // the end: a fixed order that runs in vector lanes.
-inline double dot(const float* l, const double* t, std::size_t n) {
+template <class Value>
+inline double dot(const Value* l, const double* t, std::size_t n) {
   constexpr std::size_t kLanes = 8;
   double lane[kLanes] = {};
   std::size_t i = 0;
@@ -42,50 +54,68 @@ inline double dot(const float* l, const double* t, std::size_t n) {
   return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
 }
 
-// L y = w, y into w; t: room for the most rows of any supernode.
-// Column by column, each in one pass: the block is read in the order it is
-// stored.
-[[gnu::always_inline]] inline void forward_single(const SingleLayout& L, double* w, double* t) {
-  for (std::size_t s = 0; s < L.nsuper; ++s) {
+// L y = w over the supernodes s0..s1-1, y into w; t: room for the most rows
+// of any supernode. Column by column, each in one pass: the block is read
+// in the order it is stored. The updates of rows from defer_from on go to
+// later instead of into w, in the order they are made.
+template <class Value>
+[[gnu::always_inline]] inline void forward(const Layout<Value>& L,
+                                           double* w,
+                                           double* t,
+                                           std::size_t s0,
+                                           std::size_t s1,
+                                           int defer_from,
+                                           std::vector<Update>* later) {
+  for (std::size_t s = s0; s < s1; ++s) {
     const std::size_t k1 = static_cast<std::size_t>(L.super[s]);
     const std::size_t ncol = static_cast<std::size_t>(L.super[s + 1]) - k1;
     const std::size_t nrow = static_cast<std::size_t>(L.pi[s + 1] - L.pi[s]);
     const std::size_t nbelow = nrow - ncol;
-    const float* block = L.values + L.px[s];
+    const Value* block = L.values + L.px[s];
     double* y = w + k1;
     for (std::size_t i = 0; i < nbelow; ++i) t[i] = 0.0;
     for (std::size_t j = 0; j < ncol; ++j) {
-      const float* column = block + j * nrow;
+      const Value* column = block + j * nrow;
       const double yj = y[j] / static_cast<double>(column[j]);
       y[j] = yj;
       for (std::size_t i = j + 1; i < ncol; ++i) y[i] = y[i] - static_cast<double>(column[i]) * yj;
-      const float* lower = column + ncol;
+      const Value* lower = column + ncol;
       for (std::size_t i = 0; i < nbelow; ++i) t[i] = t[i] + static_cast<double>(lower[i]) * yj;
     }
     const int* below = L.rows + L.pi[s] + ncol;
-    for (std::size_t i = 0; i < nbelow; ++i) w[below[i]] = w[below[i]] - t[i];
+    for (std::size_t i = 0; i < nbelow; ++i) {
+      if (below[i] >= defer_from) {
+        later->push_back({below[i], t[i]});
+      } else {
+        w[below[i]] = w[below[i]] - t[i];
+      }
+    }
   }
 }
 
-// L^T z = w, z into w; u: room for the most rows of any supernode. The
-// supernode's unknowns and those below it it needs are gathered into u, so
-// that each column is one dot product over its stored rows.
-[[gnu::always_inline]] inline void backward_single(const SingleLayout& L, double* w, double* u) {
-  for (std::size_t s = L.nsuper; s-- > 0;) {
+// L^T z = w over the supernodes s1-1 down to s0, z into w; u: room for the
+// most rows of any supernode. The supernode's unknowns and those below it
+// it needs are gathered into u, so that each column is one dot product
+// over its stored rows.
+template <class Value>
+[[gnu::always_inline]] inline void backward(
+    const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
+  for (std::size_t s = s1; s-- > s0;) {
     const std::size_t k1 = static_cast<std::size_t>(L.super[s]);
     const std::size_t ncol = static_cast<std::size_t>(L.super[s + 1]) - k1;
     const std::size_t nrow = static_cast<std::size_t>(L.pi[s + 1] - L.pi[s]);
-    const float* block = L.values + L.px[s];
+    const Value* block = L.values + L.px[s];
     const int* rows = L.rows + L.pi[s];
     for (std::size_t i = ncol; i < nrow; ++i) u[i] = w[rows[i]];
     double* z = w + k1;
     for (std::size_t j = ncol; j-- > 0;) {
-      const float* column = block + j * nrow;
+      const Value* column = block + j * nrow;
+      constexpr std::size_t kLine = 64 / sizeof(Value);
       if (j > 0) {
-        for (std::size_t i = j; i < nrow; i += 16) __builtin_prefetch(column - nrow + i);
-      } else if (s > 0) {
+        for (std::size_t i = j; i < nrow; i += kLine) __builtin_prefetch(column - nrow + i);
+      } else if (s > s0) {
         const std::size_t previous = static_cast<std::size_t>(L.pi[s] - L.pi[s - 1]);
-        for (std::size_t i = 0; i < previous; i += 16) __builtin_prefetch(block - previous + i);
+        for (std::size_t i = 0; i < previous; i += kLine) __builtin_prefetch(block - previous + i);
       }
       u[j] = (z[j] - dot(column + j + 1, u + j + 1, nrow - j - 1)) / static_cast<double>(column[j]);
     }
@@ -97,84 +127,246 @@ inline double dot(const float* l, const double* t, std::size_t n) {
 // energy evaluation's path (energy/kernel_path.h: the widest the processor
 // offers, or the one VELORA_KERNEL names), so that tests can run each; the
 // lanes change only the speed, not a bit of the result. Plain target
-// attributes and a function pointer, not resolver functions, which run
+// attributes and function pointers, not resolver functions, which run
 // before a sanitizer's runtime is ready.
-void solve_scalar(const SingleLayout& L, double* w, double* t) {
-  forward_single(L, w, t);
-  backward_single(L, w, t);
+template <class Value>
+struct Substitutions {
+  void (*forward)(const Layout<Value>&, double*, double*, std::size_t, std::size_t, int, std::vector<Update>*);
+  void (*backward)(const Layout<Value>&, double*, double*, std::size_t, std::size_t);
+};
+
+template <class Value>
+void forward_scalar(const Layout<Value>& L,
+                    double* w,
+                    double* t,
+                    std::size_t s0,
+                    std::size_t s1,
+                    int defer_from,
+                    std::vector<Update>* later) {
+  forward(L, w, t, s0, s1, defer_from, later);
+}
+template <class Value>
+void backward_scalar(const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
+  backward(L, w, u, s0, s1);
 }
 #if defined(__x86_64__)
-[[gnu::target("avx2")]] void solve_avx2(const SingleLayout& L, double* w, double* t) {
-  forward_single(L, w, t);
-  backward_single(L, w, t);
+template <class Value>
+[[gnu::target("avx2")]] void forward_avx2(const Layout<Value>& L,
+                                          double* w,
+                                          double* t,
+                                          std::size_t s0,
+                                          std::size_t s1,
+                                          int defer_from,
+                                          std::vector<Update>* later) {
+  forward(L, w, t, s0, s1, defer_from, later);
 }
-[[gnu::target("avx512f")]] void solve_avx512(const SingleLayout& L, double* w, double* t) {
-  forward_single(L, w, t);
-  backward_single(L, w, t);
+template <class Value>
+[[gnu::target("avx2")]] void backward_avx2(
+    const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
+  backward(L, w, u, s0, s1);
+}
+template <class Value>
+[[gnu::target("avx512f")]] void forward_avx512(const Layout<Value>& L,
+                                               double* w,
+                                               double* t,
+                                               std::size_t s0,
+                                               std::size_t s1,
+                                               int defer_from,
+                                               std::vector<Update>* later) {
+  forward(L, w, t, s0, s1, defer_from, later);
+}
+template <class Value>
+[[gnu::target("avx512f")]] void backward_avx512(
+    const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
+  backward(L, w, u, s0, s1);
 }
 #endif
 
-using SingleSolve = void (*)(const SingleLayout&, double*, double*);
-
-SingleSolve single_solve() {
+template <class Value>
+Substitutions<Value> substitutions() {
 #if defined(__x86_64__)
   switch (kernel::current_path()) {
     case kernel::Path::avx512:
-      return solve_avx512;
+      return {forward_avx512<Value>, backward_avx512<Value>};
     case kernel::Path::avx2:
-      return solve_avx2;
+      return {forward_avx2<Value>, backward_avx2<Value>};
     case kernel::Path::scalar:
     case kernel::Path::pairs:
       break;
   }
 #endif
-  return solve_scalar;
+  return {forward_scalar<Value>, backward_scalar<Value>};
 }
 
-class SingleFactor {
+// The solves with a supernodal factor, on one thread or two. The
+// supernodes are in postorder: a supernode's subtree of the elimination
+// tree is a run of them ending at it. Below the first supernode of the
+// tree with more than one child (the top: it and its ancestors, the last
+// supernodes), its children's subtrees are cut into two runs, A then B, of
+// about equal entries. A supernode's rows below its own columns are its
+// ancestors', so A and B never touch each other's unknowns: the forward
+// substitution runs A and B at once, B keeping its updates of the top's
+// rows for after A (their order in the one-thread substitution), and then
+// the top; the backward one runs the top, then A and B at once. Every
+// unknown is thus computed by the same operations in the same order on
+// one thread or two.
+template <class Value>
+class SupernodalSolve {
  public:
-  // Rounds L's values in place: float k takes bytes 4k.. of the storage,
-  // which belonged to double k / 2, read before (k ascending). The bytes
-  // are copied as bytes, so that the compiler keeps every read before the
-  // writes that overlap it.
-  explicit SingleFactor(cholmod_factor& L)
+  SupernodalSolve(const cholmod_factor& L, const Value* values)
       : n_(static_cast<std::size_t>(L.n)), perm_(static_cast<const int*>(L.Perm)), w_(n_) {
-    unsigned char* bytes = static_cast<unsigned char*>(L.x);
-    for (std::size_t k = 0; k < L.xsize; ++k) {
-      double v = 0.0;
-      std::memcpy(&v, bytes + k * sizeof(double), sizeof v);
-      const float rounded = static_cast<float>(v);
-      std::memcpy(bytes + k * sizeof(float), &rounded, sizeof rounded);
-    }
-    const float* to = static_cast<const float*>(L.x);
     layout_.nsuper = L.nsuper;
     layout_.super = static_cast<const int*>(L.super);
     layout_.pi = static_cast<const int*>(L.pi);
     layout_.px = static_cast<const int*>(L.px);
     layout_.rows = static_cast<const int*>(L.s);
-    layout_.values = to;
+    layout_.values = values;
     std::size_t most = 0;
     for (std::size_t s = 0; s < layout_.nsuper; ++s) {
       most = std::max(most, static_cast<std::size_t>(layout_.pi[s + 1] - layout_.pi[s]));
     }
-    rows_.resize(most);
+    t_[0].resize(most);
+    t_[1].resize(most);
+    split();
   }
 
-  void solve(const double* b, double* x) {
+  void solve(const double* b, double* x, platform::ThreadPool* pool) {
     double* w = w_.data();
     for (std::size_t k = 0; k < n_; ++k) w[k] = b[perm_[k]];
-    solve_(layout_, w, rows_.data());
+    const std::size_t nsuper = layout_.nsuper;
+    if (pool == nullptr || pool->size() < 2 || a_end_ == 0) {
+      kernels_.forward(layout_, w, t_[0].data(), 0, nsuper, std::numeric_limits<int>::max(), nullptr);
+      kernels_.backward(layout_, w, t_[0].data(), 0, nsuper);
+    } else {
+      later_.clear();
+      auto forward_parts = [this, w](std::size_t part) {
+        if (part == 0) {
+          kernels_.forward(layout_, w, t_[0].data(), 0, a_end_, std::numeric_limits<int>::max(), nullptr);
+        } else {
+          kernels_.forward(layout_, w, t_[1].data(), a_end_, b_end_, top_column_, &later_);
+        }
+      };
+      pool->run(2, forward_parts);
+      for (const Update& u : later_) w[u.row] = w[u.row] - u.value;
+      kernels_.forward(layout_, w, t_[0].data(), b_end_, nsuper, std::numeric_limits<int>::max(), nullptr);
+      kernels_.backward(layout_, w, t_[0].data(), b_end_, nsuper);
+      auto backward_parts = [this, w](std::size_t part) {
+        if (part == 0) {
+          kernels_.backward(layout_, w, t_[0].data(), 0, a_end_);
+        } else {
+          kernels_.backward(layout_, w, t_[1].data(), a_end_, b_end_);
+        }
+      };
+      pool->run(2, backward_parts);
+    }
     for (std::size_t k = 0; k < n_; ++k) x[perm_[k]] = w[k];
   }
 
  private:
+  // Finds A, B and the top; leaves a_end_ at 0 where the tree has no two
+  // such runs (or the supernodes are not in postorder).
+  void split() {
+    const std::size_t nsuper = layout_.nsuper;
+    if (nsuper < 3) return;
+    std::vector<int> of_column(n_);
+    for (std::size_t s = 0; s < nsuper; ++s) {
+      for (int k = layout_.super[s]; k < layout_.super[s + 1]; ++k)
+        of_column[static_cast<std::size_t>(k)] = static_cast<int>(s);
+    }
+    constexpr int kRoot = -1;
+    std::vector<int> parent(nsuper, kRoot);
+    std::vector<std::size_t> first(nsuper);    // first supernode of each subtree
+    std::vector<double> entries(nsuper, 0.0);  // stored values of each subtree
+    std::vector<int> children(nsuper, 0);
+    std::vector<std::size_t> size(nsuper, 1);  // supernodes of each subtree
+    for (std::size_t s = 0; s < nsuper; ++s) {
+      const int ncol = layout_.super[s + 1] - layout_.super[s];
+      if (layout_.pi[s + 1] - layout_.pi[s] > ncol) {
+        parent[s] = of_column[static_cast<std::size_t>(layout_.rows[layout_.pi[s] + ncol])];
+        if (parent[s] <= static_cast<int>(s)) return;  // not in postorder
+      }
+    }
+    for (std::size_t s = 0; s < nsuper; ++s) first[s] = s;
+    for (std::size_t s = 0; s < nsuper; ++s) {
+      entries[s] += static_cast<double>(layout_.px[s + 1] - layout_.px[s]);
+      if (parent[s] == kRoot) continue;
+      const std::size_t p = static_cast<std::size_t>(parent[s]);
+      entries[p] += entries[s];
+      first[p] = std::min(first[p], first[s]);
+      size[p] += size[s];
+      ++children[p];
+    }
+    // In postorder every subtree is one run.
+    for (std::size_t s = 0; s < nsuper; ++s) {
+      if (s + 1 - first[s] != size[s]) return;
+    }
+    // The top: from the last root down while a supernode has one child.
+    std::size_t top = nsuper;  // the top is [top, nsuper)
+    std::size_t below = 0;     // the runs to cut lie in [below, top)
+    std::size_t roots = 0;
+    for (std::size_t s = 0; s < nsuper; ++s) {
+      if (parent[s] == kRoot) ++roots;
+    }
+    if (roots == 1) {
+      std::size_t v = nsuper - 1;
+      while (children[v] == 1) v = v - 1;  // its one child's subtree ends just before it
+      if (children[v] == 0) return;        // a chain: nothing to run at once
+      top = v;
+    }
+    // Each subtree ends at a root of [below, top): cut between the two
+    // whose entries come nearest to halves.
+    double total = 0.0;
+    for (std::size_t s = below; s < top; ++s)
+      total += parent[s] == kRoot || parent[s] >= static_cast<int>(top) ? entries[s] : 0.0;
+    double sum = 0.0;
+    std::size_t cut = 0;
+    double best = total;
+    for (std::size_t s = below; s < top; ++s) {
+      if (!(parent[s] == kRoot || parent[s] >= static_cast<int>(top))) continue;
+      sum += entries[s];
+      const double off = std::fabs(total - 2.0 * sum);
+      if (s + 1 < top && off < best) {
+        best = off;
+        cut = s + 1;
+      }
+    }
+    if (cut == 0) return;
+    a_end_ = cut;
+    b_end_ = top;
+    top_column_ = top < nsuper ? layout_.super[top] : std::numeric_limits<int>::max();
+    std::size_t updates = 0;
+    for (std::size_t s = a_end_; s < b_end_; ++s) {
+      const int ncol = layout_.super[s + 1] - layout_.super[s];
+      for (int k = layout_.pi[s] + ncol; k < layout_.pi[s + 1]; ++k) updates += layout_.rows[k] >= top_column_ ? 1 : 0;
+    }
+    later_.reserve(updates);
+  }
+
   std::size_t n_;
   const int* perm_;
-  SingleLayout layout_;
-  SingleSolve solve_ = single_solve();
+  Layout<Value> layout_;
+  Substitutions<Value> kernels_ = substitutions<Value>();
+  std::size_t a_end_ = 0, b_end_ = 0;  // A: supernodes [0, a_end_), B: [a_end_, b_end_), the top: the rest
+  int top_column_ = 0;                 // the top's first column
   std::vector<double> w_;
-  std::vector<double> rows_;  // room for one supernode's rows
+  std::vector<double> t_[2];   // room for one supernode's rows, per part
+  std::vector<Update> later_;  // B's updates of the top's rows
 };
+
+// The factor's values rounded to single precision in place: float k takes
+// bytes 4k.. of the storage, which belonged to double k / 2, read before (k
+// ascending). The bytes are copied as bytes, so that the compiler keeps
+// every read before the writes that overlap it.
+const float* round_in_place(cholmod_factor& L) {
+  unsigned char* bytes = static_cast<unsigned char*>(L.x);
+  for (std::size_t k = 0; k < L.xsize; ++k) {
+    double v = 0.0;
+    std::memcpy(&v, bytes + k * sizeof(double), sizeof v);
+    const float rounded = static_cast<float>(v);
+    std::memcpy(bytes + k * sizeof(float), &rounded, sizeof rounded);
+  }
+  return static_cast<const float*>(L.x);
+}
 
 class Cholmod final : public SparseCholesky {
  public:
@@ -228,7 +420,7 @@ class Cholmod final : public SparseCholesky {
 
   void solve(const double* b, double* x) override {
     if (single_) {
-      single_->solve(b, x);
+      single_->solve(b, x, pool_);
       return;
     }
     cholmod_dense* rhs =
@@ -244,8 +436,10 @@ class Cholmod final : public SparseCholesky {
 
   void round_to_single() override {
     if (single_ || factor_ == nullptr || !factor_->is_super || factor_->minor != factor_->n) return;
-    single_ = std::make_unique<SingleFactor>(*factor_);
+    single_ = std::make_unique<SupernodalSolve<float>>(*factor_, round_in_place(*factor_));
   }
+
+  void use_threads(platform::ThreadPool* pool) override { pool_ = pool; }
 
   double factor_entries() const override {
     return factor_ == nullptr ? 0.0 : static_cast<double>(factor_->is_super ? factor_->xsize : factor_->nzmax);
@@ -264,7 +458,8 @@ class Cholmod final : public SparseCholesky {
   cholmod_common common_{};
   cholmod_sparse* matrix_ = nullptr;
   cholmod_factor* factor_ = nullptr;
-  std::unique_ptr<SingleFactor> single_;  // the factor's values rounded, once asked for
+  std::unique_ptr<SupernodalSolve<float>> single_;  // the factor's values rounded, once asked for
+  platform::ThreadPool* pool_ = nullptr;
   int n_ = 0;
 };
 

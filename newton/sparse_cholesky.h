@@ -9,6 +9,10 @@
 #include <span>
 #include <vector>
 
+namespace platform {
+class ThreadPool;
+}
+
 namespace solver {
 
 class SparseCholesky {
@@ -56,6 +60,12 @@ class SparseCholesky {
   // factorize, solve uses the rounded factor, summing in double precision in
   // a fixed order. Does nothing when the factor is not supernodal.
   virtual void round_to_single() = 0;
+
+  // Solves with the factor rounded to single precision then split between
+  // two of the pool's threads where its elimination tree allows (null: the
+  // calling thread alone); the bits of a solve do not change. The pool
+  // must outlive the solves.
+  virtual void use_threads(platform::ThreadPool* pool) = 0;
 
   // Entries stored for the factor, padding of its dense blocks included (0
   // before the first analysis).

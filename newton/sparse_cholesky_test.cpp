@@ -15,6 +15,7 @@
 #include "energy/kernel_path.h"
 #include "newton/cholmod_library.h"
 #include "platform/failure.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -178,6 +179,46 @@ TEST(SparseCholesky, RoundedSolveIsTheSameOnEveryInstructionSet) {
   }
   kernel::use_path(before);
   EXPECT_GE(paths, 2);
+}
+
+// Two grids side by side, no entry between them: a forest of two trees.
+Grid TwoLaplacians(int m, double d) {
+  const Grid one = Laplacian(m, d);
+  Grid g = one;
+  for (int j = 0; j < one.n; ++j) {
+    for (int k = one.colptr[static_cast<std::size_t>(j)]; k < one.colptr[static_cast<std::size_t>(j) + 1]; ++k) {
+      g.row.push_back(one.row[static_cast<std::size_t>(k)] + one.n);
+      g.values.push_back(one.values[static_cast<std::size_t>(k)]);
+    }
+    g.colptr.push_back(static_cast<int>(g.row.size()));
+  }
+  g.n = 2 * one.n;
+  return g;
+}
+
+// A solve with the rounded factor split between two threads (the two
+// halves of the elimination tree at once) gives the one-thread solve's
+// bits, on one tree and on a forest, and again with the same lists.
+TEST(SparseCholeskyParallel, SolvesGiveTheOneThreadBits) {
+  platform::ThreadPool pool(2);
+  ASSERT_EQ(pool.size(), 2u);
+  for (const Grid& g : {Laplacian(60, 4.5), TwoLaplacians(30, 4.5)}) {
+    const std::vector<double> b = Load(g.n);
+    auto one = solver::make_sparse_cholesky();
+    auto two = solver::make_sparse_cholesky();
+    for (auto* chol : {one.get(), two.get()}) {
+      chol->analyse(g.n, g.colptr, g.row);
+      ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
+      chol->round_to_single();
+    }
+    two->use_threads(&pool);
+    std::vector<double> x(b.size()), y(b.size());
+    one->solve(b.data(), x.data());
+    for (int round = 0; round < 2; ++round) {
+      two->solve(b.data(), y.data());
+      EXPECT_EQ(x, y) << "n " << g.n << " round " << round;
+    }
+  }
 }
 
 TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {

@@ -200,7 +200,9 @@ class NewtonDriver {
         loose_(loose_components(a, evaluator.slots())),
         pattern_(timed(pattern_seconds_, [&] { return tangent_pattern(a, evaluator.slots()); })),
         newton_(pattern_, timed(pattern_seconds_, [&] { return shift_values(a, pattern_); }), options),
-        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, gas, pressure, energy, pattern_)) {}
+        problem_(std::make_unique<NewtonProblemOf<Energy>>(a, law, evaluator, gas, pressure, energy, pattern_)) {
+    newton_.use_threads(evaluator.pool());
+  }
 
   nlp::Result minimise() {
     check_loose_loads();
