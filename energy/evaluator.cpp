@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -44,6 +45,7 @@ EnergyEvaluator::EnergyEvaluator(const analysis& a, const EvaluationOptions& opt
   // branch per component. A parallel pass starts each unknown's gradient in
   // g itself and needs no such workspace.
   if (!pool_) gfull_.assign(xfull_.size(), 0.0);
+  energy_terms_.assign(static_cast<std::size_t>(std::max(a.nfree, 0)) + nelem, 0.0);
 }
 
 EnergyEvaluator::~EnergyEvaluator() = default;
@@ -116,32 +118,42 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   }
 }
 
-double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
-  const std::size_t entries = xfull_.size();
-  if (n != a_.nfree || x.size() < n || g.size() < n || entries != 3 * static_cast<std::size_t>(a_.nnode) ||
-      slots_.size() != static_cast<std::size_t>(a_.nelem)) {
+namespace {
+
+void check_size(const analysis& a, std::size_t entries, std::size_t slots, int n, int xs, int gs) {
+  if (n != a.nfree || xs < n || gs < n || entries != 3 * static_cast<std::size_t>(a.nnode) ||
+      slots != static_cast<std::size_t>(a.nelem)) {
     throw platform::RangeError("the energy was asked for " + std::to_string(n) + " unknowns (vectors of " +
-                               std::to_string(x.size()) + " and " + std::to_string(g.size()) +
-                               ") of a model set up for " + std::to_string(a_.nfree));
+                               std::to_string(xs) + " and " + std::to_string(gs) + ") of a model set up for " +
+                               std::to_string(a.nfree));
   }
-  if (pool_) return parallel_pass(n, x, g);
+}
+
+}  // namespace
+
+template <bool kFiniteOnly, class Source>
+std::optional<double> EnergyEvaluator::serial_pass(int n, const Source& source, terms::Vector& g) {
+  const std::size_t entries = xfull_.size();
   const int* dof = a_.dof.data();
   const double* force = a_.force.data();
   const double* displ = a_.displ.data();
-  const double* xp = x.data();
   double* xf = xfull_.data();
   double* gf = gfull_.data();
 
   // One pass over the node table puts x and the prescribed displacements
   // into the full-length workspace by slot and starts the gradient at
-  // -force; f takes the load potential in node and axis order.
-  double f = 0.0;
+  // -force; the load potential's terms, -force x in node and axis order,
+  // are pushed onto the energy's sum, which the element loop adds up
+  // (f - force x and f + -(force x) are the same bits).
+  ChainedSum f(energy_terms_.data());
+  bool finite = true;
   for (std::size_t i = 0; i < entries; ++i) {
     const int k = dof[i];
     const std::size_t slot = static_cast<std::size_t>(k - 1);
     if (k <= n) {
-      const double xk = xp[slot];  // read before g is written: x and g may be one vector
-      f = f - force[i] * xk;
+      const double xk = source(slot);  // read before g is written: x and g may be one vector
+      if constexpr (kFiniteOnly) finite = finite && std::isfinite(xk);
+      f.push(-(force[i] * xk));
       xf[slot] = xk;
       gf[slot] = -force[i];
     } else {
@@ -149,9 +161,44 @@ double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector&
       xf[slot] = displ[i];
     }
   }
-  f = serial_elements(xf, gf, f);
+  if (kFiniteOnly && !finite) return std::nullopt;
+  serial_elements(xf, gf, f);
   if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
-  return f;
+  return f.finish();
+}
+
+double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
+  check_size(a_, xfull_.size(), slots_.size(), n, x.size(), g.size());
+  if (pool_) return parallel_pass(n, x, g);
+  const double* xp = x.data();
+  return *serial_pass<false>(
+      n, [xp](std::size_t slot) { return xp[slot]; }, g);
+}
+
+std::optional<double> EnergyEvaluator::at_step(
+    int n, const terms::Vector& x0, double step, const terms::Vector& d, terms::Vector& x, terms::Vector& g) {
+  check_size(a_, xfull_.size(), slots_.size(), n, std::min(x.size(), std::min(x0.size(), d.size())), g.size());
+  const double* x0p = x0.data();
+  const double* dp = d.data();
+  double* xp = x.data();
+  if (pool_) {
+    bool finite = true;
+    for (int i = 0; i < n; ++i) {
+      const double xi = x0p[i] + step * dp[i];
+      xp[i] = xi;
+      finite = finite && std::isfinite(xi);
+    }
+    if (!finite) return std::nullopt;
+    return parallel_pass(n, x, g);
+  }
+  return serial_pass<true>(
+      n,
+      [x0p, dp, xp, step](std::size_t slot) {
+        const double xk = x0p[slot] + step * dp[slot];
+        xp[slot] = xk;
+        return xk;
+      },
+      g);
 }
 
 double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vector& g) {
@@ -172,21 +219,23 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
     std::memcpy(workspace_[0].data(), source, bytes);
     source = workspace_[0].data();
   }
-  double f = 0.0;
-  auto compute = [this, n, source, bytes, &g, &f](std::size_t t) {
+  ChainedSum sum(energy_terms_.data());
+  auto compute = [this, n, source, bytes, &g, &sum](std::size_t t) {
     double* xf = workspace_[t].data();
     if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
     const double* displ = a_.displ.data();
     for (const PrescribedSlot& p : prescribed_) xf[p.slot] = displ[p.entry];
     if (t == 0) {
+      // The load potential's terms, added up between part 0's elements.
       const double* force = a_.force.data();
-      double load = 0.0;
-      for (const FreeSlot& u : free_in_table_order_) load = load - force[u.entry] * xf[u.slot];
-      f = load;
+      ChainedSum load(energy_terms_.data());
+      for (const FreeSlot& u : free_in_table_order_) load.push(-(force[u.entry] * xf[u.slot]));
+      sum = load;
     }
-    part_elements(t, xf, n, g.data(), &f);
+    part_elements(t, xf, n, g.data(), &sum);
   };
   pool_->run(part_element_.size() - 1, compute);
+  double f = sum.finish();
 
   // In element order: the energies of the parts after the first, then
   // their deferred terms, part by part.

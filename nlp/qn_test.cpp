@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <limits>
@@ -881,3 +882,32 @@ TEST(Bfgs, OneUnknownUpdateGivesTheSecantRatio) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------- at_step
+
+// An objective that forms the line search's trial points itself is called
+// at the points the minimiser would have formed, bit for bit: lbfgs takes
+// the same path through the same points either way.
+TEST(SteppedObjective, LbfgsVisitsTheSamePointsAsThroughThePlainObjective) {
+  const int n = 6;
+  Recorder plain{rosenbrock, {}};
+  terms::Vector xp = rosenbrock_start(n), gp(n);
+  const auto rp = Qn(plain).lbfgs(3, n, 200, 20, 1e-10, 0.1, xp, gp);
+
+  Recorder stepped{rosenbrock, {}};
+  int formed = 0;
+  auto at_step =
+      [&](int m, const terms::Vector& x0, double a, const terms::Vector& d, terms::Vector& x, terms::Vector& g) {
+        ++formed;
+        for (int i = 1; i <= m; ++i) x(i) = x0(i) + a * d(i);
+        return stepped(m, x, g);
+      };
+  nlp::SteppedObjective<Recorder, decltype(at_step)> objective{stepped, at_step};
+  terms::Vector xs = rosenbrock_start(n), gs(n);
+  const auto rs = nlp::qn<decltype(objective)>(objective).lbfgs(3, n, 200, 20, 1e-10, 0.1, xs, gs);
+
+  EXPECT_EQ(formed, stepped.evaluations() - 1);  // every evaluation but the start point's
+  EXPECT_EQ(rs.iterations, rp.iterations);
+  EXPECT_EQ(stepped.points, plain.points);
+  EXPECT_EQ(std::memcmp(xs.data(), xp.data(), static_cast<std::size_t>(n) * sizeof(double)), 0);
+}
