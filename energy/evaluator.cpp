@@ -145,15 +145,19 @@ std::optional<double> EnergyEvaluator::serial_pass(int n, const Source& source, 
   // -force; the load potential's terms, -force x in node and axis order,
   // are pushed onto the energy's sum, which the element loop adds up
   // (f - force x and f + -(force x) are the same bits).
-  ChainedSum f(energy_terms_.data());
+  // The count and the finiteness are locals of the loop, which keeps them
+  // in registers (a member of the sum, whose address the element loop
+  // takes, would go through memory at every entry).
+  double* terms = energy_terms_.data();
+  std::size_t pushed = 0;
   bool finite = true;
   for (std::size_t i = 0; i < entries; ++i) {
     const int k = dof[i];
     const std::size_t slot = static_cast<std::size_t>(k - 1);
     if (k <= n) {
       const double xk = source(slot);  // read before g is written: x and g may be one vector
-      if constexpr (kFiniteOnly) finite = finite && std::isfinite(xk);
-      f.push(-(force[i] * xk));
+      if constexpr (kFiniteOnly) finite = finite & std::isfinite(xk);
+      terms[pushed++] = -(force[i] * xk);
       xf[slot] = xk;
       gf[slot] = -force[i];
     } else {
@@ -162,6 +166,7 @@ std::optional<double> EnergyEvaluator::serial_pass(int n, const Source& source, 
     }
   }
   if (kFiniteOnly && !finite) return std::nullopt;
+  ChainedSum f(terms, pushed);
   serial_elements(xf, gf, f);
   if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
   return f.finish();
@@ -228,9 +233,10 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
     if (t == 0) {
       // The load potential's terms, added up between part 0's elements.
       const double* force = a_.force.data();
-      ChainedSum load(energy_terms_.data());
-      for (const FreeSlot& u : free_in_table_order_) load.push(-(force[u.entry] * xf[u.slot]));
-      sum = load;
+      double* terms = energy_terms_.data();
+      std::size_t pushed = 0;
+      for (const FreeSlot& u : free_in_table_order_) terms[pushed++] = -(force[u.entry] * xf[u.slot]);
+      sum = ChainedSum(terms, pushed);
     }
     part_elements(t, xf, n, g.data(), &sum);
   };

@@ -45,8 +45,9 @@ using ElementSlots = std::array<int, 9>;
 // loop's divisions do, and the sum is the same bits.
 class ChainedSum {
  public:
-  // Terms go to terms[0..]; the caller keeps room for every term.
-  explicit ChainedSum(double* terms) : term_(terms) {}
+  // Terms go to terms[0..]; the caller keeps room for every term and may
+  // have put the first `filled` in place already.
+  explicit ChainedSum(double* terms, std::size_t filled = 0) : term_(terms), filled_(filled) {}
   void push(double v) { term_[filled_++] = v; }
   // Adds up to count of the terms pushed and not yet added.
   void advance(std::size_t count) {
@@ -68,7 +69,7 @@ class ChainedSum {
 
  private:
   double* term_;
-  std::size_t filled_ = 0;
+  std::size_t filled_;
   std::size_t next_ = 0;
   double sum_ = 0.0;
 };

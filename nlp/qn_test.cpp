@@ -492,6 +492,39 @@ TEST(Ring, FusedDirectionIsTheTwoLoopRecursionBitForBit) {
   }
 }
 
+// The direction's last pass can also copy the line search's start point
+// and sum its slope: the direction is unchanged and the slope is d.g summed
+// on its own.
+TEST(Ring, LastPassCopiesTheStartPointAndSumsTheSlope) {
+  const int n = 5;
+  nlp::Ring r;
+  terms::Vector s(n), y(n), g(n), x(n);
+  for (int i = 1; i <= n; ++i) {
+    s(i) = 0.3 * i - 0.7;
+    y(i) = 0.9 - 0.11 * i * i;
+    g(i) = std::sin(1.7 * i);
+    x(i) = std::cos(0.4 * i);
+  }
+  r.create(n, s, y);
+  r.insert(n, y, s);
+  terms::Vector d(n);
+  r.direction(n, g, d);
+  terms::Vector fused = g;
+  terms::Vector x0(n);
+  // The newest pair is (y, s): its s.g and y.y.
+  const double slope = r.direction_from(n,
+                                        nlp::dot(n, y.data(), g.data()),
+                                        nlp::dot(n, s.data(), s.data()),
+                                        fused,
+                                        nlp::Ring::Last{g.data(), x.data(), x0.data()})
+                           .slope;
+  for (int i = 1; i <= n; ++i) {
+    EXPECT_EQ(fused(i), d(i));
+    EXPECT_EQ(x0(i), x(i));
+  }
+  EXPECT_EQ(slope, nlp::dot(n, d.data(), g.data()));
+}
+
 TEST(Ring, OnePairDirectionIsTheMemorylessBfgsProduct) {
   // d = -H g with H = (I - rho s y')(gamma I)(I - rho y s') + rho s s'.
   const int n = 3;
