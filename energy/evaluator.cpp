@@ -132,7 +132,8 @@ void check_size(const analysis& a, std::size_t entries, std::size_t slots, int n
 }  // namespace
 
 template <bool kFiniteOnly, class Source>
-std::optional<double> EnergyEvaluator::serial_pass(int n, const Source& source, terms::Vector& g) {
+std::optional<double> EnergyEvaluator::serial_pass(
+    int n, const Source& source, terms::Vector& g, const double* d, double* slope) {
   const std::size_t entries = xfull_.size();
   const int* dof = a_.dof.data();
   const double* force = a_.force.data();
@@ -168,7 +169,18 @@ std::optional<double> EnergyEvaluator::serial_pass(int n, const Source& source, 
   if (kFiniteOnly && !finite) return std::nullopt;
   ChainedSum f(terms, pushed);
   serial_elements(xf, gf, f);
-  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+  if (slope == nullptr) {
+    if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+    return f.finish();
+  }
+  // The slope d.g summed in index order as g is copied out.
+  double* gp = g.data();
+  double s = 0.0;
+  for (int i = 0; i < n; ++i) {
+    gp[i] = gf[i];
+    s = s + d[i] * gp[i];
+  }
+  *slope = s;
   return f.finish();
 }
 
@@ -177,24 +189,39 @@ double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector&
   if (pool_) return parallel_pass(n, x, g);
   const double* xp = x.data();
   return *serial_pass<false>(
-      n, [xp](std::size_t slot) { return xp[slot]; }, g);
+      n, [xp](std::size_t slot) { return xp[slot]; }, g, nullptr, nullptr);
 }
 
-std::optional<double> EnergyEvaluator::at_step(
-    int n, const terms::Vector& x0, double step, const terms::Vector& d, terms::Vector& x, terms::Vector& g) {
+std::optional<double> EnergyEvaluator::at_step(int n,
+                                               const terms::Vector& x0,
+                                               double step,
+                                               const terms::Vector& d,
+                                               terms::Vector& x,
+                                               terms::Vector& g,
+                                               double* slope) {
   check_size(a_, xfull_.size(), slots_.size(), n, std::min(x.size(), std::min(x0.size(), d.size())), g.size());
   const double* x0p = x0.data();
   const double* dp = d.data();
   double* xp = x.data();
   if (pool_) {
-    bool finite = true;
-    for (int i = 0; i < n; ++i) {
-      const double xi = x0p[i] + step * dp[i];
-      xp[i] = xi;
-      finite = finite && std::isfinite(xi);
-    }
-    if (!finite) return std::nullopt;
-    return parallel_pass(n, x, g);
+    // Every part forms the point in its workspace (part 0 also into x),
+    // where it would otherwise copy x: one pass on each core instead of a
+    // pass on the calling thread before the parts start.
+    return run_parts(
+        n,
+        [n, x0p, dp, xp, step](std::size_t t, double* xf) {
+          bool finite = true;
+          for (int i = 0; i < n; ++i) {
+            const double xi = x0p[i] + step * dp[i];
+            xf[i] = xi;
+            finite = finite & std::isfinite(xi);
+          }
+          if (t == 0 && n > 0) std::memcpy(xp, xf, static_cast<std::size_t>(n) * sizeof(double));
+          return finite;
+        },
+        g,
+        dp,
+        slope);
   }
   return serial_pass<true>(
       n,
@@ -203,18 +230,12 @@ std::optional<double> EnergyEvaluator::at_step(
         xp[slot] = xk;
         return xk;
       },
-      g);
+      g,
+      dp,
+      slope);
 }
 
 double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vector& g) {
-  // Everything but the final sums runs inside the parts. Each part puts
-  // x and the prescribed displacements into a workspace of its own, from
-  // which its elements gather: a workspace written by one core and
-  // gathered from by another would cost a transfer between the cores for
-  // every line the gather meets, where the copy streams. Part 0 then sums
-  // the load potential in node and axis order and goes on into its
-  // elements with that sum. Every part starts the gradient of the unknowns
-  // it owns at -force and copies it into g when its elements are done.
   // When x and g are one vector, a part could write g before another has
   // copied x: x is then copied into part 0's workspace first, and the
   // others copy from there.
@@ -224,14 +245,41 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
     std::memcpy(workspace_[0].data(), source, bytes);
     source = workspace_[0].data();
   }
+  return *run_parts(
+      n,
+      [n, source, bytes](std::size_t, double* xf) {
+        if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
+        return true;
+      },
+      g,
+      nullptr,
+      nullptr);
+}
+
+template <class Fill>
+std::optional<double> EnergyEvaluator::run_parts(
+    int n, const Fill& fill, terms::Vector& g, const double* d, double* slope) {
+  // Everything but the final sums runs inside the parts. Each part puts
+  // x and the prescribed displacements into a workspace of its own (fill),
+  // from which its elements gather: a workspace written by one core and
+  // gathered from by another would cost a transfer between the cores for
+  // every line the gather meets, where the copy streams. Part 0 then
+  // pushes the load potential's terms in node and axis order and goes on
+  // into its elements, which add them up. Every part starts the gradient
+  // of the unknowns it owns at -force and copies it into g when its
+  // elements are done. A part whose point is not finite (every part forms
+  // the same point) evaluates nothing.
   ChainedSum sum(energy_terms_.data());
-  auto compute = [this, n, source, bytes, &g, &sum](std::size_t t) {
+  bool finite = true;
+  auto compute = [this, n, &fill, &g, &sum, &finite](std::size_t t) {
     double* xf = workspace_[t].data();
-    if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
+    if (!fill(t, xf)) {
+      if (t == 0) finite = false;
+      return;
+    }
     const double* displ = a_.displ.data();
     for (const PrescribedSlot& p : prescribed_) xf[p.slot] = displ[p.entry];
     if (t == 0) {
-      // The load potential's terms, added up between part 0's elements.
       const double* force = a_.force.data();
       double* terms = energy_terms_.data();
       std::size_t pushed = 0;
@@ -241,19 +289,37 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
     part_elements(t, xf, n, g.data(), &sum);
   };
   pool_->run(part_element_.size() - 1, compute);
+  if (!finite) return std::nullopt;
   double f = sum.finish();
 
-  // In element order: the energies of the parts after the first, then
-  // their deferred terms, part by part.
-  for (const double energy : energies_) f = f + energy;
+  // The deferred terms, part by part in element order; then the energies
+  // of the parts after the first, in element order, and with them, when
+  // asked, the slope d.g in index order: two chains of dependent additions
+  // in one loop, each as long as it would be alone.
   double* gp = g.data();
   for (std::size_t t = 1; t < deferred_.size(); ++t) {
-    const DeferredTerms& d = deferred_[t];
-    for (std::size_t j = 0; j < d.unknown.size(); ++j) {
-      double& gk = gp[static_cast<std::size_t>(d.unknown[j])];
-      gk = gk + d.handed[j];
+    const DeferredTerms& dt = deferred_[t];
+    for (std::size_t j = 0; j < dt.unknown.size(); ++j) {
+      double& gk = gp[static_cast<std::size_t>(dt.unknown[j])];
+      gk = gk + dt.handed[j];
     }
   }
+  const double* energy = energies_.data();
+  const std::size_t ne = energies_.size();
+  if (slope == nullptr) {
+    for (std::size_t i = 0; i < ne; ++i) f = f + energy[i];
+    return f;
+  }
+  const std::size_t nu = static_cast<std::size_t>(std::max(n, 0));
+  const std::size_t both = std::min(ne, nu);
+  double s = 0.0;
+  for (std::size_t i = 0; i < both; ++i) {
+    f = f + energy[i];
+    s = s + d[i] * gp[i];
+  }
+  for (std::size_t i = both; i < ne; ++i) f = f + energy[i];
+  for (std::size_t i = both; i < nu; ++i) s = s + d[i] * gp[i];
+  *slope = s;
   return f;
 }
 

@@ -112,9 +112,16 @@ class EnergyEvaluator {
   // point, the caller's finiteness check, the evaluation's copy). The point
   // is stored in x(1..n) and its components are the bits of x0(i) +
   // step*d(i). Returns nothing, with g untouched and no element evaluated,
-  // when a component of the point is not finite.
-  std::optional<double> at_step(
-      int n, const terms::Vector& x0, double step, const terms::Vector& d, terms::Vector& x, terms::Vector& g);
+  // when a component of the point is not finite. With slope, also the
+  // slope d.g at the point, summed from 0.0 in index order (nlp::dot) in a
+  // pass the evaluation makes anyway.
+  std::optional<double> at_step(int n,
+                                const terms::Vector& x0,
+                                double step,
+                                const terms::Vector& d,
+                                terms::Vector& x,
+                                terms::Vector& g,
+                                double* slope = nullptr);
 
   // The elements list[0..] (0-based element numbers) one at a time, in
   // list order, on the calling thread: element list[i] gathers its nine
@@ -195,8 +202,13 @@ class EnergyEvaluator {
   // The one-thread pass; source(slot) gives unknown slot's displacement
   // (and may store it). kFiniteOnly: nothing when a displacement is not
   // finite, before any element is evaluated.
+  // With slope, also d.g (see at_step).
   template <bool kFiniteOnly, class Source>
-  std::optional<double> serial_pass(int n, const Source& source, terms::Vector& g);
+  std::optional<double> serial_pass(int n, const Source& source, terms::Vector& g, const double* d, double* slope);
+  // The parts of a parallel pass; fill(t, xf) puts x into part t's
+  // workspace and says whether it is finite. With slope, also d.g.
+  template <class Fill>
+  std::optional<double> run_parts(int n, const Fill& fill, terms::Vector& g, const double* d, double* slope);
 
   std::vector<double> xfull_;                   // 3 * nnode: unknowns, then prescribed displacements, by slot
   std::vector<double> gfull_;                   // 3 * nnode on one thread: gradient accumulator, same numbering

@@ -24,6 +24,7 @@
 #include "energy/evaluator.h"
 #include "energy/law.h"
 #include "model/model.h"
+#include "nlp/nlp.h"
 #include "platform/testing.h"
 #include "platform/thread_pool.h"
 #include "solver/solver.h"
@@ -161,7 +162,8 @@ TEST_P(ParallelObjective, EnergyIsTheLoadThenEachElementInOrder) {
 }
 
 // A trial point formed in the evaluation's own pass is the point x0 +
-// step*d formed first, and its energy and gradient are that point's.
+// step*d formed first, its energy and gradient are that point's, and the
+// slope summed as the gradient is handed over is nlp::dot's.
 TEST_P(ParallelObjective, AtStepIsThePointFormedFirst) {
   const auto& [name, threads, odd] = GetParam();
   const MaterialLaw& law = law_named(name);
@@ -177,9 +179,13 @@ TEST_P(ParallelObjective, AtStepIsThePointFormedFirst) {
     const double f_formed = (*evaluator)(a.nfree, formed, g_formed);
     terms::Vector x(a.nfree, 9.0);
     terms::Vector g(a.nfree, 9.0);
-    const std::optional<double> f = evaluator->at_step(a.nfree, a.u, step, d, x, g);
+    double slope = 0.0;
+    const std::optional<double> f = evaluator->at_step(a.nfree, a.u, step, d, x, g, &slope);
     ASSERT_TRUE(f.has_value());
     EXPECT_TRUE(same_bits(*f, f_formed)) << *f << " " << f_formed << " on " << t << " threads";
+    const double slope_formed = nlp::dot(a.nfree, d.data(), g_formed.data());
+    EXPECT_TRUE(same_bits(slope, slope_formed)) << slope << " " << slope_formed << " on " << t << " threads";
+    EXPECT_TRUE(same_bits(*evaluator->at_step(a.nfree, a.u, step, d, x, g), f_formed));  // without the slope
     EXPECT_EQ(std::memcmp(x.data(), formed.data(), sizeof(double) * static_cast<std::size_t>(a.nfree)), 0);
     EXPECT_EQ(std::memcmp(g.data(), g_formed.data(), sizeof(double) * static_cast<std::size_t>(a.nfree)), 0);
   }

@@ -535,20 +535,20 @@ class qn {
   double evaluate(int n, const terms::Vector& x, terms::Vector& g) { return static_cast<double>(f_(n, x, g)); }
 
   // Trial at step a: x := x0 + a*d, value and gradient, slope d.g. An
-  // objective with at_step (SteppedObjective) forms the point itself.
+  // objective with at_step (SteppedObjective) forms the point and sums the
+  // slope itself.
   double trial(int n, double a, terms::Vector& x, terms::Vector& g, const terms::Vector& d, double& slope) {
-    const double* dp = d.data();
-    double value;
-    if constexpr (requires { f_.at_step(n, x0_, a, d, x, g); }) {
-      value = static_cast<double>(f_.at_step(n, x0_, a, d, x, g));
+    if constexpr (requires { f_.at_step(n, x0_, a, d, x, g, slope); }) {
+      return static_cast<double>(f_.at_step(n, x0_, a, d, x, g, slope));
     } else {
       const double* x0 = x0_.data();
+      const double* dp = d.data();
       double* xp = x.data();
       for (int i = 0; i < n; ++i) xp[i] = x0[i] + a * dp[i];
-      value = evaluate(n, x, g);
+      const double value = evaluate(n, x, g);
+      slope = dot(n, dp, g.data());
+      return value;
     }
-    slope = dot(n, dp, g.data());
-    return value;
   }
 
   static void negate(int n, const terms::Vector& g, terms::Vector& d) {

@@ -929,12 +929,19 @@ TEST(SteppedObjective, LbfgsVisitsTheSamePointsAsThroughThePlainObjective) {
 
   Recorder stepped{rosenbrock, {}};
   int formed = 0;
-  auto at_step =
-      [&](int m, const terms::Vector& x0, double a, const terms::Vector& d, terms::Vector& x, terms::Vector& g) {
-        ++formed;
-        for (int i = 1; i <= m; ++i) x(i) = x0(i) + a * d(i);
-        return stepped(m, x, g);
-      };
+  auto at_step = [&](int m,
+                     const terms::Vector& x0,
+                     double a,
+                     const terms::Vector& d,
+                     terms::Vector& x,
+                     terms::Vector& g,
+                     double& slope) {
+    ++formed;
+    for (int i = 1; i <= m; ++i) x(i) = x0(i) + a * d(i);
+    const double value = stepped(m, x, g);
+    slope = nlp::dot(m, d.data(), g.data());
+    return value;
+  };
   nlp::SteppedObjective<Recorder, decltype(at_step)> objective{stepped, at_step};
   terms::Vector xs = rosenbrock_start(n), gs(n);
   const auto rs = nlp::qn<decltype(objective)>(objective).lbfgs(3, n, 200, 20, 1e-10, 0.1, xs, gs);

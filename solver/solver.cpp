@@ -374,23 +374,31 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     return value;
   };
   // The line search's trial points: the evaluator forms each in its pass
-  // over the node table and checks it there (EnergyEvaluator::at_step);
-  // with a gas or the pressure's potential beside the elements, the point
-  // is formed here and evaluated as above.
-  auto energy_at_step =
-      [&](int n, const terms::Vector& x0, double step, const terms::Vector& d, terms::Vector& x, terms::Vector& g) {
-        if (!gas.empty() || with_potential) {
-          const double* x0p = x0.data();
-          const double* dp = d.data();
-          double* xp = x.data();
-          for (int i = 0; i < n; ++i) xp[i] = x0p[i] + step * dp[i];
-          return energy(n, x, g);
-        }
-        const std::optional<double> value = evaluator->at_step(n, x0, step, d, x, g);
-        if (!value) diverged(a);
-        evaluated(n, g, *value);
-        return *value;
-      };
+  // over the node table and checks it there, and sums the slope as it
+  // hands over the gradient (EnergyEvaluator::at_step); with a gas or the
+  // pressure's potential beside the elements, the point is formed here and
+  // evaluated as above.
+  auto energy_at_step = [&](int n,
+                            const terms::Vector& x0,
+                            double step,
+                            const terms::Vector& d,
+                            terms::Vector& x,
+                            terms::Vector& g,
+                            double& slope) {
+    if (!gas.empty() || with_potential) {
+      const double* x0p = x0.data();
+      const double* dp = d.data();
+      double* xp = x.data();
+      for (int i = 0; i < n; ++i) xp[i] = x0p[i] + step * dp[i];
+      const double value = energy(n, x, g);
+      slope = nlp::dot(n, dp, g.data());
+      return value;
+    }
+    const std::optional<double> value = evaluator->at_step(n, x0, step, d, x, g, &slope);
+    if (!value) diverged(a);
+    evaluated(n, g, *value);
+    return *value;
+  };
   nlp::SteppedObjective<decltype(energy), decltype(energy_at_step)> stepped{energy, energy_at_step};
   nlp::qn<decltype(stepped)> minimiser(stepped);
   // The second-order minimiser, built only when chosen: its pattern,
