@@ -45,7 +45,6 @@ EnergyEvaluator::EnergyEvaluator(const analysis& a, const EvaluationOptions& opt
   // branch per component. A parallel pass starts each unknown's gradient in
   // g itself and needs no such workspace.
   if (!pool_) gfull_.assign(xfull_.size(), 0.0);
-  energy_terms_.assign(static_cast<std::size_t>(std::max(a.nfree, 0)) + nelem, 0.0);
 }
 
 EnergyEvaluator::~EnergyEvaluator() = default;
@@ -143,14 +142,8 @@ std::optional<double> EnergyEvaluator::serial_pass(
 
   // One pass over the node table puts x and the prescribed displacements
   // into the full-length workspace by slot and starts the gradient at
-  // -force; the load potential's terms, -force x in node and axis order,
-  // are pushed onto the energy's sum, which the element loop adds up
-  // (f - force x and f + -(force x) are the same bits).
-  // The count and the finiteness are locals of the loop, which keeps them
-  // in registers (a member of the sum, whose address the element loop
-  // takes, would go through memory at every entry).
-  double* terms = energy_terms_.data();
-  std::size_t pushed = 0;
+  // -force; f takes the load potential in node and axis order.
+  double f = 0.0;
   bool finite = true;
   for (std::size_t i = 0; i < entries; ++i) {
     const int k = dof[i];
@@ -158,7 +151,7 @@ std::optional<double> EnergyEvaluator::serial_pass(
     if (k <= n) {
       const double xk = source(slot);  // read before g is written: x and g may be one vector
       if constexpr (kFiniteOnly) finite = finite & std::isfinite(xk);
-      terms[pushed++] = -(force[i] * xk);
+      f = f - force[i] * xk;
       xf[slot] = xk;
       gf[slot] = -force[i];
     } else {
@@ -167,11 +160,10 @@ std::optional<double> EnergyEvaluator::serial_pass(
     }
   }
   if (kFiniteOnly && !finite) return std::nullopt;
-  ChainedSum f(terms, pushed);
-  serial_elements(xf, gf, f);
+  f = serial_elements(xf, gf, f);
   if (slope == nullptr) {
     if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
-    return f.finish();
+    return f;
   }
   // The slope d.g summed in index order as g is copied out.
   double* gp = g.data();
@@ -181,7 +173,7 @@ std::optional<double> EnergyEvaluator::serial_pass(
     s = s + d[i] * gp[i];
   }
   *slope = s;
-  return f.finish();
+  return f;
 }
 
 double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
@@ -263,15 +255,15 @@ std::optional<double> EnergyEvaluator::run_parts(
   // x and the prescribed displacements into a workspace of its own (fill),
   // from which its elements gather: a workspace written by one core and
   // gathered from by another would cost a transfer between the cores for
-  // every line the gather meets, where the copy streams. Part 0 then
-  // pushes the load potential's terms in node and axis order and goes on
-  // into its elements, which add them up. Every part starts the gradient
+  // every line the gather meets, where the copy streams. Part 0 then sums
+  // the load potential in node and axis order and goes on into its
+  // elements with that sum. Every part starts the gradient
   // of the unknowns it owns at -force and copies it into g when its
   // elements are done. A part whose point is not finite (every part forms
   // the same point) evaluates nothing.
-  ChainedSum sum(energy_terms_.data());
+  double f = 0.0;
   bool finite = true;
-  auto compute = [this, n, &fill, &g, &sum, &finite](std::size_t t) {
+  auto compute = [this, n, &fill, &g, &f, &finite](std::size_t t) {
     double* xf = workspace_[t].data();
     if (!fill(t, xf)) {
       if (t == 0) finite = false;
@@ -281,16 +273,14 @@ std::optional<double> EnergyEvaluator::run_parts(
     for (const PrescribedSlot& p : prescribed_) xf[p.slot] = displ[p.entry];
     if (t == 0) {
       const double* force = a_.force.data();
-      double* terms = energy_terms_.data();
-      std::size_t pushed = 0;
-      for (const FreeSlot& u : free_in_table_order_) terms[pushed++] = -(force[u.entry] * xf[u.slot]);
-      sum = ChainedSum(terms, pushed);
+      double load = 0.0;
+      for (const FreeSlot& u : free_in_table_order_) load = load - force[u.entry] * xf[u.slot];
+      f = load;
     }
-    part_elements(t, xf, n, g.data(), &sum);
+    part_elements(t, xf, n, g.data(), &f);
   };
   pool_->run(part_element_.size() - 1, compute);
   if (!finite) return std::nullopt;
-  double f = sum.finish();
 
   // The deferred terms, part by part in element order; then the energies
   // of the parts after the first, in element order, and with them, when

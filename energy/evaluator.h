@@ -35,45 +35,6 @@ namespace solver {
 // slot below nfree is an unknown.
 using ElementSlots = std::array<int, 9>;
 
-// A sum of terms added in the order they are pushed, from 0.0, a few terms
-// at a time. The energy is one chain of additions: the load potential's
-// terms in node and axis order, then the elements' energies in element
-// order. Summed in the pass over the node table, the load's terms are a
-// chain of dependent additions that holds that pass to the adder's latency
-// (about 12 us of 160 per evaluation at 9 400 unknowns); pushed there and
-// added four at a time between the elements, they run while the element
-// loop's divisions do, and the sum is the same bits.
-class ChainedSum {
- public:
-  // Terms go to terms[0..]; the caller keeps room for every term and may
-  // have put the first `filled` in place already.
-  explicit ChainedSum(double* terms, std::size_t filled = 0) : term_(terms), filled_(filled) {}
-  void push(double v) { term_[filled_++] = v; }
-  // Adds up to count of the terms pushed and not yet added.
-  void advance(std::size_t count) {
-    const std::size_t stop = filled_ - next_ < count ? filled_ : next_ + count;
-    double s = sum_;
-    for (std::size_t i = next_; i < stop; ++i) s = s + term_[i];
-    sum_ = s;
-    next_ = stop;
-  }
-  // Adds the rest and returns the sum.
-  double finish() {
-    advance(filled_ - next_);
-    return sum_;
-  }
-  // Terms added between two elements: the load potential has at most three
-  // terms per node and a mesh of triangles about two elements per node, so
-  // four keeps the sum up with the element loop.
-  static constexpr std::size_t kPerElement = 4;
-
- private:
-  double* term_;
-  std::size_t filled_;
-  std::size_t next_ = 0;
-  double sum_ = 0.0;
-};
-
 struct EvaluationOptions {
   // Parts of a parallel evaluation, the calling thread included; 0: the
   // CPUs this process may run on. 1 runs on the calling thread alone.
@@ -140,13 +101,11 @@ class EnergyEvaluator {
   EnergyEvaluator(const analysis& a, const EvaluationOptions& options);
 
   // The law's element loops. serial: every element in order, its energy
-  // pushed onto f (advanced ChainedSum::kPerElement terms per element) and
-  // its gradient terms added into the full-length gradient gf. part: the
-  // elements of part t of a parallel pass (see below); xf is the
-  // full-length workspace of the displacements; part 0 pushes its energies
-  // onto *f in the same way, the others store theirs.
-  virtual void serial_elements(const double* xf, double* gf, ChainedSum& f) const = 0;
-  virtual void part_elements(std::size_t t, const double* xf, int n, double* g, ChainedSum* f) = 0;
+  // added to f and its gradient terms into the full-length gradient gf;
+  // returns f. part: the elements of part t of a parallel pass (see
+  // below); xf is the full-length workspace of the displacements.
+  virtual double serial_elements(const double* xf, double* gf, double f) const = 0;
+  virtual void part_elements(std::size_t t, const double* xf, int n, double* g, double* f) = 0;
 
   // A parallel pass cuts the elements into contiguous parts, one per
   // thread. Each unknown is owned by the first part whose elements touch
@@ -192,9 +151,6 @@ class EnergyEvaluator {
   using PrescribedSlot = FreeSlot;
   std::vector<FreeSlot> free_in_table_order_;  // the unknowns' entries in node and axis order
   std::vector<PrescribedSlot> prescribed_;     // the prescribed components' entries
-  // The energy's terms in the order they are summed: the load potential's
-  // (nfree), then the elements' of the one-thread pass or of part 0.
-  std::vector<double> energy_terms_;
 
  private:
   void lay_out_parts(unsigned parts);

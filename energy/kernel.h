@@ -408,17 +408,17 @@ class LawEvaluator final : public EnergyEvaluator {
  private:
   // Elements a group of lanes at a time; each group's contributions are
   // added element by element, so the sums keep element order.
-  void serial_elements(const double* xf, double* gf, ChainedSum& f) const override {
+  double serial_elements(const double* xf, double* gf, double f) const override {
     const ElementSlots* slots = slots_.data();
     auto add = [&f, gf, slots](std::size_t e, const auto& res, std::size_t l) {
-      f.push(lane(res.energy, l));
-      f.advance(ChainedSum::kPerElement);
+      f = f + lane(res.energy, l);
       for (std::size_t q = 0; q < 9; ++q) {
         double& gq = gf[static_cast<std::size_t>(slots[e][q])];
         gq = gq + lane(res.grad[q], l);
       }
     };
     run_range<Law>(path_, a_.elem.data(), slots, prestress_, xf, 0, slots_.size(), add, wrinkling_);
+    return f;
   }
 
   // One element at a time, scalar: the lanes would do the same arithmetic.
@@ -455,7 +455,7 @@ class LawEvaluator final : public EnergyEvaluator {
 
   // One part of a parallel pass: the elements of part t, their energies
   // and gradient terms handed on in element, vertex and axis order. Part 0
-  // pushes its energies onto *f; the others store theirs. Every term goes into
+  // adds its energies to *f; the others store theirs. Every term goes into
   // the part's own gradient; the own gradient's entries that nobody reads
   // (unknowns the part does not own, prescribed components) collect terms
   // harmlessly. Only the few elements on the seam with an earlier part
@@ -463,7 +463,7 @@ class LawEvaluator final : public EnergyEvaluator {
   // well-predicted comparison per element, so that the other elements take
   // the one-thread loop's sink, with no store or look-up for terms that
   // are not deferred (BENCHMARKS.md, "Threads").
-  void part_elements(std::size_t t, const double* xf, int /*n*/, double* g, ChainedSum* f) override {
+  void part_elements(std::size_t t, const double* xf, int /*n*/, double* g, double* f) override {
     const ElementSlots* slots = slots_.data();
     const double* force = a_.force.data();
     const std::size_t* entry = free_entry_.data();
@@ -474,13 +474,12 @@ class LawEvaluator final : public EnergyEvaluator {
     const unsigned char* defers = defers_[t].data();
     double* energies = part_energies_[t].data() - part_element_[t];
     const bool first = t == 0;
-    ChainedSum* sum = f;
+    double sum = first ? *f : 0.0;
     // Captured by value, so that the loop keeps them in registers.
-    auto hand_on = [own, deferred, seam, defers, energies, slots, first, sum](
+    auto hand_on = [own, deferred, seam, defers, energies, slots, first, &sum](
                        std::size_t e, const auto& res, std::size_t l) mutable {
       if (first) {
-        sum->push(lane(res.energy, l));
-        sum->advance(ChainedSum::kPerElement);
+        sum = sum + lane(res.energy, l);
       } else {
         energies[e] = lane(res.energy, l);
       }
@@ -503,7 +502,9 @@ class LawEvaluator final : public EnergyEvaluator {
     run_range<Law>(
         path_, a_.elem.data(), slots, prestress_, xf, part_element_[t], part_element_[t + 1], hand_on, wrinkling_);
     for (const int k : owned_[t]) g[k] = own[k];
-    if (!first) {
+    if (first) {
+      *f = sum;
+    } else {
       // Handed over in one sequential copy each; see DeferredTerms.
       std::copy(part_energies_[t].begin(),
                 part_energies_[t].end(),
