@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -116,19 +117,26 @@ void EnergyEvaluator::lay_out_parts(unsigned parts) {
   }
 }
 
-double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
-  const std::size_t entries = xfull_.size();
-  if (n != a_.nfree || x.size() < n || g.size() < n || entries != 3 * static_cast<std::size_t>(a_.nnode) ||
-      slots_.size() != static_cast<std::size_t>(a_.nelem)) {
+namespace {
+
+void check_size(const analysis& a, std::size_t entries, std::size_t slots, int n, int xs, int gs) {
+  if (n != a.nfree || xs < n || gs < n || entries != 3 * static_cast<std::size_t>(a.nnode) ||
+      slots != static_cast<std::size_t>(a.nelem)) {
     throw platform::RangeError("the energy was asked for " + std::to_string(n) + " unknowns (vectors of " +
-                               std::to_string(x.size()) + " and " + std::to_string(g.size()) +
-                               ") of a model set up for " + std::to_string(a_.nfree));
+                               std::to_string(xs) + " and " + std::to_string(gs) + ") of a model set up for " +
+                               std::to_string(a.nfree));
   }
-  if (pool_) return parallel_pass(n, x, g);
+}
+
+}  // namespace
+
+template <bool kFiniteOnly, class Source>
+std::optional<double> EnergyEvaluator::serial_pass(
+    int n, const Source& source, terms::Vector& g, const double* d, double* slope) {
+  const std::size_t entries = xfull_.size();
   const int* dof = a_.dof.data();
   const double* force = a_.force.data();
   const double* displ = a_.displ.data();
-  const double* xp = x.data();
   double* xf = xfull_.data();
   double* gf = gfull_.data();
 
@@ -136,11 +144,13 @@ double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector&
   // into the full-length workspace by slot and starts the gradient at
   // -force; f takes the load potential in node and axis order.
   double f = 0.0;
+  bool finite = true;
   for (std::size_t i = 0; i < entries; ++i) {
     const int k = dof[i];
     const std::size_t slot = static_cast<std::size_t>(k - 1);
     if (k <= n) {
-      const double xk = xp[slot];  // read before g is written: x and g may be one vector
+      const double xk = source(slot);  // read before g is written: x and g may be one vector
+      if constexpr (kFiniteOnly) finite = finite & std::isfinite(xk);
       f = f - force[i] * xk;
       xf[slot] = xk;
       gf[slot] = -force[i];
@@ -149,20 +159,75 @@ double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector&
       xf[slot] = displ[i];
     }
   }
+  if (kFiniteOnly && !finite) return std::nullopt;
   f = serial_elements(xf, gf, f);
-  if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+  if (slope == nullptr) {
+    if (n > 0) std::memcpy(g.data(), gf, static_cast<std::size_t>(n) * sizeof(double));
+    return f;
+  }
+  // The slope d.g summed in index order as g is copied out.
+  double* gp = g.data();
+  double s = 0.0;
+  for (int i = 0; i < n; ++i) {
+    gp[i] = gf[i];
+    s = s + d[i] * gp[i];
+  }
+  *slope = s;
   return f;
 }
 
+double EnergyEvaluator::operator()(int n, const terms::Vector& x, terms::Vector& g) {
+  check_size(a_, xfull_.size(), slots_.size(), n, x.size(), g.size());
+  if (pool_) return parallel_pass(n, x, g);
+  const double* xp = x.data();
+  return *serial_pass<false>(
+      n, [xp](std::size_t slot) { return xp[slot]; }, g, nullptr, nullptr);
+}
+
+std::optional<double> EnergyEvaluator::at_step(int n,
+                                               const terms::Vector& x0,
+                                               double step,
+                                               const terms::Vector& d,
+                                               terms::Vector& x,
+                                               terms::Vector& g,
+                                               double* slope) {
+  check_size(a_, xfull_.size(), slots_.size(), n, std::min(x.size(), std::min(x0.size(), d.size())), g.size());
+  const double* x0p = x0.data();
+  const double* dp = d.data();
+  double* xp = x.data();
+  if (pool_) {
+    // Every part forms the point in its workspace (part 0 also into x),
+    // where it would otherwise copy x: one pass on each core instead of a
+    // pass on the calling thread before the parts start.
+    return run_parts(
+        n,
+        [n, x0p, dp, xp, step](std::size_t t, double* xf) {
+          bool finite = true;
+          for (int i = 0; i < n; ++i) {
+            const double xi = x0p[i] + step * dp[i];
+            xf[i] = xi;
+            finite = finite & std::isfinite(xi);
+          }
+          if (t == 0 && n > 0) std::memcpy(xp, xf, static_cast<std::size_t>(n) * sizeof(double));
+          return finite;
+        },
+        g,
+        dp,
+        slope);
+  }
+  return serial_pass<true>(
+      n,
+      [x0p, dp, xp, step](std::size_t slot) {
+        const double xk = x0p[slot] + step * dp[slot];
+        xp[slot] = xk;
+        return xk;
+      },
+      g,
+      dp,
+      slope);
+}
+
 double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vector& g) {
-  // Everything but the final sums runs inside the parts. Each part puts
-  // x and the prescribed displacements into a workspace of its own, from
-  // which its elements gather: a workspace written by one core and
-  // gathered from by another would cost a transfer between the cores for
-  // every line the gather meets, where the copy streams. Part 0 then sums
-  // the load potential in node and axis order and goes on into its
-  // elements with that sum. Every part starts the gradient of the unknowns
-  // it owns at -force and copies it into g when its elements are done.
   // When x and g are one vector, a part could write g before another has
   // copied x: x is then copied into part 0's workspace first, and the
   // others copy from there.
@@ -172,10 +237,38 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
     std::memcpy(workspace_[0].data(), source, bytes);
     source = workspace_[0].data();
   }
+  return *run_parts(
+      n,
+      [n, source, bytes](std::size_t, double* xf) {
+        if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
+        return true;
+      },
+      g,
+      nullptr,
+      nullptr);
+}
+
+template <class Fill>
+std::optional<double> EnergyEvaluator::run_parts(
+    int n, const Fill& fill, terms::Vector& g, const double* d, double* slope) {
+  // Everything but the final sums runs inside the parts. Each part puts
+  // x and the prescribed displacements into a workspace of its own (fill),
+  // from which its elements gather: a workspace written by one core and
+  // gathered from by another would cost a transfer between the cores for
+  // every line the gather meets, where the copy streams. Part 0 then sums
+  // the load potential in node and axis order and goes on into its
+  // elements with that sum. Every part starts the gradient
+  // of the unknowns it owns at -force and copies it into g when its
+  // elements are done. A part whose point is not finite (every part forms
+  // the same point) evaluates nothing.
   double f = 0.0;
-  auto compute = [this, n, source, bytes, &g, &f](std::size_t t) {
+  bool finite = true;
+  auto compute = [this, n, &fill, &g, &f, &finite](std::size_t t) {
     double* xf = workspace_[t].data();
-    if (n > 0 && source != xf) std::memcpy(xf, source, bytes);
+    if (!fill(t, xf)) {
+      if (t == 0) finite = false;
+      return;
+    }
     const double* displ = a_.displ.data();
     for (const PrescribedSlot& p : prescribed_) xf[p.slot] = displ[p.entry];
     if (t == 0) {
@@ -187,18 +280,36 @@ double EnergyEvaluator::parallel_pass(int n, const terms::Vector& x, terms::Vect
     part_elements(t, xf, n, g.data(), &f);
   };
   pool_->run(part_element_.size() - 1, compute);
+  if (!finite) return std::nullopt;
 
-  // In element order: the energies of the parts after the first, then
-  // their deferred terms, part by part.
-  for (const double energy : energies_) f = f + energy;
+  // The deferred terms, part by part in element order; then the energies
+  // of the parts after the first, in element order, and with them, when
+  // asked, the slope d.g in index order: two chains of dependent additions
+  // in one loop, each as long as it would be alone.
   double* gp = g.data();
   for (std::size_t t = 1; t < deferred_.size(); ++t) {
-    const DeferredTerms& d = deferred_[t];
-    for (std::size_t j = 0; j < d.unknown.size(); ++j) {
-      double& gk = gp[static_cast<std::size_t>(d.unknown[j])];
-      gk = gk + d.handed[j];
+    const DeferredTerms& dt = deferred_[t];
+    for (std::size_t j = 0; j < dt.unknown.size(); ++j) {
+      double& gk = gp[static_cast<std::size_t>(dt.unknown[j])];
+      gk = gk + dt.handed[j];
     }
   }
+  const double* energy = energies_.data();
+  const std::size_t ne = energies_.size();
+  if (slope == nullptr) {
+    for (std::size_t i = 0; i < ne; ++i) f = f + energy[i];
+    return f;
+  }
+  const std::size_t nu = static_cast<std::size_t>(std::max(n, 0));
+  const std::size_t both = std::min(ne, nu);
+  double s = 0.0;
+  for (std::size_t i = 0; i < both; ++i) {
+    f = f + energy[i];
+    s = s + d[i] * gp[i];
+  }
+  for (std::size_t i = both; i < ne; ++i) f = f + energy[i];
+  for (std::size_t i = both; i < nu; ++i) s = s + d[i] * gp[i];
+  *slope = s;
   return f;
 }
 

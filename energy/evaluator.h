@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -65,6 +66,23 @@ class EnergyEvaluator {
   // gradient component are summed in node, then element, vertex and axis
   // order, whatever the thread count, so the results do not depend on it.
   double operator()(int n, const terms::Vector& x, terms::Vector& g);
+
+  // The same at the trial point x := x0 + step*d of a line search, formed in
+  // the pass that also lays out the workspace and starts the gradient, so
+  // that the point is written and read in one pass instead of three (the
+  // point, the caller's finiteness check, the evaluation's copy). The point
+  // is stored in x(1..n) and its components are the bits of x0(i) +
+  // step*d(i). Returns nothing, with g untouched and no element evaluated,
+  // when a component of the point is not finite. With slope, also the
+  // slope d.g at the point, summed from 0.0 in index order (nlp::dot) in a
+  // pass the evaluation makes anyway.
+  std::optional<double> at_step(int n,
+                                const terms::Vector& x0,
+                                double step,
+                                const terms::Vector& d,
+                                terms::Vector& x,
+                                terms::Vector& g,
+                                double* slope = nullptr);
 
   // The elements list[0..] (0-based element numbers) one at a time, in
   // list order, on the calling thread: element list[i] gathers its nine
@@ -140,6 +158,16 @@ class EnergyEvaluator {
  private:
   void lay_out_parts(unsigned parts);
   double parallel_pass(int n, const terms::Vector& x, terms::Vector& g);
+  // The one-thread pass; source(slot) gives unknown slot's displacement
+  // (and may store it). kFiniteOnly: nothing when a displacement is not
+  // finite, before any element is evaluated.
+  // With slope, also d.g (see at_step).
+  template <bool kFiniteOnly, class Source>
+  std::optional<double> serial_pass(int n, const Source& source, terms::Vector& g, const double* d, double* slope);
+  // The parts of a parallel pass; fill(t, xf) puts x into part t's
+  // workspace and says whether it is finite. With slope, also d.g.
+  template <class Fill>
+  std::optional<double> run_parts(int n, const Fill& fill, terms::Vector& g, const double* d, double* slope);
 
   std::vector<double> xfull_;                   // 3 * nnode: unknowns, then prescribed displacements, by slot
   std::vector<double> gfull_;                   // 3 * nnode on one thread: gradient accumulator, same numbering

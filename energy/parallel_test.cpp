@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -22,6 +24,7 @@
 #include "energy/evaluator.h"
 #include "energy/law.h"
 #include "model/model.h"
+#include "nlp/nlp.h"
 #include "platform/testing.h"
 #include "platform/thread_pool.h"
 #include "solver/solver.h"
@@ -130,6 +133,77 @@ TEST_P(ParallelObjective, XAndGMayBeOneVector) {
   int differing = 0;
   for (int k = 1; k <= a.nfree; ++k) differing += same_bits(gs(k), both(k)) ? 0 : 1;
   EXPECT_EQ(differing, 0) << "of " << a.nfree << " gradient components";
+}
+
+// The energy is the load potential in node and axis order and then the
+// elements' energies in element order, one chain of additions from 0.0,
+// however the pass spreads the load's terms between its elements.
+TEST_P(ParallelObjective, EnergyIsTheLoadThenEachElementInOrder) {
+  const auto& [name, threads, odd] = GetParam();
+  const MaterialLaw& law = law_named(name);
+  analysis a = warped_square(50, odd);
+  const auto evaluator = law.evaluator(a, {threads, 2});
+  std::vector<double> xs(3 * static_cast<std::size_t>(a.nnode));
+  double f = 0.0;
+  for (int p = 1; p <= a.nnode; ++p) {
+    for (int j = 1; j <= 3; ++j) {
+      const int k = a.dof(p, j);
+      xs[static_cast<std::size_t>(k - 1)] = k <= a.nfree ? a.u(k) : a.displ(p, j);
+      if (k <= a.nfree) f = f - a.force(p, j) * a.u(k);
+    }
+  }
+  std::vector<std::size_t> all(static_cast<std::size_t>(a.nelem));
+  for (std::size_t e = 0; e < all.size(); ++e) all[e] = e;
+  std::vector<double> gs(xs.size(), 0.0);
+  f = evaluator->element_list(all, evaluator->slots().data(), xs.data(), gs.data(), f);
+  terms::Vector g(a.nfree);
+  const double value = (*evaluator)(a.nfree, a.u, g);
+  EXPECT_TRUE(same_bits(value, f)) << value << " " << f;
+}
+
+// A trial point formed in the evaluation's own pass is the point x0 +
+// step*d formed first, its energy and gradient are that point's, and the
+// slope summed as the gradient is handed over is nlp::dot's.
+TEST_P(ParallelObjective, AtStepIsThePointFormedFirst) {
+  const auto& [name, threads, odd] = GetParam();
+  const MaterialLaw& law = law_named(name);
+  analysis a = warped_square(50, odd);
+  for (const unsigned t : {1u, threads}) {
+    const auto evaluator = law.evaluator(a, {t, 2});
+    terms::Vector d(a.nfree);
+    for (int k = 1; k <= a.nfree; ++k) d(k) = 0.003 * std::cos(0.7 * k);
+    const double step = 0.37;
+    terms::Vector formed(a.nfree);
+    for (int k = 1; k <= a.nfree; ++k) formed(k) = a.u(k) + step * d(k);
+    terms::Vector g_formed(a.nfree);
+    const double f_formed = (*evaluator)(a.nfree, formed, g_formed);
+    terms::Vector x(a.nfree, 9.0);
+    terms::Vector g(a.nfree, 9.0);
+    double slope = 0.0;
+    const std::optional<double> f = evaluator->at_step(a.nfree, a.u, step, d, x, g, &slope);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_TRUE(same_bits(*f, f_formed)) << *f << " " << f_formed << " on " << t << " threads";
+    const double slope_formed = nlp::dot(a.nfree, d.data(), g_formed.data());
+    EXPECT_TRUE(same_bits(slope, slope_formed)) << slope << " " << slope_formed << " on " << t << " threads";
+    EXPECT_TRUE(same_bits(*evaluator->at_step(a.nfree, a.u, step, d, x, g), f_formed));  // without the slope
+    EXPECT_EQ(std::memcmp(x.data(), formed.data(), sizeof(double) * static_cast<std::size_t>(a.nfree)), 0);
+    EXPECT_EQ(std::memcmp(g.data(), g_formed.data(), sizeof(double) * static_cast<std::size_t>(a.nfree)), 0);
+  }
+}
+
+// A point with a component that is not finite gives nothing: no gradient
+// written, on one thread or several.
+TEST(ParallelObjective, AtStepRefusesAPointThatIsNotFinite) {
+  analysis a = warped_square(50);
+  for (const unsigned t : {1u, 2u}) {
+    const auto evaluator = green_law().evaluator(a, {t, 2});
+    terms::Vector d(a.nfree, 0.0);
+    d(a.nfree / 2) = std::numeric_limits<double>::infinity();
+    terms::Vector x(a.nfree);
+    terms::Vector g(a.nfree, 5.0);
+    EXPECT_FALSE(evaluator->at_step(a.nfree, a.u, 1.0, d, x, g).has_value()) << t << " threads";
+    EXPECT_EQ(std::count(g.data(), g.data() + a.nfree, 5.0), a.nfree);
+  }
 }
 
 // The last element of an odd model counts: dropping it changes the energy,

@@ -41,6 +41,28 @@ inline double dot(int n, const double* a, const double* b) {
   return sum;
 }
 
+// An objective f(n, x, g) with a second entry for the trial points of a
+// line search: at_step(n, x0, step, d, x, g, slope) stores x0(i) +
+// step*d(i) in x(i), i = 1..n, returns the objective there as f(n, x, g)
+// would, and sets slope to dot(n, d, g) at the point, forming the point
+// and summing the slope in whatever passes suit the objective (qn's trial
+// calls it where it has it).
+template <class Evaluate, class AtStep>
+struct SteppedObjective {
+  Evaluate& evaluate;
+  AtStep& step;
+  double operator()(int n, const terms::Vector& x, terms::Vector& g) { return evaluate(n, x, g); }
+  double at_step(int n,
+                 const terms::Vector& x0,
+                 double a,
+                 const terms::Vector& d,
+                 terms::Vector& x,
+                 terms::Vector& g,
+                 double& slope) {
+    return step(n, x0, a, d, x, g, slope);
+  }
+};
+
 // What a minimiser returns: the qn minimisers (nlp/qn.h) and the
 // second-order method of the solvers.
 struct Result {

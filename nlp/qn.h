@@ -122,26 +122,42 @@ class Ring {
   // 2m + 1 passes over memory instead of 4m + 5 with the same operations in
   // the same order, so the same bits.
   void direction(int n, const terms::Vector& g, terms::Vector& d) {
-    const std::size_t m = pairs_.size();
     double* dp = d.data();
     const double* gp = g.data();
-
-    // Newest pair first: d := g, its alpha, and y.y for gamma.
-    pair& newest = at_newest(0);
-    double gamma;
-    {
-      const double* s = newest.s.data();
-      const double* y = newest.y.data();
-      double sd = 0.0;
-      double yy = 0.0;
-      for (int i = 0; i < n; ++i) {
-        dp[i] = gp[i];
-        sd = sd + s[i] * dp[i];
-        yy = yy + y[i] * y[i];
-      }
-      newest.alpha = sd / newest.ys;
-      gamma = newest.ys / yy;
+    const pair& newest = at_newest(0);
+    const double* s = newest.s.data();
+    const double* y = newest.y.data();
+    double sd = 0.0;
+    double yy = 0.0;
+    for (int i = 0; i < n; ++i) {
+      dp[i] = gp[i];
+      sd = sd + s[i] * dp[i];
+      yy = yy + y[i] * y[i];
     }
+    direction_from(n, sd, yy, d, Last{});
+  }
+
+  // What the last pass of direction_from may also do: copy x into x0 and
+  // sum the slope d.g of the finished direction, for the line search that
+  // follows (Last{} does neither).
+  struct Last {
+    const double* g = nullptr;  // with x0: the slope d.g is summed
+    const double* x = nullptr;  // copied into x0 when x0 is set
+    double* x0 = nullptr;
+    double slope = 0.0;  // d.g, from 0.0 in index order
+  };
+
+  // direction, with its first pass done by the caller: d holds g, sd is
+  // s.g and yy is y.y of the newest pair, each summed from 0.0 in index
+  // order (lbfgs sums them in the pass that stores the newest pair). The
+  // last pass also does what `last` asks; returns it.
+  template <class Tail>
+  Tail direction_from(int n, double sd, double yy, terms::Vector& d, Tail last) {
+    const std::size_t m = pairs_.size();
+    double* dp = d.data();
+    pair& newest = at_newest(0);
+    newest.alpha = sd / newest.ys;
+    const double gamma = newest.ys / yy;
     // First loop: update with pair j-1, then alpha of pair j.
     for (std::size_t j = 1; j < m; ++j) {
       const pair& done = at_newest(j - 1);
@@ -149,12 +165,12 @@ class Ring {
       const double alpha = done.alpha;
       const double* yo = done.y.data();
       const double* s = p.s.data();
-      double sd = 0.0;
+      double sum = 0.0;
       for (int i = 0; i < n; ++i) {
         dp[i] = dp[i] - alpha * yo[i];
-        sd = sd + s[i] * dp[i];
+        sum = sum + s[i] * dp[i];
       }
-      p.alpha = sd / p.ys;
+      p.alpha = sum / p.ys;
     }
     // Last update of the first loop, scaling, and beta of the oldest pair.
     double coefficient;  // alpha - beta of the pair just reached
@@ -183,12 +199,25 @@ class Ring {
       }
       coefficient = p.alpha - yd / p.ys;
     }
-    // Last update of the second loop with the newest pair, and d := -d.
-    {
-      const double c = coefficient;
-      const double* s = newest.s.data();
+    // Last update of the second loop with the newest pair, and d := -d;
+    // with the line search's start point and slope when asked.
+    const double c = coefficient;
+    const double* s = newest.s.data();
+    if (last.x0 == nullptr) {
       for (int i = 0; i < n; ++i) dp[i] = -(dp[i] + c * s[i]);
+      return last;
     }
+    const double* gp = last.g;
+    const double* xp = last.x;
+    double* x0 = last.x0;
+    double slope = 0.0;
+    for (int i = 0; i < n; ++i) {
+      dp[i] = -(dp[i] + c * s[i]);
+      slope = slope + dp[i] * gp[i];
+      x0[i] = xp[i];
+    }
+    last.slope = slope;
+    return last;
   }
 
  private:
@@ -303,8 +332,59 @@ class qn {
     // Every trial point is rebuilt from x0 (x0 + a*d): no rounding builds up.
     if (x0_.size() < n) x0_ = terms::Vector(n);
     std::copy(x.data(), x.data() + std::max(n, 0), x0_.data());
+    return search(n, maxls, lstol, f, x, g, d, dot(n, d.data(), g.data()));
+  }
 
-    const double s0 = dot(n, d.data(), g.data());
+  // Limited-memory BFGS: at most maxminor iterations, stopping early once
+  // norm(n, g) <= gtol; the direction is the two-loop recursion over the
+  // max(1, maxlist) most recent pairs. The first iteration is steepest
+  // descent at full length (first trial point x - g), whatever g is.
+  //   x: start point in, last point out; g: gradient at the returned x out.
+  // The passes over memory between two line searches are fused (the same
+  // operations in the same order as direction and linesearch, so the same
+  // bits): storing the newest pair also starts the direction (d := g, the
+  // newest pair's s.g and y.y), and the direction's last pass copies the
+  // line search's start point and sums its first slope.
+  result lbfgs(
+      int maxlist, int n, int maxminor, int maxls, double gtol, double lstol, terms::Vector& x, terms::Vector& g) {
+    int iterations = 1;
+    iterations_ = iterations;
+    double value = evaluate(n, x, g);
+    terms::Vector d(n);
+    Ring pairs;
+    if (x0_.size() < n) x0_ = terms::Vector(n);
+
+    // d := -g, x0 := x and the slope d.g in one pass.
+    double slope = 0.0;
+    {
+      const double* gp = g.data();
+      const double* xp = x.data();
+      double* dp = d.data();
+      double* x0 = x0_.data();
+      for (int i = 0; i < n; ++i) {
+        dp[i] = -gp[i];
+        slope = slope + dp[i] * gp[i];
+        x0[i] = xp[i];
+      }
+    }
+    Pass pass;
+    value = step_into(n, maxls, lstol, value, slope, x, g, d, pairs.next(n, false), pass);
+    while (iterations < maxminor && pass.gnorm > gtol) {
+      ++iterations;
+      iterations_ = iterations;
+      slope = pairs.direction_from(n, pass.sd, pass.yy, d, Ring::Last{g.data(), x.data(), x0_.data()}).slope;
+      value = step_into(n, maxls, lstol, value, slope, x, g, d, pairs.next(n, iterations > maxlist), pass);
+    }
+    const bool converged = pass.gnorm <= gtol;
+    pairs.destroy();
+    return result{iterations, value, converged, false};
+  }
+
+ private:
+  // linesearch from the start point already in x0_, with the slope s0 =
+  // d.g there.
+  double search(
+      int n, int maxls, double lstol, double f, terms::Vector& x, terms::Vector& g, const terms::Vector& d, double s0) {
     if (s0 >= 0.0) halt();  // a NaN slope goes on
     const double t = -(s0 * lstol);
 
@@ -330,36 +410,7 @@ class qn {
     }
   }
 
-  // Limited-memory BFGS: at most maxminor iterations, stopping early once
-  // norm(n, g) <= gtol; the direction is the two-loop recursion over the
-  // max(1, maxlist) most recent pairs. The first iteration is steepest
-  // descent at full length (first trial point x - g), whatever g is.
-  //   x: start point in, last point out; g: gradient at the returned x out.
-  result lbfgs(
-      int maxlist, int n, int maxminor, int maxls, double gtol, double lstol, terms::Vector& x, terms::Vector& g) {
-    int iterations = 1;
-    iterations_ = iterations;
-    double value = evaluate(n, x, g);
-    terms::Vector d(n);
-    Ring pairs;
-
-    // Each iteration's step s and gradient change y go straight into the
-    // ring's newest pair, in the pass that also forms s.y and the norm of
-    // the new gradient (see step_into).
-    negate(n, g, d);
-    double gnorm;
-    value = step_into(n, maxls, lstol, value, x, g, d, pairs.next(n, false), gnorm);
-    while (iterations < maxminor && gnorm > gtol) {
-      ++iterations;
-      iterations_ = iterations;
-      pairs.direction(n, g, d);
-      value = step_into(n, maxls, lstol, value, x, g, d, pairs.next(n, iterations > maxlist), gnorm);
-    }
-    const bool converged = gnorm <= gtol;
-    pairs.destroy();
-    return result{iterations, value, converged, false};
-  }
-
+ public:
   // Memoryless BFGS: lbfgs with one pair, the direction in closed form
   //   d = (cs*s + cy*y) - gamma*g,  gamma = sy/yy,
   //   cs = yg/yy - 2*sg/sy,  cy = sg/yy,
@@ -483,15 +534,21 @@ class qn {
 
   double evaluate(int n, const terms::Vector& x, terms::Vector& g) { return static_cast<double>(f_(n, x, g)); }
 
-  // Trial at step a: x := x0 + a*d, value and gradient, slope d.g.
+  // Trial at step a: x := x0 + a*d, value and gradient, slope d.g. An
+  // objective with at_step (SteppedObjective) forms the point and sums the
+  // slope itself.
   double trial(int n, double a, terms::Vector& x, terms::Vector& g, const terms::Vector& d, double& slope) {
-    const double* x0 = x0_.data();
-    const double* dp = d.data();
-    double* xp = x.data();
-    for (int i = 0; i < n; ++i) xp[i] = x0[i] + a * dp[i];
-    const double value = evaluate(n, x, g);
-    slope = dot(n, dp, g.data());
-    return value;
+    if constexpr (requires { f_.at_step(n, x0_, a, d, x, g, slope); }) {
+      return static_cast<double>(f_.at_step(n, x0_, a, d, x, g, slope));
+    } else {
+      const double* x0 = x0_.data();
+      const double* dp = d.data();
+      double* xp = x.data();
+      for (int i = 0; i < n; ++i) xp[i] = x0[i] + a * dp[i];
+      const double value = evaluate(n, x, g);
+      slope = dot(n, dp, g.data());
+      return value;
+    }
   }
 
   static void negate(int n, const terms::Vector& g, terms::Vector& d) {
@@ -525,40 +582,56 @@ class qn {
     return found;
   }
 
+  // What the pass after each of lbfgs's line searches sums besides the
+  // pair: the gradient's norm, and the first pass of the next direction.
+  struct Pass {
+    double gnorm = 0.0;  // norm(n, g)
+    double sd = 0.0;     // s.g of the newest pair
+    double yy = 0.0;     // y.y of the newest pair
+  };
+
   // step for lbfgs, writing into the ring's newest pair p: y := g before
-  // the line search; after it, in one pass, s := x - x0 (x0, the line
-  // search's copy of the start point, is the x that step copies), y := g - y,
-  // ys := s.y accumulated in index order as the ring's store does, and
-  // gnorm := norm(n, g). The same operations in the same order as step
-  // followed by Ring::insert or rotate, so the same bits, with three passes
-  // over memory fewer.
+  // the line search (which starts from x0_ with the slope s0); after it, in
+  // one pass, s := x - x0, y := g - y, ys := s.y accumulated in index order
+  // as the ring's store does, norm(n, g), and the first pass of the next
+  // direction: d := g (the finished search no longer needs d), s.g and y.y.
+  // Every sum is its own chain from 0.0 in index order, so the bits are
+  // those of step followed by Ring::insert or rotate and Ring::direction,
+  // with five passes over memory fewer.
   double step_into(int n,
                    int maxls,
                    double lstol,
                    double value,
+                   double s0,
                    terms::Vector& x,
                    terms::Vector& g,
-                   const terms::Vector& d,
+                   terms::Vector& d,
                    Ring::pair& p,
-                   double& gnorm) {
+                   Pass& pass) {
     double* sp = p.s.data();
     double* yp = p.y.data();
     std::copy(g.data(), g.data() + std::max(n, 0), yp);
-    const double found = linesearch(n, maxls, lstol, value, x, g, d);
+    const double found = search(n, maxls, lstol, value, x, g, d, s0);
     const double* xp = x.data();
     const double* x0 = x0_.data();
     const double* gp = g.data();
+    double* dp = d.data();
     double ys = 0.0;
     double largest = 0.0;
+    double sd = 0.0;
+    double yy = 0.0;
     for (int i = 0; i < n; ++i) {
       sp[i] = xp[i] - x0[i];
       yp[i] = gp[i] - yp[i];
       ys = ys + sp[i] * yp[i];
       const double a = std::fabs(gp[i]);
       if (a > largest) largest = a;
+      dp[i] = gp[i];
+      sd = sd + sp[i] * dp[i];
+      yy = yy + yp[i] * yp[i];
     }
     p.ys = ys;
-    gnorm = largest;
+    pass = Pass{largest, sd, yy};
     return found;
   }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <limits>
@@ -491,6 +492,39 @@ TEST(Ring, FusedDirectionIsTheTwoLoopRecursionBitForBit) {
   }
 }
 
+// The direction's last pass can also copy the line search's start point
+// and sum its slope: the direction is unchanged and the slope is d.g summed
+// on its own.
+TEST(Ring, LastPassCopiesTheStartPointAndSumsTheSlope) {
+  const int n = 5;
+  nlp::Ring r;
+  terms::Vector s(n), y(n), g(n), x(n);
+  for (int i = 1; i <= n; ++i) {
+    s(i) = 0.3 * i - 0.7;
+    y(i) = 0.9 - 0.11 * i * i;
+    g(i) = std::sin(1.7 * i);
+    x(i) = std::cos(0.4 * i);
+  }
+  r.create(n, s, y);
+  r.insert(n, y, s);
+  terms::Vector d(n);
+  r.direction(n, g, d);
+  terms::Vector fused = g;
+  terms::Vector x0(n);
+  // The newest pair is (y, s): its s.g and y.y.
+  const double slope = r.direction_from(n,
+                                        nlp::dot(n, y.data(), g.data()),
+                                        nlp::dot(n, s.data(), s.data()),
+                                        fused,
+                                        nlp::Ring::Last{g.data(), x.data(), x0.data()})
+                           .slope;
+  for (int i = 1; i <= n; ++i) {
+    EXPECT_EQ(fused(i), d(i));
+    EXPECT_EQ(x0(i), x(i));
+  }
+  EXPECT_EQ(slope, nlp::dot(n, d.data(), g.data()));
+}
+
 TEST(Ring, OnePairDirectionIsTheMemorylessBfgsProduct) {
   // d = -H g with H = (I - rho s y')(gamma I)(I - rho y s') + rho s s'.
   const int n = 3;
@@ -881,3 +915,39 @@ TEST(Bfgs, OneUnknownUpdateGivesTheSecantRatio) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------- at_step
+
+// An objective that forms the line search's trial points itself is called
+// at the points the minimiser would have formed, bit for bit: lbfgs takes
+// the same path through the same points either way.
+TEST(SteppedObjective, LbfgsVisitsTheSamePointsAsThroughThePlainObjective) {
+  const int n = 6;
+  Recorder plain{rosenbrock, {}};
+  terms::Vector xp = rosenbrock_start(n), gp(n);
+  const auto rp = Qn(plain).lbfgs(3, n, 200, 20, 1e-10, 0.1, xp, gp);
+
+  Recorder stepped{rosenbrock, {}};
+  int formed = 0;
+  auto at_step = [&](int m,
+                     const terms::Vector& x0,
+                     double a,
+                     const terms::Vector& d,
+                     terms::Vector& x,
+                     terms::Vector& g,
+                     double& slope) {
+    ++formed;
+    for (int i = 1; i <= m; ++i) x(i) = x0(i) + a * d(i);
+    const double value = stepped(m, x, g);
+    slope = nlp::dot(m, d.data(), g.data());
+    return value;
+  };
+  nlp::SteppedObjective<Recorder, decltype(at_step)> objective{stepped, at_step};
+  terms::Vector xs = rosenbrock_start(n), gs(n);
+  const auto rs = nlp::qn<decltype(objective)>(objective).lbfgs(3, n, 200, 20, 1e-10, 0.1, xs, gs);
+
+  EXPECT_EQ(formed, stepped.evaluations() - 1);  // every evaluation but the start point's
+  EXPECT_EQ(rs.iterations, rp.iterations);
+  EXPECT_EQ(stepped.points, plain.points);
+  EXPECT_EQ(std::memcmp(xs.data(), xp.data(), static_cast<std::size_t>(n) * sizeof(double)), 0);
+}

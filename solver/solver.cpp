@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -381,21 +382,50 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
     seen.energy = a.energy;
     progress->major_done(seen);
   };
+  const auto evaluated = [&](int n, const terms::Vector& g, double value) {
+    if (progress == nullptr) return;
+    ++seen.evaluations;
+    seen.major = a.major;
+    seen.minor = minor_before + minor_running();
+    seen.n = n;
+    seen.g = &g;
+    seen.energy = value;
+    progress->evaluated(seen);
+  };
   auto energy = [&](int n, const terms::Vector& x, terms::Vector& g) {
     if (!all_finite(n, x)) diverged(a);
     const double value = objective(n, x, g);
-    if (progress != nullptr) {
-      ++seen.evaluations;
-      seen.major = a.major;
-      seen.minor = minor_before + minor_running();
-      seen.n = n;
-      seen.g = &g;
-      seen.energy = value;
-      progress->evaluated(seen);
-    }
+    evaluated(n, g, value);
     return value;
   };
-  nlp::qn<decltype(energy)> minimiser(energy);
+  // The line search's trial points: the evaluator forms each in its pass
+  // over the node table and checks it there, and sums the slope as it
+  // hands over the gradient (EnergyEvaluator::at_step); with a gas or the
+  // pressure's potential beside the elements, the point is formed here and
+  // evaluated as above.
+  auto energy_at_step = [&](int n,
+                            const terms::Vector& x0,
+                            double step,
+                            const terms::Vector& d,
+                            terms::Vector& x,
+                            terms::Vector& g,
+                            double& slope) {
+    if (!gas.empty() || with_potential) {
+      const double* x0p = x0.data();
+      const double* dp = d.data();
+      double* xp = x.data();
+      for (int i = 0; i < n; ++i) xp[i] = x0p[i] + step * dp[i];
+      const double value = energy(n, x, g);
+      slope = nlp::dot(n, dp, g.data());
+      return value;
+    }
+    const std::optional<double> value = evaluator->at_step(n, x0, step, d, x, g, &slope);
+    if (!value) diverged(a);
+    evaluated(n, g, *value);
+    return *value;
+  };
+  nlp::SteppedObjective<decltype(energy), decltype(energy_at_step)> stepped{energy, energy_at_step};
+  nlp::qn<decltype(stepped)> minimiser(stepped);
   // The second-order minimiser, built only when chosen: its pattern,
   // ordering and symbolic factorization are made once for the run.
   std::unique_ptr<NewtonDriver> newton;
