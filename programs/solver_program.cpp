@@ -90,7 +90,8 @@ void add_solver_options(cli::CommandLine& line, SolverOptions& options) {
         "  VELORA_KERNEL=scalar|sse2|avx2|avx512  the energy kernel's instruction set\n"
         "      (default: the widest this processor offers; one it lacks is a failure)\n"
         "  OPENBLAS_NUM_THREADS, OMP_THREAD_LIMIT  threads of the factorization's BLAS\n"
-        "      and of CHOLMOD's OpenMP loops (--method newton; the latter 1 unless set)\n");
+        "      and of CHOLMOD's OpenMP loops (--method newton; both 1 unless set; other\n"
+        "      BLAS threads change the method's last digits)\n");
   });
 }
 
@@ -163,6 +164,13 @@ int solver_main(int argc, const char* const* argv, const char* name, const solve
   // runtime reads this when CHOLMOD, which loads it, is first loaded, long
   // after this line.
   setenv("OMP_THREAD_LIMIT", "1", 0);
+  // The BLAS's threads cut a factorization's dense blocks differently for
+  // each thread count, and so its rounding: by default OpenBLAS starts one
+  // per CPU, and the second-order method's results would depend on the
+  // machine. One thread unless the user asks for more (it costs nothing at
+  // a million elements: BENCHMARKS.md, "Where a million elements' time
+  // goes").
+  setenv("OPENBLAS_NUM_THREADS", "1", 0);
   return line.run(argc, argv, [&] {
     RunOptions options = run_options(given);
     // Declared before the run so that it is destroyed, and its line

@@ -593,8 +593,10 @@ Result solve(
   if (method == "newton") {
     options.method = solver::Method::newton;
     // As the programs do (programs/solver_program.cpp): CHOLMOD's OpenMP
-    // loops get one thread unless the user has set otherwise.
+    // loops and the BLAS get one thread unless the user has set otherwise,
+    // so that the results do not depend on the machine's CPUs.
     setenv("OMP_THREAD_LIMIT", "1", 0);
+    setenv("OPENBLAS_NUM_THREADS", "1", 0);
   } else if (method != "lbfgs") {
     throw py::value_error("method must be \"lbfgs\" or \"newton\", not \"" + method + "\"");
   }
