@@ -54,18 +54,22 @@ inline double dot(const Value* l, const double* t, std::size_t n) {
   return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
 }
 
-// L y = w over the supernodes s0..s1-1, y into w; t: room for the most rows
-// of any supernode. Column by column, each in one pass: the block is read
-// in the order it is stored. The updates of rows from defer_from on go to
-// later instead of into w, in the order they are made.
+// A run of supernodes for one substitution: s0..s1-1. The forward one
+// keeps its updates of rows from defer_from on for later instead of
+// subtracting them from w, in the order it makes them.
+struct Run {
+  std::size_t s0;
+  std::size_t s1;
+  int defer_from = std::numeric_limits<int>::max();
+  std::vector<Update>* later = nullptr;
+};
+
+// L y = w over the run, y into w; t: room for the most rows of any
+// supernode. Column by column, each in one pass: the block is read in the
+// order it is stored.
 template <class Value>
-[[gnu::always_inline]] inline void forward(const Layout<Value>& L,
-                                           double* w,
-                                           double* t,
-                                           std::size_t s0,
-                                           std::size_t s1,
-                                           int defer_from,
-                                           std::vector<Update>* later) {
+[[gnu::always_inline]] inline void forward(const Layout<Value>& L, double* w, double* t, Run run) {
+  const std::size_t s0 = run.s0, s1 = run.s1;
   for (std::size_t s = s0; s < s1; ++s) {
     const std::size_t k1 = static_cast<std::size_t>(L.super[s]);
     const std::size_t ncol = static_cast<std::size_t>(L.super[s + 1]) - k1;
@@ -84,8 +88,8 @@ template <class Value>
     }
     const int* below = L.rows + L.pi[s] + ncol;
     for (std::size_t i = 0; i < nbelow; ++i) {
-      if (below[i] >= defer_from) {
-        later->push_back({below[i], t[i]});
+      if (below[i] >= run.defer_from) {
+        run.later->push_back({below[i], t[i]});
       } else {
         w[below[i]] = w[below[i]] - t[i];
       }
@@ -93,13 +97,13 @@ template <class Value>
   }
 }
 
-// L^T z = w over the supernodes s1-1 down to s0, z into w; u: room for the
-// most rows of any supernode. The supernode's unknowns and those below it
-// it needs are gathered into u, so that each column is one dot product
-// over its stored rows.
+// L^T z = w over the run, its last supernode first, z into w; u: room
+// for the most rows of any supernode. The supernode's unknowns and those
+// below it it needs are gathered into u, so that each column is one dot
+// product over its stored rows.
 template <class Value>
-[[gnu::always_inline]] inline void backward(
-    const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
+[[gnu::always_inline]] inline void backward(const Layout<Value>& L, double* w, double* u, Run run) {
+  const std::size_t s0 = run.s0, s1 = run.s1;
   for (std::size_t s = s1; s-- > s0;) {
     const std::size_t k1 = static_cast<std::size_t>(L.super[s]);
     const std::size_t ncol = static_cast<std::size_t>(L.super[s + 1]) - k1;
@@ -131,54 +135,34 @@ template <class Value>
 // before a sanitizer's runtime is ready.
 template <class Value>
 struct Substitutions {
-  void (*forward)(const Layout<Value>&, double*, double*, std::size_t, std::size_t, int, std::vector<Update>*);
-  void (*backward)(const Layout<Value>&, double*, double*, std::size_t, std::size_t);
+  void (*forward)(const Layout<Value>&, double*, double*, Run);
+  void (*backward)(const Layout<Value>&, double*, double*, Run);
 };
 
 template <class Value>
-void forward_scalar(const Layout<Value>& L,
-                    double* w,
-                    double* t,
-                    std::size_t s0,
-                    std::size_t s1,
-                    int defer_from,
-                    std::vector<Update>* later) {
-  forward(L, w, t, s0, s1, defer_from, later);
+void forward_scalar(const Layout<Value>& L, double* w, double* t, Run run) {
+  forward(L, w, t, run);
 }
 template <class Value>
-void backward_scalar(const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
-  backward(L, w, u, s0, s1);
+void backward_scalar(const Layout<Value>& L, double* w, double* u, Run run) {
+  backward(L, w, u, run);
 }
 #if defined(__x86_64__)
 template <class Value>
-[[gnu::target("avx2")]] void forward_avx2(const Layout<Value>& L,
-                                          double* w,
-                                          double* t,
-                                          std::size_t s0,
-                                          std::size_t s1,
-                                          int defer_from,
-                                          std::vector<Update>* later) {
-  forward(L, w, t, s0, s1, defer_from, later);
+[[gnu::target("avx2")]] void forward_avx2(const Layout<Value>& L, double* w, double* t, Run run) {
+  forward(L, w, t, run);
 }
 template <class Value>
-[[gnu::target("avx2")]] void backward_avx2(
-    const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
-  backward(L, w, u, s0, s1);
+[[gnu::target("avx2")]] void backward_avx2(const Layout<Value>& L, double* w, double* u, Run run) {
+  backward(L, w, u, run);
 }
 template <class Value>
-[[gnu::target("avx512f")]] void forward_avx512(const Layout<Value>& L,
-                                               double* w,
-                                               double* t,
-                                               std::size_t s0,
-                                               std::size_t s1,
-                                               int defer_from,
-                                               std::vector<Update>* later) {
-  forward(L, w, t, s0, s1, defer_from, later);
+[[gnu::target("avx512f")]] void forward_avx512(const Layout<Value>& L, double* w, double* t, Run run) {
+  forward(L, w, t, run);
 }
 template <class Value>
-[[gnu::target("avx512f")]] void backward_avx512(
-    const Layout<Value>& L, double* w, double* u, std::size_t s0, std::size_t s1) {
-  backward(L, w, u, s0, s1);
+[[gnu::target("avx512f")]] void backward_avx512(const Layout<Value>& L, double* w, double* u, Run run) {
+  backward(L, w, u, run);
 }
 #endif
 
@@ -235,26 +219,26 @@ class SupernodalSolve {
     for (std::size_t k = 0; k < n_; ++k) w[k] = b[perm_[k]];
     const std::size_t nsuper = layout_.nsuper;
     if (pool == nullptr || pool->size() < 2 || a_end_ == 0) {
-      kernels_.forward(layout_, w, t_[0].data(), 0, nsuper, std::numeric_limits<int>::max(), nullptr);
-      kernels_.backward(layout_, w, t_[0].data(), 0, nsuper);
+      kernels_.forward(layout_, w, t_[0].data(), {0, nsuper});
+      kernels_.backward(layout_, w, t_[0].data(), {0, nsuper});
     } else {
       later_.clear();
       auto forward_parts = [this, w](std::size_t part) {
         if (part == 0) {
-          kernels_.forward(layout_, w, t_[0].data(), 0, a_end_, std::numeric_limits<int>::max(), nullptr);
+          kernels_.forward(layout_, w, t_[0].data(), {0, a_end_});
         } else {
-          kernels_.forward(layout_, w, t_[1].data(), a_end_, b_end_, top_column_, &later_);
+          kernels_.forward(layout_, w, t_[1].data(), {a_end_, b_end_, top_column_, &later_});
         }
       };
       pool->run(2, forward_parts);
       for (const Update& u : later_) w[u.row] = w[u.row] - u.value;
-      kernels_.forward(layout_, w, t_[0].data(), b_end_, nsuper, std::numeric_limits<int>::max(), nullptr);
-      kernels_.backward(layout_, w, t_[0].data(), b_end_, nsuper);
+      kernels_.forward(layout_, w, t_[0].data(), {b_end_, nsuper});
+      kernels_.backward(layout_, w, t_[0].data(), {b_end_, nsuper});
       auto backward_parts = [this, w](std::size_t part) {
         if (part == 0) {
-          kernels_.backward(layout_, w, t_[0].data(), 0, a_end_);
+          kernels_.backward(layout_, w, t_[0].data(), {0, a_end_});
         } else {
-          kernels_.backward(layout_, w, t_[1].data(), a_end_, b_end_);
+          kernels_.backward(layout_, w, t_[1].data(), {a_end_, b_end_});
         }
       };
       pool->run(2, backward_parts);
