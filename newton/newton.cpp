@@ -151,7 +151,7 @@ Newton::Search Newton::search(NewtonProblem& problem,
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   // What the energy, a sum over every element, resolves: a change below
   // this is rounding.
-  const double noise = kEnergyNoise * std::fabs(f);
+  const double noise = kEnergyNoise * std::max(std::fabs(f), options_.energy_scale);
   Search found{false, 1.0, f};
   for (int k = 1; k <= trials && !found.accepted; ++k) {
     const double step = found.step;

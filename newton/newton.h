@@ -84,6 +84,11 @@ struct NewtonOptions {
   int region_rings = 5;          // rings of elements grown around those unknowns
   double region_largest = 0.05;  // a region with more than this share of the unknowns is not worth it
   int region_most = 100;         // steps of one region's minimisation at most
+  // The size of the energy's terms where they may cancel to a far smaller
+  // sum (a prestress's work against the strain energy): the line search
+  // takes its rounding as a share of the larger of this and the sum, so
+  // that near such a balance a trial's rounding is not taken for a rise.
+  double energy_scale = 0.0;
 };
 
 // Wall-clock seconds of the parts of the method, over every call: for the

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -121,6 +123,48 @@ TEST_P(EitherStep, StallsAtTheCeilingOfTheShiftWithoutMoving) {
   // Every shift from 1e-3 to the ceiling was tried, once each.
   EXPECT_EQ(newton.counts().factorizations, 7);
   EXPECT_EQ(newton.counts().steps, 0);
+}
+
+// The quadratic as a sum of terms of size 1e4 that cancel to it would be
+// computed: to a rounding that does not shrink with the sum, here between
+// 0.5e-10 and 1e-10 above it at every point but the start (a fixed
+// pseudo-random share at each point). Its gradient is exact.
+class CancellingQuadratic : public Quadratic {
+ public:
+  CancellingQuadratic() : Quadratic(false) {}
+  double energy(int n, const terms::Vector& x, terms::Vector& g) override {
+    const double f = Quadratic::energy(n, x, g);
+    if (x(1) == 0.0 && x(2) == 0.0) return f;
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(x(1)) ^ (std::bit_cast<std::uint64_t>(x(2)) * kMix);
+    const double share = static_cast<double>((bits * kMix) >> 11) * 0x1p-53;
+    return f + 1e-10 * (0.5 + 0.5 * share);
+  }
+  static constexpr double kTermSize = 1e4;
+
+ private:
+  static constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ULL;
+};
+
+// Near the minimum each step lowers the quadratic by far less than that
+// rounding. Taken as a share of the sum (about 0.7), the rounding reads
+// as a rise and every step is refused until the shift reaches its
+// ceiling; given the terms' size, the steps are taken and the method
+// converges. (The direct step, whose shift leaves the first step short;
+// conjugate gradients solve this quadratic in one step.)
+TEST(Newton, TakesTheRoundingOfCancellingTermsFromTheirSize) {
+  const solver::TangentPattern p = TwoByTwo();
+  for (const double scale : {0.0, CancellingQuadratic::kTermSize}) {
+    solver::NewtonOptions options;
+    options.step = Step::direct;
+    options.energy_scale = scale;
+    solver::Newton newton(p, kIdentity, options);
+    CancellingQuadratic problem;
+    const Outcome run = Minimise(newton, problem);
+    EXPECT_EQ(run.result.converged, scale > 0.0) << "energy scale " << scale;
+    if (scale == 0.0) continue;
+    EXPECT_NEAR(run.x(1), 1.0 / 11.0, 1e-10);
+    EXPECT_NEAR(run.x(2), 7.0 / 11.0, 1e-10);
+  }
 }
 
 // f = 1/2 x'Hx - b'x on three unknowns whose pattern holds only the

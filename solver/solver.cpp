@@ -296,6 +296,21 @@ double rounding_level(const analysis& a) {
   return kUlps * std::numeric_limits<double>::epsilon() * largest;
 }
 
+// The size of the prestress terms of the energy: each element's work
+// A N0 . e is computed from strains known to a few ulps of one, so it is
+// known to about eps A |N0| however small the strains, while near the
+// prestress's own equilibrium these terms and the strain energy cancel to
+// a sum far below them. Zero without prestress.
+static double prestress_scale(const analysis& a) {
+  if (a.side_prestress.empty()) return 0.0;
+  double size = 0.0;
+  for (int e = 1; e <= a.nelem; ++e) {
+    const auto& n0 = a.side_prestress[static_cast<std::size_t>(e - 1)];
+    size += a.elem(e).area * ((std::fabs(n0[0]) + std::fabs(n0[1])) + std::fabs(n0[2]));
+  }
+  return size;
+}
+
 void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   if (options.wrinkling) a.wrinkling = true;
   start(a);
@@ -430,7 +445,9 @@ void solve(analysis& a, const MaterialLaw& law, const RunOptions& options) {
   // ordering and symbolic factorization are made once for the run.
   std::unique_ptr<NewtonDriver> newton;
   if (options.method == Method::newton) {
-    newton = std::make_unique<NewtonDriver>(a, law, *evaluator, gas, pressure, energy, options.newton);
+    NewtonOptions newton_options = options.newton;
+    newton_options.energy_scale = std::max(newton_options.energy_scale, prestress_scale(a));
+    newton = std::make_unique<NewtonDriver>(a, law, *evaluator, gas, pressure, energy, newton_options);
   }
   minor_running = [&minimiser, &newton] { return newton ? newton->iterations() : minimiser.iterations(); };
   major_done();
