@@ -396,15 +396,24 @@ class Cholmod final : public SparseCholesky {
   Status factorize() override {
     if (matrix_ == nullptr) throw platform::RangeError("factorize called before analyse");
     single_.reset();  // the factorization rewrites every value of the factor
+    exact_.reset();
     api_.factorize(matrix_, factor_, &common_);
     if (common_.status == CHOLMOD_NOT_POSDEF) return Status::not_positive_definite;
     check("factorizing the matrix");
-    return factor_->minor == factor_->n ? Status::success : Status::not_positive_definite;
+    if (factor_->minor != factor_->n) return Status::not_positive_definite;
+    if (factor_->is_super) {
+      exact_ = std::make_unique<SupernodalSolve<double>>(*factor_, static_cast<const double*>(factor_->x));
+    }
+    return Status::success;
   }
 
   void solve(const double* b, double* x) override {
     if (single_) {
       single_->solve(b, x, pool_);
+      return;
+    }
+    if (exact_) {
+      exact_->solve(b, x, pool_);
       return;
     }
     cholmod_dense* rhs =
@@ -420,6 +429,7 @@ class Cholmod final : public SparseCholesky {
 
   void round_to_single() override {
     if (single_ || factor_ == nullptr || !factor_->is_super || factor_->minor != factor_->n) return;
+    exact_.reset();
     single_ = std::make_unique<SupernodalSolve<float>>(*factor_, round_in_place(*factor_));
   }
 
@@ -442,6 +452,7 @@ class Cholmod final : public SparseCholesky {
   cholmod_common common_{};
   cholmod_sparse* matrix_ = nullptr;
   cholmod_factor* factor_ = nullptr;
+  std::unique_ptr<SupernodalSolve<double>> exact_;  // the supernodal factor as factorized
   std::unique_ptr<SupernodalSolve<float>> single_;  // the factor's values rounded, once asked for
   platform::ThreadPool* pool_ = nullptr;
   int n_ = 0;

@@ -47,7 +47,8 @@ class SparseCholesky {
   Status factorize(const std::vector<double>& v);
 
   // x = A^-1 b with the last successful factorization (b and x: n entries,
-  // may be the same vector). With a factor a solve has no other outcome;
+  // may be the same vector), each sum in a fixed order: the same bits on
+  // every instruction set and thread count. With a factor a solve has no other outcome;
   // a failure of the library is thrown as above.
   virtual void solve(const double* b, double* x) = 0;
 
@@ -61,10 +62,10 @@ class SparseCholesky {
   // a fixed order. Does nothing when the factor is not supernodal.
   virtual void round_to_single() = 0;
 
-  // Solves with the factor rounded to single precision then split between
-  // two of the pool's threads where its elimination tree allows (null: the
-  // calling thread alone); the bits of a solve do not change. The pool
-  // must outlive the solves.
+  // Solves with the supernodal factor, as made or rounded to single
+  // precision, split between two of the pool's threads where its
+  // elimination tree allows (null: the calling thread alone); the bits of
+  // a solve do not change. The pool must outlive the solves.
   virtual void use_threads(platform::ThreadPool* pool) = 0;
 
   // Entries stored for the factor, padding of its dense blocks included (0

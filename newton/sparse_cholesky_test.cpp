@@ -156,9 +156,13 @@ TEST(SparseCholesky, SolvesWithTheFactorRoundedToSinglePrecision) {
   EXPECT_EQ(again, rounded);
 }
 
-// The rounded factor's solve runs in the lanes of the energy evaluation's
-// path; every path gives the same bits.
-TEST(SparseCholesky, RoundedSolveIsTheSameOnEveryInstructionSet) {
+// Both solves, with the factor as made and rounded to single precision
+// (true).
+class EitherFactor : public ::testing::TestWithParam<bool> {};
+
+// The solves run in the lanes of the energy evaluation's path; every path
+// gives the same bits.
+TEST_P(EitherFactor, SolveIsTheSameOnEveryInstructionSet) {
   namespace kernel = solver::kernel;
   const kernel::Path before = kernel::current_path();
   const Grid g = Laplacian(40, 4.5);
@@ -170,7 +174,7 @@ TEST(SparseCholesky, RoundedSolveIsTheSameOnEveryInstructionSet) {
     auto chol = solver::make_sparse_cholesky();
     chol->analyse(g.n, g.colptr, g.row);
     ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
-    chol->round_to_single();
+    if (GetParam()) chol->round_to_single();
     std::vector<double> x(b.size());
     chol->solve(b.data(), x.data());
     if (first.empty()) first = x;
@@ -196,10 +200,10 @@ Grid TwoLaplacians(int m, double d) {
   return g;
 }
 
-// A solve with the rounded factor split between two threads (the two
+// A solve with either factor split between two threads (the two
 // halves of the elimination tree at once) gives the one-thread solve's
 // bits, on one tree and on a forest, and again with the same lists.
-TEST(SparseCholeskyParallel, SolvesGiveTheOneThreadBits) {
+TEST_P(EitherFactor, ParallelSolvesGiveTheOneThreadBits) {
   platform::ThreadPool pool(2);
   ASSERT_EQ(pool.size(), 2u);
   for (const Grid& g : {Laplacian(60, 4.5), TwoLaplacians(30, 4.5)}) {
@@ -209,7 +213,7 @@ TEST(SparseCholeskyParallel, SolvesGiveTheOneThreadBits) {
     for (auto* chol : {one.get(), two.get()}) {
       chol->analyse(g.n, g.colptr, g.row);
       ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
-      chol->round_to_single();
+      if (GetParam()) chol->round_to_single();
     }
     two->use_threads(&pool);
     std::vector<double> x(b.size()), y(b.size());
@@ -220,6 +224,10 @@ TEST(SparseCholeskyParallel, SolvesGiveTheOneThreadBits) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(SparseCholesky, EitherFactor, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& p) {
+  return p.param ? "rounded" : "double";
+});
 
 TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
   // The rounded values share the factor's storage: a factorization after
