@@ -15,10 +15,18 @@ namespace {
 
 std::string image(double v) { return platform::real_image(v, 1, 6, 3); }
 
+// "file:line: " of record p, as the reader names a place, when the model
+// was read from a file; empty otherwise.
+std::string where(const std::string& file, const PrestressRange& p) {
+  if (file.empty()) return {};
+  return file + ":" + (p.line > 0 ? std::to_string(p.line) + ":" : "") + " ";
+}
+
 // r_k = m_k^T S0 m_k for the three sides (m_k the in-plane normal of side
 // k): n1 for an isotropic tensor, otherwise n1 (1 - c_k^2) + n2 c_k^2 with
 // c_k the cosine between t1 and side k.
-std::array<double, 3> normal_stresses(const element& el, const PrestressRange& p, int record, int e) {
+std::array<double, 3> normal_stresses(
+    const element& el, const PrestressRange& p, int record, int e, const std::string& file) {
   if (p.n1 == p.n2) return {p.n1, p.n1, p.n1};
   // The unit normal of the reference plane, by the vertex order: side 2
   // runs from vertex 3 to 1 and side 3 from vertex 1 to 2.
@@ -38,8 +46,9 @@ std::array<double, 3> normal_stresses(const element& el, const PrestressRange& p
   const double projected = std::sqrt(dot(t, t));
   const double length = std::sqrt(dot(d, d));
   if (!(projected > kNormalDirection * length)) {
-    throw platform::DataError("prestress record " + std::to_string(record) +
-                              (p.line > 0 ? " (line " + std::to_string(p.line) + ")" : "") + ": its direction (" +
+    throw platform::DataError(where(file, p) + "prestress record " + std::to_string(record) +
+                              (file.empty() && p.line > 0 ? " (line " + std::to_string(p.line) + ")" : "") +
+                              ": its direction (" +
                               image(p.direction[0]) + ", " + image(p.direction[1]) + ", " + image(p.direction[2]) +
                               ") is normal to element " + std::to_string(e) + ", so n1 (" + image(p.n1) +
                               ") has no direction in that element's plane; expected a " +
@@ -55,8 +64,9 @@ std::array<double, 3> normal_stresses(const element& el, const PrestressRange& p
 
 }  // namespace
 
-std::array<double, 3> prestress_sides(const element& el, const PrestressRange& p, int record, int e) {
-  const std::array<double, 3> r = normal_stresses(el, p, record, e);
+std::array<double, 3> prestress_sides(
+    const element& el, const PrestressRange& p, int record, int e, const std::string& file) {
+  const std::array<double, 3> r = normal_stresses(el, p, record, e, file);
   std::array<double, 3> l2{};
   for (std::size_t k = 0; k < 3; ++k) l2[k] = el.length[k] * el.length[k];
   const double a8 = 8.0 * (el.area * el.area);
@@ -77,12 +87,12 @@ void set_up_prestress(analysis& a) {
   for (const PrestressRange& p : a.extension.prestress) {
     ++record;
     if (p.first < 1 || p.last > a.nelem) {
-      throw platform::RangeError("prestress record " + std::to_string(record) + " names elements " +
+      throw platform::RangeError(where(a.file, p) + "prestress record " + std::to_string(record) + " names elements " +
                                  std::to_string(p.first) + ".." + std::to_string(p.last) + ", outside 1.." +
                                  std::to_string(a.nelem));
     }
     for (int e = p.first; e <= p.last; ++e) {
-      a.side_prestress[static_cast<std::size_t>(e - 1)] = prestress_sides(a.elem(e), p, record, e);
+      a.side_prestress[static_cast<std::size_t>(e - 1)] = prestress_sides(a.elem(e), p, record, e, a.file);
     }
   }
 }

@@ -30,6 +30,7 @@
 // work A N0 . e to the element's energy.
 
 #include <array>
+#include <string>
 
 #include "model/analysis.h"
 
@@ -42,8 +43,10 @@ inline constexpr double kNormalDirection = 1e-6;
 // The side stresses N0 of prestress record p (record number `record`, from
 // 1) on element `e` (from 1) after its set-up (length, dir, area). DataError
 // naming the record and the element when p is orthotropic and its direction
-// is normal to the element.
-std::array<double, 3> prestress_sides(const element& el, const PrestressRange& p, int record, int e);
+// is normal to the element; with the model's file, the report starts with
+// its name and the record's line.
+std::array<double, 3> prestress_sides(
+    const element& el, const PrestressRange& p, int record, int e, const std::string& file = {});
 
 // Fills a.side_prestress from a.extension.prestress: the side stresses of
 // every element, zero for one that no record names; left empty for a model

@@ -132,6 +132,14 @@ TEST(PrestressSides, ADirectionNormalToAnElementIsRefusedNamingRecordAndElement)
   platform::testing::ExpectFailure([&] { solver::start(a); },
                                    "DATA_ERROR",
                                    {"prestress record 2 (line 31)", "is normal to element 2", "expected a direction"});
+  // Read from a file, the report names it and the record's line first,
+  // as the reader's reports do.
+  a = solver::testing::make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 1, 1}},
+                                  {{1, 2, 3}, {2, 4, 3}, {2, 4, 5}});
+  a.file = "input.txt";
+  a.extension.prestress = {{2, 3, 2.0, 1.0, {0, 0, 1}, 31}};
+  platform::testing::ExpectFailure(
+      [&] { solver::start(a); }, "DATA_ERROR", {"input.txt:31: prestress record 1:", "is normal to element 2"});
   // Element 3 stands upright: Z lies in its plane, so the direction is
   // good there.
   a = solver::testing::make_model({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 1, 1}},
