@@ -48,10 +48,9 @@ std::array<double, 3> normal_stresses(
   if (!(projected > kNormalDirection * length)) {
     throw platform::DataError(where(file, p) + "prestress record " + std::to_string(record) +
                               (file.empty() && p.line > 0 ? " (line " + std::to_string(p.line) + ")" : "") +
-                              ": its direction (" +
-                              image(p.direction[0]) + ", " + image(p.direction[1]) + ", " + image(p.direction[2]) +
-                              ") is normal to element " + std::to_string(e) + ", so n1 (" + image(p.n1) +
-                              ") has no direction in that element's plane; expected a " +
+                              ": its direction (" + image(p.direction[0]) + ", " + image(p.direction[1]) + ", " +
+                              image(p.direction[2]) + ") is normal to element " + std::to_string(e) + ", so n1 (" +
+                              image(p.n1) + ") has no direction in that element's plane; expected a " +
                               "direction that is not normal to any element of the record");
   }
   std::array<double, 3> r{};
