@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/failure.h"
+#include "platform/thread_pool.h"
 
 namespace solver {
 
@@ -14,17 +15,20 @@ namespace {
 
 using nlp::dot;
 
-// y = (T + tau R) v for the symmetric matrices whose upper triangles p and
-// values (T) and shift (R) hold, column by column: a fixed order.
-void multiply(const TangentPattern& p,
-              const std::vector<double>& values,
-              const std::vector<double>& shift,
-              double tau,
-              const double* v,
-              double* y) {
-  const std::size_t n = static_cast<std::size_t>(p.n);
-  for (std::size_t i = 0; i < n; ++i) y[i] = 0.0;
-  for (std::size_t j = 0; j < n; ++j) {
+// Columns j0..j1-1 of y = (T + tau R) v for the symmetric matrices whose
+// upper triangles p and values (T) and shift (R) hold, into y: each
+// column's own entries (a dot product down the column) start its row's
+// sum, and the later columns' entries above their diagonal add to the
+// rows they name, column by column: a fixed order. The caller zeroes y.
+void multiply_columns(const TangentPattern& p,
+                      const std::vector<double>& values,
+                      const std::vector<double>& shift,
+                      double tau,
+                      const double* v,
+                      double* y,
+                      std::size_t j0,
+                      std::size_t j1) {
+  for (std::size_t j = j0; j < j1; ++j) {
     const double vj = v[j];
     double yj = y[j];
     const std::size_t end = static_cast<std::size_t>(p.colptr[j + 1]);
@@ -44,6 +48,51 @@ void multiply(const TangentPattern& p,
 
 }  // namespace
 
+TangentProduct::TangentProduct(const TangentPattern& p) : pattern_(p) {
+  // The first column at or past half of the stored entries.
+  const std::size_t n = static_cast<std::size_t>(p.n);
+  const int half = p.colptr.empty() ? 0 : p.colptr[n] / 2;
+  while (cut_ < n && p.colptr[cut_] < half) ++cut_;
+}
+
+void TangentProduct::apply(const std::vector<double>& values,
+                           const std::vector<double>& shift,
+                           double tau,
+                           const double* v,
+                           double* y,
+                           platform::ThreadPool* pool) {
+  const std::size_t n = static_cast<std::size_t>(pattern_.n);
+  if (later_.size() != n) later_.resize(n);  // made at the first product: a direct step needs none
+  double* later = later_.data();
+  auto part = [&](std::size_t k) {
+    if (k == 0) {
+      std::fill(y, y + cut_, 0.0);
+      multiply_columns(pattern_, values, shift, tau, v, y, 0, cut_);
+    } else {
+      std::fill(later, later + n, 0.0);
+      multiply_columns(pattern_, values, shift, tau, v, later, cut_, n);
+    }
+  };
+  // Rows below the cut: the first part's sum, then the second's; the
+  // others hold the second part's alone.
+  auto join = [&](std::size_t k) {
+    if (k == 0) {
+      for (std::size_t i = 0; i < cut_; ++i) y[i] = y[i] + later[i];
+    } else {
+      std::copy(later + cut_, later + n, y + cut_);
+    }
+  };
+  if (pool == nullptr || pool->size() < 2) {
+    part(0);
+    part(1);
+    join(0);
+    join(1);
+    return;
+  }
+  pool->run(2, part);
+  pool->run(2, join);
+}
+
 // The vectors of one call: the direction, the line search's start and
 // trial, and the conjugate gradients' residual, preconditioned residual,
 // search direction and its product with the matrix (cg only).
@@ -59,7 +108,8 @@ Newton::Newton(const TangentPattern& p, std::vector<double> shift, NewtonOptions
       shift_values_(std::move(shift)),
       options_(options),
       cholesky_(make_sparse_cholesky()),
-      shift_(options.tau_start, options.tau_min, options.tau_max) {
+      shift_(options.tau_start, options.tau_min, options.tau_max),
+      product_(p) {
   if (shift_values_.size() != p.row.size()) {
     throw platform::RangeError("the shift does not match the tangent's pattern");
   }
@@ -360,7 +410,7 @@ bool Newton::cg_direction(
     ++counts_.cg_iterations;
     {
       const Timed timed(counts_.times.products);
-      multiply(pattern_, tangent_, shift_values_, tau, p.data(), tp.data());
+      product_.apply(tangent_, shift_values_, tau, p.data(), tp.data(), pool_);
       for (const RankOne& t : rank_one_) {
         const double c = t.weight * dot(n, t.v.data(), p.data());
         for (std::size_t i = 0; i < size; ++i) tp.data()[i] = tp.data()[i] + c * t.v[i];

@@ -136,6 +136,30 @@ struct NewtonCounts {
   NewtonTimes times;
 };
 
+// y = (T + tau R) v for the symmetric matrices whose upper triangles a
+// pattern's values (T) and the shift (R) hold, the conjugate gradients'
+// product. The columns are cut in two parts of about equal stored
+// entries, each summed into its own vector in a fixed order (a column's
+// own entries start its row's sum, the later columns' entries above their
+// diagonal add to the rows they name, column by column), the second
+// part's then added to the first's row by row: the parts write apart, so
+// they run at once on two threads with the bits of one.
+class TangentProduct {
+ public:
+  explicit TangentProduct(const TangentPattern& p);
+  void apply(const std::vector<double>& values,
+             const std::vector<double>& shift,
+             double tau,
+             const double* v,
+             double* y,
+             platform::ThreadPool* pool);
+
+ private:
+  const TangentPattern& pattern_;
+  std::size_t cut_ = 0;        // the second part's first column
+  std::vector<double> later_;  // the second part's sums, by row
+};
+
 class Newton {
  public:
   // p: the tangent's pattern; shift: R on that pattern.
@@ -154,9 +178,13 @@ class Newton {
                        terms::Vector& g,
                        double f);
 
-  // Solves with the whole model's factor split between two of the pool's
-  // threads (null: the calling thread alone); the same bits either way.
-  void use_threads(platform::ThreadPool* pool) { cholesky_->use_threads(pool); }
+  // Solves with the whole model's factor and the conjugate gradients'
+  // products split between two of the pool's threads (null: the calling
+  // thread alone); the same bits either way.
+  void use_threads(platform::ThreadPool* pool) {
+    pool_ = pool;
+    cholesky_->use_threads(pool);
+  }
 
   const NewtonCounts& counts() const { return counts_; }
   double tau() const { return shift_.tau(); }
@@ -250,6 +278,8 @@ class Newton {
   bool factored_ = false;
   bool refactor_ = false;
   std::vector<double> tangent_;             // cg: the exact tangent at the current point, on the pattern
+  TangentProduct product_;                  // cg: its products, with the shift
+  platform::ThreadPool* pool_ = nullptr;    // the threads of the solves and products (null: this one)
   terms::Vector far_x_, far_g_;             // the line search's longer trials
   int iterations_ = 0;                      // steps of the call running
   const Newton* region_running_ = nullptr;  // the region's minimiser while it runs
