@@ -79,6 +79,12 @@ Api load(const char* name) {
   bind(library, name, "cholmod_allocate_dense", a.allocate_dense);
   bind(library, name, "cholmod_free_dense", a.free_dense);
   bind(library, name, "cholmod_solve", a.solve);
+  bind(library, name, "cholmod_ptranspose", a.ptranspose);
+  // Found among the libraries the library itself loaded.
+  bind(library, name, "dpotrf_", a.blas.potrf);
+  bind(library, name, "dtrsm_", a.blas.trsm);
+  bind(library, name, "dsyrk_", a.blas.syrk);
+  bind(library, name, "dgemm_", a.blas.gemm);
   return a;  // the library stays loaded for the life of the process
 }
 

@@ -18,6 +18,8 @@
 
 #include <string>
 
+#include "newton/supernodal.h"
+
 namespace solver::cholmod_library {
 
 // The functions of CHOLMOD the factorization calls.
@@ -32,6 +34,10 @@ struct Api {
   decltype(&cholmod_allocate_dense) allocate_dense;
   decltype(&cholmod_free_dense) free_dense;
   decltype(&cholmod_solve) solve;
+  decltype(&cholmod_ptranspose) ptranspose;
+  // The dense kernels of the BLAS and LAPACK the library is linked with,
+  // for the numeric factorization of our own (newton/supernodal.h).
+  DenseKernels blas;
 };
 
 // The soname the build was configured with ("libcholmod.so.3").

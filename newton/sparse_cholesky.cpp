@@ -11,6 +11,7 @@
 
 #include "energy/kernel_path.h"
 #include "newton/cholmod_library.h"
+#include "newton/supernodal.h"
 #include "platform/failure.h"
 #include "platform/thread_pool.h"
 
@@ -197,13 +198,13 @@ Substitutions<Value> substitutions() {
 template <class Value>
 class SupernodalSolve {
  public:
-  SupernodalSolve(const cholmod_factor& L, const Value* values)
-      : n_(static_cast<std::size_t>(L.n)), perm_(static_cast<const int*>(L.Perm)), w_(n_) {
+  SupernodalSolve(const SupernodalLayout& L, const int* perm, const TreeCut& cut, const Value* values)
+      : n_(L.n), perm_(perm), w_(n_) {
     layout_.nsuper = L.nsuper;
-    layout_.super = static_cast<const int*>(L.super);
-    layout_.pi = static_cast<const int*>(L.pi);
-    layout_.px = static_cast<const int*>(L.px);
-    layout_.rows = static_cast<const int*>(L.s);
+    layout_.super = L.super;
+    layout_.pi = L.pi;
+    layout_.px = L.px;
+    layout_.rows = L.rows;
     layout_.values = values;
     std::size_t most = 0;
     for (std::size_t s = 0; s < layout_.nsuper; ++s) {
@@ -211,7 +212,15 @@ class SupernodalSolve {
     }
     t_[0].resize(most);
     t_[1].resize(most);
-    split();
+    a_end_ = cut.a_end;
+    b_end_ = cut.b_end;
+    top_column_ = cut.top_column;
+    std::size_t updates = 0;
+    for (std::size_t s = a_end_; s < b_end_; ++s) {
+      const int ncol = layout_.super[s + 1] - layout_.super[s];
+      for (int k = layout_.pi[s] + ncol; k < layout_.pi[s + 1]; ++k) updates += layout_.rows[k] >= top_column_ ? 1 : 0;
+    }
+    later_.reserve(updates);
   }
 
   void solve(const double* b, double* x, platform::ThreadPool* pool) {
@@ -247,85 +256,6 @@ class SupernodalSolve {
   }
 
  private:
-  // Finds A, B and the top; leaves a_end_ at 0 where the tree has no two
-  // such runs (or the supernodes are not in postorder).
-  void split() {
-    const std::size_t nsuper = layout_.nsuper;
-    if (nsuper < 3) return;
-    std::vector<int> of_column(n_);
-    for (std::size_t s = 0; s < nsuper; ++s) {
-      for (int k = layout_.super[s]; k < layout_.super[s + 1]; ++k)
-        of_column[static_cast<std::size_t>(k)] = static_cast<int>(s);
-    }
-    constexpr int kRoot = -1;
-    std::vector<int> parent(nsuper, kRoot);
-    std::vector<std::size_t> first(nsuper);    // first supernode of each subtree
-    std::vector<double> entries(nsuper, 0.0);  // stored values of each subtree
-    std::vector<int> children(nsuper, 0);
-    std::vector<std::size_t> size(nsuper, 1);  // supernodes of each subtree
-    for (std::size_t s = 0; s < nsuper; ++s) {
-      const int ncol = layout_.super[s + 1] - layout_.super[s];
-      if (layout_.pi[s + 1] - layout_.pi[s] > ncol) {
-        parent[s] = of_column[static_cast<std::size_t>(layout_.rows[layout_.pi[s] + ncol])];
-        if (parent[s] <= static_cast<int>(s)) return;  // not in postorder
-      }
-    }
-    for (std::size_t s = 0; s < nsuper; ++s) first[s] = s;
-    for (std::size_t s = 0; s < nsuper; ++s) {
-      entries[s] += static_cast<double>(layout_.px[s + 1] - layout_.px[s]);
-      if (parent[s] == kRoot) continue;
-      const std::size_t p = static_cast<std::size_t>(parent[s]);
-      entries[p] += entries[s];
-      first[p] = std::min(first[p], first[s]);
-      size[p] += size[s];
-      ++children[p];
-    }
-    // In postorder every subtree is one run.
-    for (std::size_t s = 0; s < nsuper; ++s) {
-      if (s + 1 - first[s] != size[s]) return;
-    }
-    // The top: from the last root down while a supernode has one child.
-    std::size_t top = nsuper;  // the top is [top, nsuper)
-    std::size_t below = 0;     // the runs to cut lie in [below, top)
-    std::size_t roots = 0;
-    for (std::size_t s = 0; s < nsuper; ++s) {
-      if (parent[s] == kRoot) ++roots;
-    }
-    if (roots == 1) {
-      std::size_t v = nsuper - 1;
-      while (children[v] == 1) v = v - 1;  // its one child's subtree ends just before it
-      if (children[v] == 0) return;        // a chain: nothing to run at once
-      top = v;
-    }
-    // Each subtree ends at a root of [below, top): cut between the two
-    // whose entries come nearest to halves.
-    double total = 0.0;
-    for (std::size_t s = below; s < top; ++s)
-      total += parent[s] == kRoot || parent[s] >= static_cast<int>(top) ? entries[s] : 0.0;
-    double sum = 0.0;
-    std::size_t cut = 0;
-    double best = total;
-    for (std::size_t s = below; s < top; ++s) {
-      if (!(parent[s] == kRoot || parent[s] >= static_cast<int>(top))) continue;
-      sum += entries[s];
-      const double off = std::fabs(total - 2.0 * sum);
-      if (s + 1 < top && off < best) {
-        best = off;
-        cut = s + 1;
-      }
-    }
-    if (cut == 0) return;
-    a_end_ = cut;
-    b_end_ = top;
-    top_column_ = top < nsuper ? layout_.super[top] : std::numeric_limits<int>::max();
-    std::size_t updates = 0;
-    for (std::size_t s = a_end_; s < b_end_; ++s) {
-      const int ncol = layout_.super[s + 1] - layout_.super[s];
-      for (int k = layout_.pi[s] + ncol; k < layout_.pi[s + 1]; ++k) updates += layout_.rows[k] >= top_column_ ? 1 : 0;
-    }
-    later_.reserve(updates);
-  }
-
   std::size_t n_;
   const int* perm_;
   Layout<Value> layout_;
@@ -341,15 +271,15 @@ class SupernodalSolve {
 // bytes 4k.. of the storage, which belonged to double k / 2, read before (k
 // ascending). The bytes are copied as bytes, so that the compiler keeps
 // every read before the writes that overlap it.
-const float* round_in_place(cholmod_factor& L) {
-  unsigned char* bytes = static_cast<unsigned char*>(L.x);
-  for (std::size_t k = 0; k < L.xsize; ++k) {
+const float* round_in_place(double* values, std::size_t count) {
+  unsigned char* bytes = reinterpret_cast<unsigned char*>(values);
+  for (std::size_t k = 0; k < count; ++k) {
     double v = 0.0;
     std::memcpy(&v, bytes + k * sizeof(double), sizeof v);
     const float rounded = static_cast<float>(v);
     std::memcpy(bytes + k * sizeof(float), &rounded, sizeof rounded);
   }
-  return static_cast<const float*>(L.x);
+  return reinterpret_cast<const float*>(values);
 }
 
 class Cholmod final : public SparseCholesky {
@@ -386,6 +316,18 @@ class Cholmod final : public SparseCholesky {
     factor_ = api_.analyze(matrix_, &common_);
     check("ordering the matrix");
     n_ = n;
+    numeric_.reset();
+    values_.reset();
+    if (factor_->is_super) {
+      layout_.n = factor_->n;
+      layout_.nsuper = factor_->nsuper;
+      layout_.super = static_cast<const int*>(factor_->super);
+      layout_.pi = static_cast<const int*>(factor_->pi);
+      layout_.px = static_cast<const int*>(factor_->px);
+      layout_.rows = static_cast<const int*>(factor_->s);
+      numeric_ = std::make_unique<SupernodalFactorization>(layout_, api_.blas);
+      cut_ = cut_tree(layout_);
+    }
   }
 
   std::span<double> values() override {
@@ -397,13 +339,36 @@ class Cholmod final : public SparseCholesky {
     if (matrix_ == nullptr) throw platform::RangeError("factorize called before analyse");
     single_.reset();  // the factorization rewrites every value of the factor
     exact_.reset();
-    api_.factorize(matrix_, factor_, &common_);
-    if (common_.status == CHOLMOD_NOT_POSDEF) return Status::not_positive_definite;
-    check("factorizing the matrix");
-    if (factor_->minor != factor_->n) return Status::not_positive_definite;
-    if (factor_->is_super) {
-      exact_ = std::make_unique<SupernodalSolve<double>>(*factor_, static_cast<const double*>(factor_->x));
+    factored_ = false;
+    if (!numeric_) {
+      api_.factorize(matrix_, factor_, &common_);
+      if (common_.status == CHOLMOD_NOT_POSDEF) return Status::not_positive_definite;
+      check("factorizing the matrix");
+      if (factor_->minor != factor_->n) return Status::not_positive_definite;
+      factored_ = true;
+      return Status::success;
     }
+    // The library's own factorization takes the same permuted lower
+    // triangle of the matrix first.
+    cholmod_sparse* lower =
+        api_.ptranspose(matrix_,
+                        2,
+                        factor_->ordering == CHOLMOD_NATURAL ? nullptr : static_cast<int*>(factor_->Perm),
+                        nullptr,
+                        0,
+                        &common_);
+    check("permuting the matrix");
+    if (!values_) values_.reset(new double[factor_->xsize]);
+    const std::size_t failed = numeric_->factorize(static_cast<const int*>(lower->p),
+                                                   static_cast<const int*>(lower->i),
+                                                   static_cast<const double*>(lower->x),
+                                                   values_.get(),
+                                                   pool_);
+    api_.free_sparse(&lower, &common_);
+    if (failed < static_cast<std::size_t>(n_)) return Status::not_positive_definite;
+    exact_ =
+        std::make_unique<SupernodalSolve<double>>(layout_, static_cast<const int*>(factor_->Perm), cut_, values_.get());
+    factored_ = true;
     return Status::success;
   }
 
@@ -428,9 +393,10 @@ class Cholmod final : public SparseCholesky {
   }
 
   void round_to_single() override {
-    if (single_ || factor_ == nullptr || !factor_->is_super || factor_->minor != factor_->n) return;
+    if (single_ || !numeric_ || !factored_) return;
     exact_.reset();
-    single_ = std::make_unique<SupernodalSolve<float>>(*factor_, round_in_place(*factor_));
+    single_ = std::make_unique<SupernodalSolve<float>>(
+        layout_, static_cast<const int*>(factor_->Perm), cut_, round_in_place(values_.get(), factor_->xsize));
   }
 
   void use_threads(platform::ThreadPool* pool) override { pool_ = pool; }
@@ -452,6 +418,11 @@ class Cholmod final : public SparseCholesky {
   cholmod_common common_{};
   cholmod_sparse* matrix_ = nullptr;
   cholmod_factor* factor_ = nullptr;
+  SupernodalLayout layout_;  // the supernodal factor's (when it is one)
+  TreeCut cut_;              // its tree cut for two threads
+  std::unique_ptr<SupernodalFactorization> numeric_;
+  std::unique_ptr<double[]> values_;                // its values
+  bool factored_ = false;                           // by the last factorize
   std::unique_ptr<SupernodalSolve<double>> exact_;  // the supernodal factor as factorized
   std::unique_ptr<SupernodalSolve<float>> single_;  // the factor's values rounded, once asked for
   platform::ThreadPool* pool_ = nullptr;

@@ -2,8 +2,10 @@
 // A sparse symmetric positive definite factorization behind a small
 // interface: the ordering and symbolic analysis once per pattern, a numeric
 // factorization per matrix, then solves. The library behind it can be
-// swapped; the one we ship is CHOLMOD (SuiteSparse), supernodal, with a
-// METIS ordering, whose dense kernels run in the BLAS the system provides.
+// swapped; the one we ship is CHOLMOD (SuiteSparse) for the METIS ordering
+// and the supernodal layout of the factor, and our own numeric
+// factorization and solves on that layout (newton/supernodal.h), whose
+// dense kernels run in the BLAS the system provides.
 
 #include <memory>
 #include <span>
@@ -36,7 +38,9 @@ class SparseCholesky {
     not_positive_definite,  // numerically: no usable factor; the caller shifts the matrix and tries again
   };
 
-  // Factorizes the matrix with the values above; the values are left as
+  // Factorizes the matrix with the values above, on two of the pool's
+  // threads where the elimination tree allows (use_threads), the same bits
+  // as on one; the values are left as
   // they were. A matrix that is not positive definite is an answer, never
   // a failure: the second-order method meets them all the time. What is
   // thrown is a failure of the library itself (platform::LibraryError,
@@ -62,8 +66,8 @@ class SparseCholesky {
   // a fixed order. Does nothing when the factor is not supernodal.
   virtual void round_to_single() = 0;
 
-  // Solves with the supernodal factor, as made or rounded to single
-  // precision, split between two of the pool's threads where its
+  // Factorizes, and solves with the supernodal factor as made or rounded
+  // to single precision, split between two of the pool's threads where its
   // elimination tree allows (null: the calling thread alone); the bits of
   // a solve do not change. The pool must outlive the solves.
   virtual void use_threads(platform::ThreadPool* pool) = 0;

@@ -229,6 +229,48 @@ INSTANTIATE_TEST_SUITE_P(SparseCholesky, EitherFactor, ::testing::Bool(), [](con
   return p.param ? "rounded" : "double";
 });
 
+// y = A x for the upper triangle g holds.
+std::vector<double> Product(const Grid& g, const std::vector<double>& x) {
+  std::vector<double> y(x.size(), 0.0);
+  for (std::size_t j = 0; j < static_cast<std::size_t>(g.n); ++j) {
+    for (int k = g.colptr[j]; k < g.colptr[j + 1]; ++k) {
+      const std::size_t i = static_cast<std::size_t>(g.row[static_cast<std::size_t>(k)]);
+      y[i] += g.values[static_cast<std::size_t>(k)] * x[j];
+      if (i != j) y[j] += g.values[static_cast<std::size_t>(k)] * x[i];
+    }
+  }
+  return y;
+}
+
+// The numeric factorization on two threads (the halves of the tree at
+// once, the top's updates of more than one block of columns in parts)
+// makes the one-thread factor, bit for bit, which solves the system; an
+// indefinite matrix is found so on either, after which both factorize
+// again.
+TEST(SparseCholesky, ParallelFactorizationMakesTheOneThreadFactor) {
+  platform::ThreadPool pool(2);
+  ASSERT_EQ(pool.size(), 2u);
+  const Grid g = Laplacian(300, 4.5);  // a top separator of 300 columns
+  Grid indefinite = g;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(g.n); ++j) {
+    indefinite.values[static_cast<std::size_t>(g.colptr[j + 1] - 1)] = 3.99;
+  }
+  const std::vector<double> b = Load(g.n);
+  auto one = solver::make_sparse_cholesky();
+  auto two = solver::make_sparse_cholesky();
+  two->use_threads(&pool);
+  std::vector<double> x(b.size()), y(b.size());
+  for (auto* chol : {one.get(), two.get()}) {
+    chol->analyse(g.n, g.colptr, g.row);
+    EXPECT_EQ(chol->factorize(indefinite.values), solver::SparseCholesky::Status::not_positive_definite);
+    ASSERT_EQ(chol->factorize(g.values), solver::SparseCholesky::Status::success);
+  }
+  one->solve(b.data(), x.data());
+  two->solve(b.data(), y.data());
+  EXPECT_EQ(x, y);
+  EXPECT_LT(relative_difference(Product(g, x), b), 1e-12);
+}
+
 TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
   // The rounded values share the factor's storage: a factorization after
   // them, failed or not, must leave no trace of them.
