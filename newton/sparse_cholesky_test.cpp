@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@
 #include "platform/thread_pool.h"
 
 namespace {
+
+// One BLAS thread, as the programs set it before the library loads: the
+// factorization's bits then do not depend on the machine, and the threads
+// under test are the pool's alone.
+const bool kOneBlasThread = setenv("OPENBLAS_NUM_THREADS", "1", 0) == 0;
 
 constexpr double kTol = 1e-12;
 
