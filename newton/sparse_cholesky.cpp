@@ -327,16 +327,22 @@ class Cholmod final : public SparseCholesky {
       layout_.rows = static_cast<const int*>(factor_->s);
       numeric_ = std::make_unique<SupernodalFactorization>(layout_, api_.blas);
       cut_ = cut_tree(layout_);
+      lay_out_lower(colptr, row);
+      // The values live in entries_ from now on: the library's copy of the
+      // matrix is not needed again.
+      api_.free_sparse(&matrix_, &common_);
+      entries_.assign(row.size(), 0.0);
     }
   }
 
   std::span<double> values() override {
+    if (numeric_) return entries_;
     if (matrix_ == nullptr) return {};
     return {static_cast<double*>(matrix_->x), matrix_->nzmax};
   }
 
   Status factorize() override {
-    if (matrix_ == nullptr) throw platform::RangeError("factorize called before analyse");
+    if (matrix_ == nullptr && !numeric_) throw platform::RangeError("factorize called before analyse");
     single_.reset();  // the factorization rewrites every value of the factor
     exact_.reset();
     factored_ = false;
@@ -348,23 +354,9 @@ class Cholmod final : public SparseCholesky {
       factored_ = true;
       return Status::success;
     }
-    // The library's own factorization takes the same permuted lower
-    // triangle of the matrix first.
-    cholmod_sparse* lower =
-        api_.ptranspose(matrix_,
-                        2,
-                        factor_->ordering == CHOLMOD_NATURAL ? nullptr : static_cast<int*>(factor_->Perm),
-                        nullptr,
-                        0,
-                        &common_);
-    check("permuting the matrix");
     if (!values_) values_.reset(new double[factor_->xsize]);
-    const std::size_t failed = numeric_->factorize(static_cast<const int*>(lower->p),
-                                                   static_cast<const int*>(lower->i),
-                                                   static_cast<const double*>(lower->x),
-                                                   values_.get(),
-                                                   pool_);
-    api_.free_sparse(&lower, &common_);
+    const std::size_t failed = numeric_->factorize(
+        lower_p_.data(), lower_row_.data(), lower_source_.data(), entries_.data(), values_.get(), pool_);
     if (failed < static_cast<std::size_t>(n_)) return Status::not_positive_definite;
     exact_ =
         std::make_unique<SupernodalSolve<double>>(layout_, static_cast<const int*>(factor_->Perm), cut_, values_.get());
@@ -406,6 +398,38 @@ class Cholmod final : public SparseCholesky {
   }
 
  private:
+  // The lower triangle of P A P^T in compressed columns, as the
+  // factorization reads it: for each entry its row and the entry of the
+  // pattern whose value it takes, so that the values stay in the pattern's
+  // order and no permuted copy is made.
+  void lay_out_lower(const std::vector<int>& colptr, const std::vector<int>& row) {
+    const std::size_t n = static_cast<std::size_t>(n_);
+    const int* perm = factor_->ordering == CHOLMOD_NATURAL ? nullptr : static_cast<const int*>(factor_->Perm);
+    std::vector<int> inverse(n);
+    for (std::size_t k = 0; k < n; ++k)
+      inverse[perm != nullptr ? static_cast<std::size_t>(perm[k]) : k] = static_cast<int>(k);
+    lower_p_.assign(n + 1, 0);
+    for (std::size_t j = 0; j < n; ++j) {
+      for (int e = colptr[j]; e < colptr[j + 1]; ++e) {
+        const int c = std::min(inverse[static_cast<std::size_t>(row[static_cast<std::size_t>(e)])], inverse[j]);
+        ++lower_p_[static_cast<std::size_t>(c) + 1];
+      }
+    }
+    for (std::size_t k = 0; k < n; ++k) lower_p_[k + 1] += lower_p_[k];
+    lower_row_.resize(row.size());
+    lower_source_.resize(row.size());
+    std::vector<int> next(lower_p_.begin(), lower_p_.end() - 1);
+    for (std::size_t j = 0; j < n; ++j) {
+      for (int e = colptr[j]; e < colptr[j + 1]; ++e) {
+        const int a = inverse[static_cast<std::size_t>(row[static_cast<std::size_t>(e)])];
+        const int b = inverse[j];
+        const std::size_t q = static_cast<std::size_t>(next[static_cast<std::size_t>(std::min(a, b))]++);
+        lower_row_[q] = std::max(a, b);
+        lower_source_[q] = e;
+      }
+    }
+  }
+
   void check(const char* what) {
     if (common_.status == CHOLMOD_OUT_OF_MEMORY) throw std::bad_alloc();
     if (common_.status < CHOLMOD_OK) {
@@ -421,10 +445,12 @@ class Cholmod final : public SparseCholesky {
   SupernodalLayout layout_;  // the supernodal factor's (when it is one)
   TreeCut cut_;              // its tree cut for two threads
   std::unique_ptr<SupernodalFactorization> numeric_;
-  std::unique_ptr<double[]> values_;                // its values
-  bool factored_ = false;                           // by the last factorize
-  std::unique_ptr<SupernodalSolve<double>> exact_;  // the supernodal factor as factorized
-  std::unique_ptr<SupernodalSolve<float>> single_;  // the factor's values rounded, once asked for
+  std::unique_ptr<double[]> values_;                     // its values
+  std::vector<double> entries_;                          // the matrix's values, on the pattern (supernodal)
+  std::vector<int> lower_p_, lower_row_, lower_source_;  // see lay_out_lower
+  bool factored_ = false;                                // by the last factorize
+  std::unique_ptr<SupernodalSolve<double>> exact_;       // the supernodal factor as factorized
+  std::unique_ptr<SupernodalSolve<float>> single_;       // the factor's values rounded, once asked for
   platform::ThreadPool* pool_ = nullptr;
   int n_ = 0;
 };

@@ -147,6 +147,7 @@ SupernodalFactorization::SupernodalFactorization(const SupernodalLayout& L, Dens
 void SupernodalFactorization::gather(std::size_t s,
                                      const int* p,
                                      const int* i,
+                                     const int* source,
                                      const double* x,
                                      double* Lx,
                                      Scratch& scratch,
@@ -162,7 +163,7 @@ void SupernodalFactorization::gather(std::size_t s,
   for (std::size_t j = 0; j < ncol; ++j) {
     const std::size_t k = k1 + j;
     double* column = Ls + j * nrow;
-    for (int q = p[k]; q < p[k + 1]; ++q) column[map[i[q]]] = x[q];
+    for (int q = p[k]; q < p[k + 1]; ++q) column[map[i[q]]] = x[source[q]];
   }
   const double one = 1.0, zero = 0.0;
   for (int t = reach_start_[s]; t < reach_start_[s + 1]; ++t) {
@@ -224,6 +225,7 @@ bool SupernodalFactorization::run(std::size_t s0,
                                   std::size_t s1,
                                   const int* p,
                                   const int* i,
+                                  const int* source,
                                   const double* x,
                                   double* Lx,
                                   Scratch& scratch,
@@ -231,7 +233,7 @@ bool SupernodalFactorization::run(std::size_t s0,
                                   std::size_t& failed) {
   const double one = 1.0;
   for (std::size_t s = s0; s < s1; ++s) {
-    gather(s, p, i, x, Lx, scratch, pool);
+    gather(s, p, i, source, x, Lx, scratch, pool);
     const int ncol = static_cast<int>(cols_of(L_, s));
     const int nrow = static_cast<int>(rows_of(L_, s));
     double* Ls = Lx + L_.px[s];
@@ -260,21 +262,21 @@ bool SupernodalFactorization::run(std::size_t s0,
 }
 
 std::size_t SupernodalFactorization::factorize(
-    const int* p, const int* i, const double* x, double* Lx, platform::ThreadPool* pool) {
+    const int* p, const int* i, const int* source, const double* x, double* Lx, platform::ThreadPool* pool) {
   const std::size_t nsuper = L_.nsuper;
   std::size_t failed[2] = {L_.n, L_.n};
   bool ok[2] = {true, true};
   std::size_t top = 0;
   if (pool != nullptr && pool->size() > 1 && cut_.a_end > 0) {
     auto halves = [&](std::size_t h) {
-      ok[h] = h == 0 ? run(0, cut_.a_end, p, i, x, Lx, scratch_[0], nullptr, failed[0])
-                     : run(cut_.a_end, cut_.b_end, p, i, x, Lx, scratch_[1], nullptr, failed[1]);
+      ok[h] = h == 0 ? run(0, cut_.a_end, p, i, source, x, Lx, scratch_[0], nullptr, failed[0])
+                     : run(cut_.a_end, cut_.b_end, p, i, source, x, Lx, scratch_[1], nullptr, failed[1]);
     };
     pool->run(2, halves);
     top = cut_.b_end;
   }
   if (!ok[0] || !ok[1]) return std::min(failed[0], failed[1]);
-  if (!run(top, nsuper, p, i, x, Lx, scratch_[0], pool, failed[0])) return failed[0];
+  if (!run(top, nsuper, p, i, source, x, Lx, scratch_[0], pool, failed[0])) return failed[0];
   return L_.n;
 }
 

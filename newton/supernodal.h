@@ -97,11 +97,13 @@ class SupernodalFactorization {
   SupernodalFactorization(const SupernodalLayout& L, DenseKernels blas);
 
   // Fills Lx (the layout's values, px[nsuper] of them) from the lower
-  // triangle of P A P^T in compressed columns (p: n + 1, i: rows, x:
-  // values; every entry within the factor's pattern). Returns the first
+  // triangle of P A P^T in compressed columns (p: n + 1, i: rows; entry q
+  // takes the value x[source[q]]; every entry within the factor's
+  // pattern). Returns the first
   // column whose pivot is not positive (or not a number), n when L is the
   // factor.
-  std::size_t factorize(const int* p, const int* i, const double* x, double* Lx, platform::ThreadPool* pool);
+  std::size_t factorize(
+      const int* p, const int* i, const int* source, const double* x, double* Lx, platform::ThreadPool* pool);
 
  private:
   // A descendant's rows that reach a supernode's columns: rows[pi[d] +
@@ -122,6 +124,7 @@ class SupernodalFactorization {
            std::size_t s1,
            const int* p,
            const int* i,
+           const int* source,
            const double* x,
            double* Lx,
            Scratch& scratch,
@@ -132,6 +135,7 @@ class SupernodalFactorization {
   void gather(std::size_t s,
               const int* p,
               const int* i,
+              const int* source,
               const double* x,
               double* Lx,
               Scratch& scratch,
