@@ -21,7 +21,7 @@ using nlp::dot;
 // sum, and the later columns' entries above their diagonal add to the
 // rows they name, column by column: a fixed order. The caller zeroes y.
 void multiply_columns(const TangentPattern& p,
-                      const std::vector<double>& values,
+                      std::span<const double> values,
                       const std::vector<double>& shift,
                       double tau,
                       const double* v,
@@ -55,7 +55,7 @@ TangentProduct::TangentProduct(const TangentPattern& p) : pattern_(p) {
   while (cut_ < n && p.colptr[cut_] < half) ++cut_;
 }
 
-void TangentProduct::apply(const std::vector<double>& values,
+void TangentProduct::apply(std::span<const double> values,
                            const std::vector<double>& shift,
                            double tau,
                            const double* v,
@@ -172,19 +172,26 @@ bool Newton::factorize_at(NewtonProblem& problem, const terms::Vector& x) {
 }
 
 bool Newton::factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x) {
-  std::copy(tangent_.begin(), tangent_.end(), cholesky_->values().begin());
   applied_tau_ = 0.0;
   clamped_ = false;
   // A failed factorization costs as much as a good one: after the exact
   // tangent fails, the next factorization goes straight to the clamped one,
   // and the one after that tries the exact tangent again.
+  bool made = false;
   if (options_.exact_first && !exact_failed_) {
-    if (factorize_shifted()) return true;
-    exact_failed_ = true;
+    made = factorize_shifted();
+    exact_failed_ = !made;
   } else {
     exact_failed_ = false;
   }
-  return factorize_clamped(problem, x);
+  if (!made) made = factorize_clamped(problem, x);
+  // The values were the exact tangent's, which the products read: it is
+  // made again rather than kept in a second copy, once per factorization.
+  {
+    const Timed timed(counts_.times.tangents);
+    problem.tangent(x, false, cholesky_->values());
+  }
+  return made;
 }
 
 Newton::Search Newton::search(NewtonProblem& problem,
@@ -267,7 +274,6 @@ nlp::Result Newton::minimise(
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   const bool cg = options_.step == NewtonOptions::Step::cg;
   Workspace w(n, cg);
-  if (cg) tangent_.resize(pattern_.row.size());
   const int trials = std::max(1, maxls);
   iterations_ = 0;
   again_ = false;
@@ -366,7 +372,7 @@ bool Newton::cg_direction(
   const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
   {
     const Timed timed(counts_.times.tangents);
-    problem.tangent(x, false, tangent_);
+    problem.tangent(x, false, cholesky_->values());
   }
   rank_one_ = problem.rank_one(x);
   if (refactor_) {
@@ -410,7 +416,7 @@ bool Newton::cg_direction(
     ++counts_.cg_iterations;
     {
       const Timed timed(counts_.times.products);
-      product_.apply(tangent_, shift_values_, tau, p.data(), tp.data(), pool_);
+      product_.apply(cholesky_->values(), shift_values_, tau, p.data(), tp.data(), pool_);
       for (const RankOne& t : rank_one_) {
         const double c = t.weight * dot(n, t.v.data(), p.data());
         for (std::size_t i = 0; i < size; ++i) tp.data()[i] = tp.data()[i] + c * t.v[i];

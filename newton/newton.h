@@ -48,6 +48,7 @@
 
 #include <chrono>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "newton/problem.h"
@@ -147,7 +148,7 @@ struct NewtonCounts {
 class TangentProduct {
  public:
   explicit TangentProduct(const TangentPattern& p);
-  void apply(const std::vector<double>& values,
+  void apply(std::span<const double> values,
              const std::vector<double>& shift,
              double tau,
              const double* v,
@@ -251,7 +252,8 @@ class Newton {
   // Factorizes the exact tangent at x plus the shift or, if that is not
   // positive definite, the clamped one; false at the ceiling.
   bool factorize_at(NewtonProblem& problem, const terms::Vector& x);
-  // cg: the same from the exact tangent in tangent_, skipping the exact one
+  // cg: the same from the exact tangent in the factorization's values
+  // (made there again after it, for the products), skipping the exact one
   // after it failed the last time.
   bool factorize_preconditioner(NewtonProblem& problem, const terms::Vector& x);
 
@@ -277,7 +279,6 @@ class Newton {
   // step needs a new one.
   bool factored_ = false;
   bool refactor_ = false;
-  std::vector<double> tangent_;             // cg: the exact tangent at the current point, on the pattern
   TangentProduct product_;                  // cg: its products, with the shift
   platform::ThreadPool* pool_ = nullptr;    // the threads of the solves and products (null: this one)
   terms::Vector far_x_, far_g_;             // the line search's longer trials
