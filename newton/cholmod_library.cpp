@@ -79,7 +79,7 @@ Api load(const char* name) {
   bind(library, name, "cholmod_allocate_dense", a.allocate_dense);
   bind(library, name, "cholmod_free_dense", a.free_dense);
   bind(library, name, "cholmod_solve", a.solve);
-  bind(library, name, "cholmod_ptranspose", a.ptranspose);
+  bind(library, name, "cholmod_free_work", a.free_work);
   // Found among the libraries the library itself loaded.
   bind(library, name, "dpotrf_", a.blas.potrf);
   bind(library, name, "dtrsm_", a.blas.trsm);

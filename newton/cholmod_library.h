@@ -34,7 +34,7 @@ struct Api {
   decltype(&cholmod_allocate_dense) allocate_dense;
   decltype(&cholmod_free_dense) free_dense;
   decltype(&cholmod_solve) solve;
-  decltype(&cholmod_ptranspose) ptranspose;
+  decltype(&cholmod_free_work) free_work;
   // The dense kernels of the BLAS and LAPACK the library is linked with,
   // for the numeric factorization of our own (newton/supernodal.h).
   DenseKernels blas;

@@ -24,7 +24,8 @@ class SparseCholesky {
   // The pattern of an n x n matrix: its upper triangle in compressed
   // columns (colptr: n + 1 entries, row: 0-based rows, ascending within a
   // column, the diagonal present). Chooses the ordering and the structure of
-  // the factor; called once, before any factorize.
+  // the factor; called once, before any factorize. The factorization reads
+  // the pattern in place: colptr and row must outlive it, unchanged.
   virtual void analyse(int n, const std::vector<int>& colptr, const std::vector<int>& row) = 0;
 
   // The values of the matrix to factorize, one per entry of the pattern,

@@ -144,14 +144,8 @@ SupernodalFactorization::SupernodalFactorization(const SupernodalLayout& L, Dens
   }
 }
 
-void SupernodalFactorization::gather(std::size_t s,
-                                     const int* p,
-                                     const int* i,
-                                     const int* source,
-                                     const double* x,
-                                     double* Lx,
-                                     Scratch& scratch,
-                                     platform::ThreadPool* pool) {
+void SupernodalFactorization::gather(
+    std::size_t s, const PermutedMatrix& a, double* Lx, Scratch& scratch, platform::ThreadPool* pool) {
   const std::size_t k1 = static_cast<std::size_t>(L_.super[s]);
   const std::size_t ncol = cols_of(L_, s);
   const std::size_t nrow = rows_of(L_, s);
@@ -163,7 +157,12 @@ void SupernodalFactorization::gather(std::size_t s,
   for (std::size_t j = 0; j < ncol; ++j) {
     const std::size_t k = k1 + j;
     double* column = Ls + j * nrow;
-    for (int q = p[k]; q < p[k + 1]; ++q) column[map[i[q]]] = x[source[q]];
+    const std::size_t own_column = static_cast<std::size_t>(a.perm[k]);
+    for (int q = a.colptr[own_column]; q < a.colptr[own_column + 1]; ++q) {
+      const int r = a.inverse[a.row[q]];
+      if (r >= static_cast<int>(k)) column[map[r]] = a.x[q];
+    }
+    for (int q = a.extra_p[k]; q < a.extra_p[k + 1]; ++q) column[map[a.extra_row[q]]] = a.x[a.extra_source[q]];
   }
   const double one = 1.0, zero = 0.0;
   for (int t = reach_start_[s]; t < reach_start_[s + 1]; ++t) {
@@ -223,17 +222,14 @@ void SupernodalFactorization::gather(std::size_t s,
 
 bool SupernodalFactorization::run(std::size_t s0,
                                   std::size_t s1,
-                                  const int* p,
-                                  const int* i,
-                                  const int* source,
-                                  const double* x,
+                                  const PermutedMatrix& a,
                                   double* Lx,
                                   Scratch& scratch,
                                   platform::ThreadPool* pool,
                                   std::size_t& failed) {
   const double one = 1.0;
   for (std::size_t s = s0; s < s1; ++s) {
-    gather(s, p, i, source, x, Lx, scratch, pool);
+    gather(s, a, Lx, scratch, pool);
     const int ncol = static_cast<int>(cols_of(L_, s));
     const int nrow = static_cast<int>(rows_of(L_, s));
     double* Ls = Lx + L_.px[s];
@@ -261,22 +257,21 @@ bool SupernodalFactorization::run(std::size_t s0,
   return true;
 }
 
-std::size_t SupernodalFactorization::factorize(
-    const int* p, const int* i, const int* source, const double* x, double* Lx, platform::ThreadPool* pool) {
+std::size_t SupernodalFactorization::factorize(const PermutedMatrix& a, double* Lx, platform::ThreadPool* pool) {
   const std::size_t nsuper = L_.nsuper;
   std::size_t failed[2] = {L_.n, L_.n};
   bool ok[2] = {true, true};
   std::size_t top = 0;
   if (pool != nullptr && pool->size() > 1 && cut_.a_end > 0) {
     auto halves = [&](std::size_t h) {
-      ok[h] = h == 0 ? run(0, cut_.a_end, p, i, source, x, Lx, scratch_[0], nullptr, failed[0])
-                     : run(cut_.a_end, cut_.b_end, p, i, source, x, Lx, scratch_[1], nullptr, failed[1]);
+      ok[h] = h == 0 ? run(0, cut_.a_end, a, Lx, scratch_[0], nullptr, failed[0])
+                     : run(cut_.a_end, cut_.b_end, a, Lx, scratch_[1], nullptr, failed[1]);
     };
     pool->run(2, halves);
     top = cut_.b_end;
   }
   if (!ok[0] || !ok[1]) return std::min(failed[0], failed[1]);
-  if (!run(top, nsuper, p, i, source, x, Lx, scratch_[0], pool, failed[0])) return failed[0];
+  if (!run(top, nsuper, a, Lx, scratch_[0], pool, failed[0])) return failed[0];
   return L_.n;
 }
 

@@ -83,6 +83,25 @@ struct DenseKernels {
                const int* ldc);
 };
 
+// A symmetric matrix as the factorization reads it: its upper triangle in
+// compressed columns in its own numbering (colptr, row, x), the ordering
+// (perm: the column of the matrix that column k of P A P^T is; inverse),
+// and the entries that column k of the lower triangle of P A P^T takes
+// from the matrix's row perm[k] rather than its column (the entries
+// [extra_p[k], extra_p[k + 1]), with their rows of P A P^T and the entries
+// of x they take). Column k's own entries are read from the matrix's
+// column in place, so that only these need a map.
+struct PermutedMatrix {
+  const int* colptr = nullptr;
+  const int* row = nullptr;
+  const double* x = nullptr;
+  const int* perm = nullptr;
+  const int* inverse = nullptr;
+  const int* extra_p = nullptr;
+  const int* extra_row = nullptr;
+  const int* extra_source = nullptr;
+};
+
 // The left-looking supernodal Cholesky factorization on a fixed layout.
 // Supernode s is made from its columns of the matrix, less the products of
 // every descendant whose rows reach its columns, taken in increasing order
@@ -97,13 +116,10 @@ class SupernodalFactorization {
   SupernodalFactorization(const SupernodalLayout& L, DenseKernels blas);
 
   // Fills Lx (the layout's values, px[nsuper] of them) from the lower
-  // triangle of P A P^T in compressed columns (p: n + 1, i: rows; entry q
-  // takes the value x[source[q]]; every entry within the factor's
-  // pattern). Returns the first
+  // triangle of P A P^T (every entry within the factor's pattern). Returns the first
   // column whose pivot is not positive (or not a number), n when L is the
   // factor.
-  std::size_t factorize(
-      const int* p, const int* i, const int* source, const double* x, double* Lx, platform::ThreadPool* pool);
+  std::size_t factorize(const PermutedMatrix& a, double* Lx, platform::ThreadPool* pool);
 
  private:
   // A descendant's rows that reach a supernode's columns: rows[pi[d] +
@@ -122,24 +138,14 @@ class SupernodalFactorization {
   // in failed).
   bool run(std::size_t s0,
            std::size_t s1,
-           const int* p,
-           const int* i,
-           const int* source,
-           const double* x,
+           const PermutedMatrix& a,
            double* Lx,
            Scratch& scratch,
            platform::ThreadPool* pool,
            std::size_t& failed);
   // The updates of supernode s from its descendants, its columns of the
   // matrix first (Ls zeroed and filled).
-  void gather(std::size_t s,
-              const int* p,
-              const int* i,
-              const int* source,
-              const double* x,
-              double* Lx,
-              Scratch& scratch,
-              platform::ThreadPool* pool);
+  void gather(std::size_t s, const PermutedMatrix& a, double* Lx, Scratch& scratch, platform::ThreadPool* pool);
 
   SupernodalLayout L_;
   DenseKernels blas_;
