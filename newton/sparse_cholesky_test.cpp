@@ -15,6 +15,7 @@
 
 #include "energy/kernel_path.h"
 #include "newton/cholmod_library.h"
+#include "newton/supernodal.h"
 #include "platform/failure.h"
 #include "platform/thread_pool.h"
 
@@ -250,17 +251,28 @@ std::vector<double> Product(const Grid& g, const std::vector<double>& x) {
 
 // The numeric factorization on two threads (the halves of the tree at
 // once, the top's updates of more than one block of columns in parts)
-// makes the one-thread factor, bit for bit, which solves the system; an
-// indefinite matrix is found so on either, after which both factorize
-// again.
-TEST(SparseCholesky, ParallelFactorizationMakesTheOneThreadFactor) {
+// makes the one-thread factor, bit for bit, which solves the system; a
+// matrix indefinite in some columns (on a forest: in one tree, which one
+// thread factorizes while the other succeeds) is found so on either, after
+// which both factorize again.
+struct FactorCase {
+  const char* name;
+  bool forest;                 // two grids of 150 x 150, else one of 300 x 300 (a top of 300 columns)
+  double indefinite_from = 0;  // the share of the columns from which the diagonal is 3.99 ...
+  double indefinite_to = 1;    // ... up to this one
+};
+
+class ParallelFactorization : public ::testing::TestWithParam<FactorCase> {};
+
+TEST_P(ParallelFactorization, MakesTheOneThreadFactor) {
   platform::ThreadPool pool(2);
   ASSERT_EQ(pool.size(), 2u);
-  const Grid g = Laplacian(300, 4.5);  // a top separator of 300 columns
+  const Grid g = GetParam().forest ? TwoLaplacians(150, 4.5) : Laplacian(300, 4.5);
   Grid indefinite = g;
-  for (std::size_t j = 0; j < static_cast<std::size_t>(g.n); ++j) {
-    indefinite.values[static_cast<std::size_t>(g.colptr[j + 1] - 1)] = 3.99;
-  }
+  const std::size_t n = static_cast<std::size_t>(g.n);
+  const auto from = static_cast<std::size_t>(GetParam().indefinite_from * static_cast<double>(n));
+  const auto to = static_cast<std::size_t>(GetParam().indefinite_to * static_cast<double>(n));
+  for (std::size_t j = from; j < to; ++j) indefinite.values[static_cast<std::size_t>(g.colptr[j + 1] - 1)] = 3.99;
   const std::vector<double> b = Load(g.n);
   auto one = solver::make_sparse_cholesky();
   auto two = solver::make_sparse_cholesky();
@@ -275,6 +287,37 @@ TEST(SparseCholesky, ParallelFactorizationMakesTheOneThreadFactor) {
   two->solve(b.data(), y.data());
   EXPECT_EQ(x, y);
   EXPECT_LT(relative_difference(Product(g, x), b), 1e-12);
+}
+
+INSTANTIATE_TEST_SUITE_P(SparseCholesky,
+                         ParallelFactorization,
+                         ::testing::Values(FactorCase{"tree", false},
+                                           FactorCase{"forest_first_tree_indefinite", true, 0.0, 0.5},
+                                           FactorCase{"forest_second_tree_indefinite", true, 0.5, 1.0}),
+                         [](const ::testing::TestParamInfo<FactorCase>& p) { return std::string(p.param.name); });
+
+// The tree cut by hand: supernodes 0 and 1 (one column each) are the
+// children of 2, whose parent is 3; the cut runs 0 and 1 at once, below
+// the top 2, 3. A chain has no cut.
+TEST(TreeCut, RunsTheChildrenOfTheFirstForkAtOnce) {
+  const int super[] = {0, 1, 2, 3, 4};
+  const int pi[] = {0, 2, 4, 6, 7};
+  const int px[] = {0, 2, 4, 6, 7};
+  const int rows[] = {0, 2, 1, 2, 2, 3, 3};
+  solver::SupernodalLayout L;
+  L.n = 4;
+  L.nsuper = 4;
+  L.super = super;
+  L.pi = pi;
+  L.px = px;
+  L.rows = rows;
+  const solver::TreeCut cut = solver::cut_tree(L);
+  EXPECT_EQ(cut.a_end, 1u);
+  EXPECT_EQ(cut.b_end, 2u);
+  EXPECT_EQ(cut.top_column, 2);
+  const int chain_rows[] = {0, 1, 1, 2, 2, 3, 3};
+  L.rows = chain_rows;
+  EXPECT_EQ(solver::cut_tree(L).a_end, 0u);
 }
 
 TEST(SparseCholesky, FactorizesAfterRoundingAsIfNeverRounded) {
