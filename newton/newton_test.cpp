@@ -73,6 +73,28 @@ Outcome Minimise(solver::Newton& newton, solver::NewtonProblem& problem, int max
   return {result, x};
 }
 
+// The conjugate gradients' products read the tangent from the
+// factorization's values, which the factorization of T + tau R shifts in
+// place: they must hold T again afterwards. With the exact preconditioner
+// (A + tau I)^-1 the first step is (A + tau I)^-1 b exactly; products with
+// the shifted values would solve (A + 2 tau I) d = b instead.
+TEST(NewtonCg, TheProductsReadTheUnshiftedTangentAfterAFactorization) {
+  const solver::TangentPattern p = TwoByTwo();
+  solver::NewtonOptions options;
+  options.step = Step::cg;
+  options.tau_start = 0.5;
+  options.cg_tolerance = 1e-14;
+  options.cg_most = 20;
+  options.region_share = 0.0;
+  solver::Newton newton(p, kIdentity, options);
+  Quadratic q(false);
+  const Outcome out = Minimise(newton, q, 1);
+  ASSERT_EQ(out.result.iterations, 1);
+  // (A + I / 2)^-1 b = (3.5 - 2, -1 + 9) / 14.75
+  EXPECT_NEAR(out.x(1), 1.5 / 14.75, 1e-14);
+  EXPECT_NEAR(out.x(2), 8.0 / 14.75, 1e-14);
+}
+
 class EitherStep : public ::testing::TestWithParam<Step> {};
 
 TEST_P(EitherStep, ConvergesOnAConvexQuadraticCountingItsStepsAsItGoes) {
