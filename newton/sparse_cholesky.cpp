@@ -337,7 +337,7 @@ class Cholmod final : public SparseCholesky {
       layout_.px = static_cast<const int*>(factor_->px);
       layout_.rows = static_cast<const int*>(factor_->s);
       numeric_ = std::make_unique<SupernodalFactorization>(layout_, api_.blas);
-      cut_ = cut_tree(layout_);
+      cut_ = numeric_->cut();
       lay_out_lower(colptr, row);
       // The values live in entries_ from now on: the library's copy of the
       // matrix is not needed again.

@@ -121,6 +121,9 @@ class SupernodalFactorization {
   // factor.
   std::size_t factorize(const PermutedMatrix& a, double* Lx, platform::ThreadPool* pool);
 
+  // The tree cut it runs on, which the solves share.
+  const TreeCut& cut() const { return cut_; }
+
  private:
   // A descendant's rows that reach a supernode's columns: rows[pi[d] +
   // first .. pi[d] + last) of supernode d.
